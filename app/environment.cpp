@@ -1,0 +1,126 @@
+#include "app/environment.h"
+
+#include <functional>
+
+#include "app/app_state.h"
+#include "app/driver.h"
+#include "app/log.h"
+#include "app/system_readers.h"
+#include "app/text.h"
+#include "platform/failure.h"
+#include "platform/system.h"
+
+namespace {
+
+const std::string kStars(85, '*');
+
+// From the log banner on, a failing step is skipped and the next one runs:
+// a folder that cannot be made must not cost the run its identity checks.
+void ResumeNext(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (...) {
+  }
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return LowerCase(text).find(LowerCase(part)) != std::string::npos;
+}
+
+std::string RegistryText(const std::string& value_name) {
+  return ReadReg(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", value_name, 1);
+}
+
+// Reads one identity value; an invalid one ends the run.
+void ReadIdentity(const std::string& line_before, const std::string& value_name,
+                  std::string& field, const std::string& label, const std::string& invalid_line) {
+  ResumeNext([&] { WriteLog(line_before); });
+  ResumeNext([&] { field = RegistryText(value_name); });
+  ResumeNext([&] { WriteLog(label + field); });
+  if (!invalid_line.empty() && NumericValue(field) == 0) {
+    WriteLog(invalid_line);
+    EndApplication();
+  }
+}
+
+}  // namespace
+
+std::string ReadInstallPath() { return RegistryText("InstallationPath"); }
+
+bool InstallPathUsable(const std::string& install_path) {
+  return !Trimmed(install_path).empty() && FileSysObject().FolderExists(install_path);
+}
+
+std::string WithTrailingBackslash(const std::string& install_path) {
+  std::string trimmed = Trimmed(install_path);
+  if (!trimmed.empty() && trimmed.back() == '\\') return install_path;
+  return install_path + "\\";
+}
+
+std::string ChooseDataPath(const std::string& install_path, const std::string& all_users_profile) {
+  std::string data_path = all_users_profile;
+  if (data_path.empty() || data_path.back() != '\\') data_path += "\\";
+  if (Contains(data_path, "ProgramData")) return data_path + "KESTRA\\";
+  if (Contains(data_path, "All Users")) return data_path + "Application Data\\KESTRA\\";
+  return install_path;
+}
+
+bool FindProductFolders(std::string& install_path, std::string& data_path) {
+  install_path = ReadInstallPath();
+  if (!InstallPathUsable(install_path)) return false;
+  install_path = WithTrailingBackslash(install_path);
+  data_path = ChooseDataPath(install_path,
+                             platform::EnvironmentValue("ALLUSERSPROFILE").value_or(""));
+  return true;
+}
+
+void InitEnvironment() {
+  platform::HideFromTaskList();
+
+  AppState.InstallPath = ReadInstallPath();
+  // Without an installation there is nowhere to log to: leave without a word.
+  if (!InstallPathUsable(AppState.InstallPath)) platform::ExitProcess(0);
+  AppState.InstallPath = WithTrailingBackslash(AppState.InstallPath);
+  AppState.DataPath = ChooseDataPath(AppState.InstallPath,
+                                     platform::EnvironmentValue("ALLUSERSPROFILE").value_or(""));
+
+  platform::FileSystem& fs = FileSysObject();
+  const std::string log_parent = AppState.DataPath + "ApplicationLog";
+  if (!fs.FolderExists(log_parent)) fs.CreateFolder(log_parent);
+  const std::string log_folder = AppState.DataPath + "ApplicationLog\\qLUXLog";
+  if (!fs.FolderExists(log_folder)) {
+    WriteLog("MSG : Creating Folder " + log_folder);  // lost: the log is not open yet
+    fs.CreateFolder(log_folder);
+  }
+
+  std::string scratch;
+  fncGetUserName("USERNAME", AppState.UserName, scratch);
+
+  const std::string file_name = LogFileName(platform::ExecutableBaseName(), AppState.RegID,
+                                            platform::Now(), AppState.UserName);
+  AppState.LogStream =
+      fs.CreateTextFile(AppState.DataPath + "ApplicationLog\\qLUXLog\\" + file_name, true, false);
+
+  WriteLog(kStars);
+  WriteLog("MSG : Application started");
+  WriteLog(kStars);
+
+  ResumeNext([] { WriteLog("MSG : NOVR installation path : " + AppState.InstallPath); });
+  for (const char* literal : {"\\LUXPostLogs", "\\qLUX\\Dovel", "\\qLUX\\Dovel\\RSSLinks"}) {
+    const std::string folder = AppState.DataPath + literal;
+    ResumeNext([&] {
+      if (!fs.FolderExists(folder)) {
+        WriteLog("MSG : Creating Folder " + folder);
+        fs.CreateFolder(folder);
+      }
+    });
+  }
+
+  ReadIdentity("MSG : Reading Regid ", "RegID", AppState.RegID, "MSG : RegId : ",
+               "MSG : Invalid RegId");
+  ReadIdentity("MSG : Reading SITEID ", "siteid", AppState.SiteID, "MSG : SiteID : ",
+               "MSG : Invalid Siteid");
+  ReadIdentity("MSG : Reading MEMBERID ", "MemberID", AppState.MemberID, "MSG : MemberID : ",
+               "MSG : Invalid MemberID");
+  ReadIdentity("MSG : Reading AGENTTYPE ", "Type", AppState.AgentType, "MSG : Type : ", "");
+}

@@ -1,0 +1,63 @@
+#include "app/log.h"
+
+#include <gtest/gtest.h>
+
+#include "app/app_state.h"
+#include "app/driver.h"
+#include "platform/failure.h"
+
+namespace {
+
+// A stream that keeps what is written, or fails every write.
+class RecordingStream : public platform::TextStream {
+ public:
+  explicit RecordingStream(std::string* sink, bool fail = false) : sink_(sink), fail_(fail) {}
+  void Write(const std::string& text) override {
+    if (fail_) throw platform::Failure(61);
+    *sink_ += text;
+  }
+  void WriteLine(const std::string& text) override { Write(text + "\r\n"); }
+  bool AtEndOfStream() override { return true; }
+  std::string ReadAll() override { return {}; }
+  void Close() override {}
+
+ private:
+  std::string* sink_;
+  bool fail_;
+};
+
+}  // namespace
+
+TEST(LogLine, TimestampIsMonthDayYearOn24HourClock) {
+  platform::LocalTime t{2027, 1, 3, 14, 5, 9};
+  EXPECT_EQ(FormatLogLine(t, "MSG : Application started"),
+            "01/03/2027 14:05:09\tMSG : Application started");
+  EXPECT_EQ(FormatLogLine(t, ""), "01/03/2027 14:05:09\t");
+  platform::LocalTime midnight{2026, 12, 7, 0, 0, 0};
+  EXPECT_EQ(FormatLogLine(midnight, "x"), "12/07/2026 00:00:00\tx");
+}
+
+TEST(LogLine, FileNameCarriesTheEmptyRegIdAsTwoUnderscores) {
+  EXPECT_EQ(LogFileName("rssnotify", "", {2026, 12, 7, 8, 49, 32}, "jdoe"),
+            "rssnotify__12072026_jdoe.txt");
+}
+
+TEST(WriteLog, AppendsOneCrLfLinePerCallAndNeverFails) {
+  ResetAppStateForTesting();
+  WriteLog("dropped before the log is open");
+
+  std::string written;
+  AppState.LogStream = std::make_unique<RecordingStream>(&written);
+  WriteLog("first");
+  WriteLog("");
+  WriteLog("two\r\nlines");
+  // Three calls, one timestamp each; the embedded CR LF continues the line.
+  ASSERT_EQ(written.size(), 3 * 20 + std::string("first\r\n\r\ntwo\r\nlines\r\n").size());
+  EXPECT_EQ(written.substr(19, 8), "\tfirst\r\n");
+  EXPECT_EQ(written.substr(27 + 19, 3), "\t\r\n");
+  EXPECT_EQ(written.substr(49 + 19), "\ttwo\r\nlines\r\n");
+
+  AppState.LogStream = std::make_unique<RecordingStream>(&written, true);
+  WriteLog("lost on a full disk");  // must not throw
+  ResetAppStateForTesting();
+}

@@ -1,0 +1,6 @@
+#include "app/driver.h"
+
+int main() {
+  Main();
+  return 0;
+}

@@ -1,0 +1,73 @@
+#include "app/text.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/failure.h"
+
+double NumericValue(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  std::string number;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) number += text[i++];
+  bool digits = false;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+    number += text[i++];
+    digits = true;
+  }
+  if (i < text.size() && text[i] == '.') {
+    number += text[i++];
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+      number += text[i++];
+      digits = true;
+    }
+  }
+  if (!digits) return 0;
+  // An exponent counts only when digits follow it ("12e" is 12).
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E' || text[i] == 'd' || text[i] == 'D')) {
+    std::size_t j = i + 1;
+    std::string exponent = "e";
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) exponent += text[j++];
+    std::size_t first_digit = j;
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) exponent += text[j++];
+    if (j > first_digit) number += exponent;
+  }
+  double value = std::strtod(number.c_str(), nullptr);
+  if (std::isinf(value)) throw platform::Failure(platform::err::kOverflow);
+  return value;
+}
+
+std::string NumberText(double value) {
+  char buffer[64];
+  if (value == std::floor(value) && std::fabs(value) < 1e15) {
+    std::snprintf(buffer, sizeof buffer, "%.0f", value);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%.15g", value);
+  }
+  std::string text = buffer;
+  return text == "-0" ? "0" : text;
+}
+
+std::string Trimmed(std::string_view text) {
+  std::size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return {};
+  std::size_t end = text.find_last_not_of(' ');
+  return std::string(text.substr(begin, end - begin + 1));
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string CounterPlusOne(std::string_view counter) {
+  return NumberText(NumericValue(counter) + 1);
+}

@@ -1,0 +1,15 @@
+// The update of one feed: convert, compare, merge into its store, remember.
+#pragma once
+
+#include <string>
+
+void fncParseRSSSite(std::string feed_number, std::string url);
+
+// A text made safe to stand in a file name inside the feed folder: path
+// separators, "..", control characters and characters that file names cannot
+// hold become "_". Ordinary values come back unchanged.
+std::string SafeNamePart(const std::string& text);
+
+// DataPath + "qLUX\Dovel\RSSLinks\Link_" + n + "_" + TemplateID + "_" +
+// TemplateVersion + ".xml", name parts made safe.
+std::string StorePath(const std::string& feed_number);

@@ -1,0 +1,4 @@
+// Starting the feed viewer after a click on the popup.
+#pragma once
+
+void fncExecuteRSSExe();

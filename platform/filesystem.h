@@ -1,0 +1,89 @@
+// The file-system object: folder and file tests, folder creation, text files.
+//
+// Paths are given in the form the program builds them, Windows-style: on
+// Linux every "\" is a separator, runs of separators count as one, and a path
+// component that does not exist with its exact spelling resolves to the
+// existing entry whose name differs only in letter case ("QLUX" finds "qLUX").
+//
+// Every failing operation throws platform::Failure with a classic number
+// (53 file not found, 58 file already exists, 61 disk full, 70 permission
+// denied, 75 path/file access error, 76 path not found).
+//
+// The instance in use can be replaced for tests (see SetFileSystemForTesting),
+// so that a full disk or a crash in the middle of a save can be simulated.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// An open text file. Text is UTF-8 inside the program; a stream opened as
+// Unicode stores it as UTF-16 little-endian with a byte-order mark, any other
+// stream stores it in the system code page (UTF-8 on Linux).
+class TextStream {
+ public:
+  virtual ~TextStream() = default;
+  virtual void Write(const std::string& text) = 0;
+  // `text` followed by CR LF.
+  virtual void WriteLine(const std::string& text) = 0;
+  virtual bool AtEndOfStream() = 0;
+  // The rest of the file, decoded to UTF-8.
+  virtual std::string ReadAll() = 0;
+  // Flushes and closes; further calls fail. Destruction closes too, silently.
+  virtual void Close() = 0;
+};
+
+// Identity of a file at one moment; two stamps differ when the file was
+// created, replaced or written in between.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  virtual bool FolderExists(const std::string& path) = 0;
+  virtual bool FileExists(const std::string& path) = 0;
+  // Creates one folder; its parent must exist (76 otherwise), and nothing may
+  // exist at the path yet (58).
+  virtual void CreateFolder(const std::string& path) = 0;
+  // Creates a text file for writing. With `overwrite` an existing file is
+  // replaced, without it an existing file is failure 58.
+  virtual std::unique_ptr<TextStream> CreateTextFile(const std::string& path, bool overwrite,
+                                                     bool unicode) = 0;
+  // Opens an existing file for reading in the system-default format: a file
+  // starting with a UTF-16 LE byte-order mark is read as UTF-16, any other as
+  // system code page text. A missing file is failure 53.
+  virtual std::unique_ptr<TextStream> OpenTextFileForReading(const std::string& path) = 0;
+  // Deletes a file; with `force` a read-only file too. Missing file: 53.
+  virtual void DeleteFile(const std::string& path, bool force) = 0;
+  // The bytes of a whole file.
+  virtual std::string ReadFileBytes(const std::string& path) = 0;
+  // Replaces the file at `path` with `bytes` atomically: the bytes go to a
+  // temporary file in the same folder, which is flushed to disk and renamed
+  // over the target. On failure the old file is left as it was and no
+  // temporary file stays behind.
+  virtual void ReplaceFileAtomically(const std::string& path, const std::string& bytes) = 0;
+  virtual FileStamp Stamp(const std::string& path) = 0;
+  // The native path that a program-form path stands for (see above).
+  virtual std::string NativePath(const std::string& path) = 0;
+};
+
+// The file system in use: the real one unless a test replaced it.
+FileSystem& Files();
+// Replaces the file system in use; nullptr restores the real one. The caller
+// keeps ownership.
+void SetFileSystemForTesting(FileSystem* fs);
+// The real file system of this platform.
+FileSystem& RealFileSystem();
+
+}  // namespace platform

@@ -1,0 +1,94 @@
+#include "platform/filesystem.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/failure.h"
+#include "platform/posix/test_support.h"
+
+using platform::testing::ReadFile;
+using platform::testing::ScratchFolder;
+
+TEST(FileSystemPaths, WindowsFormMapsToTheExistingFolderWhateverItsCase) {
+  ScratchFolder root;
+  platform::FileSystem& fs = platform::Files();
+  ::mkdir((root / "qLUX").c_str(), 0777);
+  ::mkdir((root / "qLUX/Dovel").c_str(), 0777);
+  std::string base = root.path() + "\\";
+  EXPECT_EQ(fs.NativePath(base + "\\QLUX\\Dovel\\RSSLinks"), root.path() + "/qLUX/Dovel/RSSLinks");
+  EXPECT_EQ(fs.NativePath(base + "qlux\\\\dovel\\x.xml"), root.path() + "/qLUX/Dovel/x.xml");
+  EXPECT_TRUE(fs.FolderExists(base + "QLUX\\DOVEL\\"));
+  EXPECT_FALSE(fs.FileExists(base + "QLUX\\DOVEL"));
+  // A folder created through the other spelling lands in the one folder.
+  fs.CreateFolder(base + "\\QLUX\\Dovel\\RSSLinks");
+  EXPECT_TRUE(fs.FolderExists(root / "qLUX/Dovel/RSSLinks"));
+  EXPECT_EQ(fs.NativePath("relative\\name"), "relative/name");
+  EXPECT_EQ(fs.NativePath("/"), "/");
+}
+
+TEST(FileSystemFolders, CreationFailuresCarryClassicNumbers) {
+  ScratchFolder root;
+  platform::FileSystem& fs = platform::Files();
+  try {
+    fs.CreateFolder(root / "missing/child");
+    FAIL();
+  } catch (const platform::Failure& f) {
+    EXPECT_EQ(f.number(), 76);
+    EXPECT_EQ(f.description(), "Path not found");
+  }
+  fs.CreateFolder(root / "made");
+  try {
+    fs.CreateFolder(root / "made");
+    FAIL();
+  } catch (const platform::Failure& f) {
+    EXPECT_EQ(f.number(), 58);
+  }
+}
+
+TEST(FileSystemText, SystemCodePageAndUnicodeStreams) {
+  ScratchFolder root;
+  platform::FileSystem& fs = platform::Files();
+  auto log = fs.CreateTextFile(root / "log.txt", true, false);
+  log->WriteLine("Café");
+  log->Write("x");
+  log->Close();
+  EXPECT_EQ(ReadFile(root / "log.txt"), "Caf\xC3\xA9\r\nx");
+  // Replacing starts the file afresh.
+  fs.CreateTextFile(root / "log.txt", true, false)->Close();
+  EXPECT_EQ(ReadFile(root / "log.txt"), "");
+
+  auto wide = fs.CreateTextFile(root / "wide.xml", true, true);
+  wide->Write("<a>é€</a>");
+  wide->Close();
+  EXPECT_EQ(ReadFile(root / "wide.xml"),
+            std::string("\xFF\xFE<\0a\0>\0\xE9\0\xAC\x20<\0/\0a\0>\0", 20));
+  auto back = fs.OpenTextFileForReading(root / "wide.xml");
+  EXPECT_EQ(back->ReadAll(), "<a>é€</a>");
+  EXPECT_TRUE(back->AtEndOfStream());
+
+  EXPECT_THROW(fs.CreateTextFile(root / "wide.xml", false, false), platform::Failure);
+  fs.DeleteFile(root / "wide.xml", true);
+  EXPECT_FALSE(fs.FileExists(root / "wide.xml"));
+  EXPECT_THROW(fs.OpenTextFileForReading(root / "wide.xml"), platform::Failure);
+}
+
+TEST(FileSystemAtomic, ReplacementLeavesNoTemporaryAndKeepsOldFileOnFailure) {
+  ScratchFolder root;
+  platform::FileSystem& fs = platform::Files();
+  fs.ReplaceFileAtomically(root / "state.ini", "one");
+  ::chmod((root / "state.ini").c_str(), 0640);
+  auto before = fs.Stamp(root / "state.ini");
+  fs.ReplaceFileAtomically(root / "state.ini", "two");
+  EXPECT_EQ(ReadFile(root / "state.ini"), "two");
+  struct stat st{};
+  ::stat((root / "state.ini").c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  auto after = fs.Stamp(root / "state.ini");
+  EXPECT_TRUE(after.exists);
+  EXPECT_NE(before, after);  // a replacement is a new file
+  EXPECT_THROW(fs.ReplaceFileAtomically(root / "no/such/folder.ini", "x"), platform::Failure);
+  int entries = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(root.path())) ++entries;
+  EXPECT_EQ(entries, 1);
+  EXPECT_FALSE(fs.Stamp(root / "absent").exists);
+}

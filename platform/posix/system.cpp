@@ -1,0 +1,116 @@
+#include "platform/system.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+namespace platform {
+
+std::optional<std::string> EnvironmentValue(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+bool QueryUserName(char* buffer, std::uint32_t* size) {
+  // The account of the effective user, as the logon name is on Windows; the
+  // environment is not trusted for it.
+  long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> scratch(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  std::string name;
+  if (getpwuid_r(geteuid(), &entry, scratch.data(), scratch.size(), &found) == 0 &&
+      found != nullptr) {
+    name = found->pw_name;
+  } else if (const char* user = std::getenv("USER")) {
+    name = user;
+  } else {
+    SetLastErrorCode(1332);  // no mapping between account name and id
+    return false;
+  }
+  if (size == nullptr) return false;
+  if (name.size() + 1 > *size) {
+    *size = static_cast<std::uint32_t>(name.size() + 1);
+    SetLastErrorCode(122);  // insufficient buffer
+    return false;
+  }
+  std::memcpy(buffer, name.c_str(), name.size() + 1);
+  *size = static_cast<std::uint32_t>(name.size() + 1);
+  return true;
+}
+
+void HideFromTaskList() {
+  // A windowless Linux process appears in no application list.
+}
+
+std::string ExecutableBaseName() {
+  std::string path;
+  std::vector<char> buffer(4096);
+  ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n > 0) path.assign(buffer.data(), static_cast<std::size_t>(n));
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  std::size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
+LocalTime Now() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+void ExitProcess(int status) { std::_Exit(status); }
+
+namespace {
+thread_local std::uint32_t last_error = 0;
+
+// Windows error codes and the errno values whose strerror() text stands in
+// for the system's message.
+int ErrnoForCode(std::uint32_t code) {
+  switch (code) {
+    case 0: return 0;
+    case 2: return ENOENT;
+    case 3: return ENOTDIR;
+    case 5: return EACCES;
+    case 6: return EBADF;
+    case 8: return ENOMEM;
+    case 32: return EBUSY;
+    case 80: return EEXIST;
+    case 87: return EINVAL;
+    case 112: return ENOSPC;
+    case 122: return ERANGE;
+    case 193: return ENOEXEC;
+    default: return -1;
+  }
+}
+}  // namespace
+
+std::uint32_t LastErrorCode() { return last_error; }
+void SetLastErrorCode(std::uint32_t code) { last_error = code; }
+
+std::uint32_t FormatSystemMessage(std::uint32_t code, char* buffer, std::uint32_t size) {
+  int error_number = ErrnoForCode(code);
+  if (error_number < 0) {
+    SetLastErrorCode(317);  // the system has no message for the code
+    return 0;
+  }
+  std::string text = error_number == 0 ? "Success." : std::strerror(error_number);
+  text += "\r\n";
+  if (buffer == nullptr || size < text.size() + 1) {
+    SetLastErrorCode(122);
+    return 0;
+  }
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return static_cast<std::uint32_t>(text.size());
+}
+
+}  // namespace platform

@@ -1,0 +1,101 @@
+// The XML DOM: documents and node references.
+//
+// Loading never fetches anything: no external entities, no DTDs. A document
+// loads from a file whose encoding is told by its byte-order mark or, failing
+// that, by the encoding of its XML declaration (UTF-8 when there is none);
+// UTF-16 LE/BE with BOM, UTF-8, ISO-8859-1, windows-1252 and every other
+// encoding the C library's iconv knows are understood. Text comes out as
+// UTF-8. Comments and processing instructions are kept as nodes; text nodes
+// that hold only white space are dropped.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class XmlDocument;
+
+// A reference to a node of a live document; it stays valid while the node is
+// in its document and the document exists. A null reference stands for "no
+// node" and answers every question with an empty result.
+class XmlNode {
+ public:
+  XmlNode() = default;
+  bool IsNull() const { return node_ == nullptr; }
+  explicit operator bool() const { return node_ != nullptr; }
+
+  // The qualified name of an element or a processing instruction's target;
+  // "#text", "#cdata-section", "#comment", "#document" for those kinds.
+  std::string NodeName() const;
+  bool IsElement() const;
+  // The text content: the text of all text and CDATA descendants, in
+  // document order, joined without separators.
+  std::string Text() const;
+  // Replaces the element's children with one text node holding `text`.
+  void SetText(const std::string& text);
+
+  // All child nodes in document order (a snapshot).
+  std::vector<XmlNode> ChildNodes() const;
+  XmlNode FirstChild() const;
+  XmlNode NextSibling() const;
+  std::size_t ChildCount() const;
+
+  // Moves `child` (made by XmlDocument::CreateElement, or already in the
+  // document) to the end of this node's children / before `reference`, which
+  // must be a child of this node or null (then it is appended). Returns the
+  // child. Throws Failure 5 on a null or foreign node.
+  XmlNode AppendChild(XmlNode child);
+  XmlNode InsertBefore(XmlNode child, XmlNode reference);
+
+  // The first node in document order matching an XPath 1.0 expression, with
+  // this node as the context; null when none matches. Throws Failure 5 on an
+  // expression that does not parse.
+  XmlNode SelectSingleNode(const std::string& xpath) const;
+
+  bool operator==(const XmlNode& other) const { return node_ == other.node_; }
+
+ private:
+  friend class XmlDocument;
+  explicit XmlNode(void* node) : node_(node) {}
+  void* node_ = nullptr;
+};
+
+class XmlDocument {
+ public:
+  XmlDocument();
+  ~XmlDocument();
+  XmlDocument(const XmlDocument&) = delete;
+  XmlDocument& operator=(const XmlDocument&) = delete;
+
+  // Parses the file; the whole file is read before this returns. False when
+  // the file is missing, unreadable or not well-formed; the document is then
+  // empty.
+  bool Load(const std::string& path);
+  // Parses a text held in memory (UTF-8).
+  bool LoadXml(const std::string& text);
+  // Parses bytes as if they were a file's content (encoding detected as for
+  // Load).
+  bool LoadBytes(const std::string& bytes);
+  // Why the last load failed, for messages; empty after a success.
+  const std::string& LoadError() const;
+
+  XmlNode DocumentElement() const;
+  XmlNode Root() const;
+  // A new element that belongs to this document but has no parent yet.
+  XmlNode CreateElement(const std::string& name);
+
+  // The document as UTF-8 text with an XML declaration, indented.
+  std::string Xml() const;
+  // Writes Xml() to the file, replacing it atomically through Files().
+  // Throws Failure on any error; the old file is then unchanged.
+  void Save(const std::string& path) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform
