@@ -44,4 +44,6 @@ void EndApplication() {
   platform::ExitProcess(0);
 }
 
-void ResetAppStateForTesting() { AppState = AppStateRecord{}; }
+void ResetAppStateForTesting() {
+  AppState = AppStateRecord{};
+}

@@ -32,8 +32,8 @@ std::string RegistryText(const std::string& value_name) {
 }
 
 // Reads one identity value; an invalid one ends the run.
-void ReadIdentity(const std::string& line_before, const std::string& value_name,
-                  std::string& field, const std::string& label, const std::string& invalid_line) {
+void ReadIdentity(const std::string& line_before, const std::string& value_name, std::string& field,
+                  const std::string& label, const std::string& invalid_line) {
   ResumeNext([&] { WriteLog(line_before); });
   ResumeNext([&] { field = RegistryText(value_name); });
   ResumeNext([&] { WriteLog(label + field); });
@@ -45,7 +45,9 @@ void ReadIdentity(const std::string& line_before, const std::string& value_name,
 
 }  // namespace
 
-std::string ReadInstallPath() { return RegistryText("InstallationPath"); }
+std::string ReadInstallPath() {
+  return RegistryText("InstallationPath");
+}
 
 bool InstallPathUsable(const std::string& install_path) {
   return !Trimmed(install_path).empty() && FileSysObject().FolderExists(install_path);
@@ -69,8 +71,8 @@ bool FindProductFolders(std::string& install_path, std::string& data_path) {
   install_path = ReadInstallPath();
   if (!InstallPathUsable(install_path)) return false;
   install_path = WithTrailingBackslash(install_path);
-  data_path = ChooseDataPath(install_path,
-                             platform::EnvironmentValue("ALLUSERSPROFILE").value_or(""));
+  data_path =
+      ChooseDataPath(install_path, platform::EnvironmentValue("ALLUSERSPROFILE").value_or(""));
   return true;
 }
 
@@ -116,11 +118,11 @@ void InitEnvironment() {
     });
   }
 
-  ReadIdentity("MSG : Reading Regid ", "RegID", AppState.RegID, "MSG : RegId : ",
-               "MSG : Invalid RegId");
-  ReadIdentity("MSG : Reading SITEID ", "siteid", AppState.SiteID, "MSG : SiteID : ",
-               "MSG : Invalid Siteid");
-  ReadIdentity("MSG : Reading MEMBERID ", "MemberID", AppState.MemberID, "MSG : MemberID : ",
-               "MSG : Invalid MemberID");
+  ReadIdentity("MSG : Reading Regid ", "RegID", AppState.RegID,
+               "MSG : RegId : ", "MSG : Invalid RegId");
+  ReadIdentity("MSG : Reading SITEID ", "siteid", AppState.SiteID,
+               "MSG : SiteID : ", "MSG : Invalid Siteid");
+  ReadIdentity("MSG : Reading MEMBERID ", "MemberID", AppState.MemberID,
+               "MSG : MemberID : ", "MSG : Invalid MemberID");
   ReadIdentity("MSG : Reading AGENTTYPE ", "Type", AppState.AgentType, "MSG : Type : ", "");
 }

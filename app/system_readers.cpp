@@ -23,8 +23,8 @@ std::string ReadReg(const platform::RegRoot& hive, const std::string& key_path,
       std::string buffer;
       if (answer == platform::kErrorMoreData) {
         buffer.assign(size, ' ');
-        answer = key->QueryValue(value_name, &type,
-                                 reinterpret_cast<unsigned char*>(buffer.data()), &size);
+        answer = key->QueryValue(value_name, &type, reinterpret_cast<unsigned char*>(buffer.data()),
+                                 &size);
       }
       // A value with no data at all (size 0) reads as empty text.
       if (answer == platform::kErrorSuccess && size > 0) result = buffer.substr(0, size - 1);

@@ -30,7 +30,8 @@ double NumericValue(std::string_view text) {
     std::string exponent = "e";
     if (j < text.size() && (text[j] == '+' || text[j] == '-')) exponent += text[j++];
     std::size_t first_digit = j;
-    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) exponent += text[j++];
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
+      exponent += text[j++];
     if (j > first_digit) number += exponent;
   }
   double value = std::strtod(number.c_str(), nullptr);

@@ -5,5 +5,9 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
   (void)feed_number;
   (void)url;
 }
-std::string SafeNamePart(const std::string& text) { return text; }
-std::string StorePath(const std::string& feed_number) { return feed_number; }
+std::string SafeNamePart(const std::string& text) {
+  return text;
+}
+std::string StorePath(const std::string& feed_number) {
+  return feed_number;
+}

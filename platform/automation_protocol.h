@@ -27,8 +27,8 @@ struct Request {
 };
 struct Answer {
   bool ok = true;
-  Variant value;         // ok
-  long number = 0;       // failure
+  Variant value;    // ok
+  long number = 0;  // failure
   std::string description;
 };
 

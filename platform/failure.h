@@ -14,9 +14,9 @@ namespace platform {
 
 // Classic run-time error numbers used by the layer.
 namespace err {
-inline constexpr long kInvalidCall = 5;   // Invalid procedure call or argument
-inline constexpr long kOverflow = 6;      // Overflow
-inline constexpr long kOutOfMemory = 7;   // Out of memory
+inline constexpr long kInvalidCall = 5;  // Invalid procedure call or argument
+inline constexpr long kOverflow = 6;     // Overflow
+inline constexpr long kOutOfMemory = 7;  // Out of memory
 inline constexpr long kFileNotFound = 53;
 inline constexpr long kFileExists = 58;
 inline constexpr long kDiskFull = 61;

@@ -26,8 +26,8 @@ inline constexpr int kShowNormal = 1;
 // Windows C runtime (blanks separate, double quotes group, backslashes before
 // a quote escape it).
 struct CommandLine {
-  std::string program;                // native path of the program file
-  std::vector<std::string> arguments; // argv[1..]
+  std::string program;                 // native path of the program file
+  std::vector<std::string> arguments;  // argv[1..]
 };
 // Throws Failure 53 "File not found" when no prefix names a file.
 CommandLine SplitCommandLine(const std::string& command_line);

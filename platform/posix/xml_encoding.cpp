@@ -1,0 +1,158 @@
+#include "platform/xml_encoding.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/text_encoding.h"
+
+namespace platform {
+namespace {
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool StartsWith(const std::string& bytes, const char* prefix, std::size_t length) {
+  return bytes.size() >= length && std::memcmp(bytes.data(), prefix, length) == 0;
+}
+
+// The encoding named in the XML declaration at the start of ASCII-compatible
+// bytes; "" when there is no declaration or it names none.
+std::string DeclaredEncoding(const std::string& bytes) {
+  std::size_t start = 0;
+  while (start < bytes.size() && std::strchr(" \t\r\n", bytes[start]) != nullptr) ++start;
+  if (bytes.compare(start, 5, "<?xml") != 0) return {};
+  std::size_t end = bytes.find("?>", start);
+  if (end == std::string::npos) return {};
+  std::string declaration = bytes.substr(start, end - start);
+  std::size_t key = declaration.find("encoding");
+  if (key == std::string::npos) return {};
+  std::size_t i = key + 8;
+  while (i < declaration.size() && std::strchr(" \t\r\n", declaration[i]) != nullptr) ++i;
+  if (i >= declaration.size() || declaration[i] != '=') return {};
+  ++i;
+  while (i < declaration.size() && std::strchr(" \t\r\n", declaration[i]) != nullptr) ++i;
+  if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\'')) return {};
+  char quote = declaration[i];
+  std::size_t close = declaration.find(quote, i + 1);
+  if (close == std::string::npos) return {};
+  return declaration.substr(i + 1, close - i - 1);
+}
+
+bool IsValidUtf8(const std::string& text) {
+  return ValidUtf8(text) == text;
+}
+
+// Converts with iconv; false when the bytes are not valid in `from`.
+bool Convert(const std::string& bytes, const std::string& from, std::string& out,
+             std::string* error) {
+  iconv_t cd = iconv_open("UTF-8", from.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (error) *error = "unknown encoding " + from;
+    return false;
+  }
+  out.clear();
+  std::string input = bytes;
+  char* in = input.data();
+  std::size_t in_left = input.size();
+  char buffer[16384];
+  bool ok = true;
+  while (in_left > 0) {
+    char* outp = buffer;
+    std::size_t out_left = sizeof buffer;
+    std::size_t result = iconv(cd, &in, &in_left, &outp, &out_left);
+    out.append(buffer, sizeof buffer - out_left);
+    if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      if (error) *error = "bytes not valid in " + from;
+      ok = false;
+      break;
+    }
+  }
+  iconv_close(cd);
+  return ok;
+}
+
+}  // namespace
+
+std::optional<DecodedXml> DecodeXmlBytes(const std::string& raw, XmlDecoding mode,
+                                         std::string* error) {
+  std::string bytes = raw;
+  std::string encoding;
+  std::size_t bom = 0;
+  if (StartsWith(bytes, "\xEF\xBB\xBF", 3)) {
+    encoding = "UTF-8", bom = 3;
+  } else if (StartsWith(bytes, "\xFF\xFE\x00\x00", 4)) {
+    encoding = "UTF-32LE", bom = 4;
+  } else if (StartsWith(bytes, "\x00\x00\xFE\xFF", 4)) {
+    encoding = "UTF-32BE", bom = 4;
+  } else if (StartsWith(bytes, "\xFF\xFE", 2)) {
+    encoding = "UTF-16LE", bom = 2;
+  } else if (StartsWith(bytes, "\xFE\xFF", 2)) {
+    encoding = "UTF-16BE", bom = 2;
+  } else if (StartsWith(bytes, "<\0?\0", 4)) {
+    encoding = "UTF-16LE";
+  } else if (StartsWith(bytes, "\0<\0?", 4)) {
+    encoding = "UTF-16BE";
+  }
+  bytes.erase(0, bom);
+
+  DecodedXml result;
+  if (!encoding.empty()) {
+    if (encoding == "UTF-8") {
+      if (!IsValidUtf8(bytes)) {
+        if (mode == XmlDecoding::kStrict) {
+          if (error) *error = "bytes not valid in UTF-8";
+          return std::nullopt;
+        }
+        bytes = ValidUtf8(bytes);
+      }
+      result.text = bytes;
+    } else if (!Convert(bytes, encoding, result.text, error)) {
+      return std::nullopt;
+    }
+    result.encoding = encoding;
+  } else {
+    if (mode == XmlDecoding::kLenient) {
+      std::size_t start = bytes.find_first_not_of(" \t\r\n");
+      if (start != std::string::npos && bytes.compare(start, 5, "<?xml") == 0)
+        bytes.erase(0, start);
+    }
+    std::string declared = Upper(DeclaredEncoding(bytes));
+    if (declared.empty() || declared == "UTF-8" || declared == "UTF8") {
+      if (IsValidUtf8(bytes)) {
+        result.text = bytes;
+        result.encoding = "UTF-8";
+      } else if (mode == XmlDecoding::kLenient && declared.empty()) {
+        if (!Convert(bytes, "WINDOWS-1252", result.text, error)) {
+          // 1252 leaves five bytes undefined; take those as Latin-1.
+          if (!Convert(bytes, "ISO-8859-1", result.text, error)) return std::nullopt;
+        }
+        result.encoding = "windows-1252";
+      } else if (mode == XmlDecoding::kLenient) {
+        result.text = ValidUtf8(bytes);
+        result.encoding = "UTF-8";
+      } else {
+        if (error) *error = "bytes not valid in UTF-8";
+        return std::nullopt;
+      }
+    } else {
+      std::string from = declared;
+      if (from == "ISO-8859-1" || from == "LATIN1" || from == "LATIN-1" || from == "US-ASCII" ||
+          from == "ASCII" || from == "ISO_8859-1") {
+        from = "WINDOWS-1252";
+      }
+      if (!Convert(bytes, from, result.text, error)) {
+        if (from != "WINDOWS-1252" || !Convert(bytes, "ISO-8859-1", result.text, error)) {
+          return std::nullopt;
+        }
+      }
+      result.encoding = from == "WINDOWS-1252" ? "windows-1252" : DeclaredEncoding(bytes);
+    }
+  }
+  return result;
+}
+
+}  // namespace platform
