@@ -1,0 +1,120 @@
+"""Start-up of the built program: installation, data folder, log, identity."""
+
+import os
+import unittest
+
+from sandbox import STARS, Sandbox
+
+
+class StartupTest(unittest.TestCase):
+    def sandbox(self, **kwargs):
+        box = Sandbox(**kwargs)
+        self.addCleanup(box.cleanup)
+        return box
+
+    def test_unusable_installation_path_ends_silently(self):
+        for install_path in (Sandbox.MISSING, "", "   ", "/no/such/folder"):
+            with self.subTest(install_path=install_path):
+                box = self.sandbox(install_path=install_path)
+                result = box.run()
+                self.assertEqual(result.returncode, 0)
+                self.assertEqual(result.stdout + result.stderr, b"")
+                self.assertEqual(box.log_files(), [])
+                self.assertFalse(os.path.exists(os.path.join(box.install, "ApplicationLog")))
+
+    def test_missing_template_ends_after_identity(self):
+        box = self.sandbox()
+        box.run()
+        self.assertEqual(box.log_files(), [box.expected_log_name()])
+        self.assertEqual(box.log_lines(), box.startup_lines() + [
+            "MSG :" + box.install_path + "qLUX\\Dovel\\qVMMenu.xml is missing. ",
+            "MSG : Application Ended"])
+        for folder in ("ApplicationLog/qLUXLog", "LUXPostLogs", "qLUX/Dovel/RSSLinks"):
+            self.assertTrue(os.path.isdir(os.path.join(box.install, folder)), folder)
+
+    def test_existing_folders_are_not_created_again(self):
+        box = self.sandbox()
+        box.run()
+        box.run()
+        self.assertEqual(box.log_lines(), box.startup_lines(created=()) + [
+            "MSG :" + box.install_path + "qLUX\\Dovel\\qVMMenu.xml is missing. ",
+            "MSG : Application Ended"])
+
+    def test_installation_path_ending_in_backslash_is_kept(self):
+        box = self.sandbox()
+        box.install_value = box.install + "\\"
+        box.write_registry()
+        box.run()
+        self.assertEqual(box.log_lines()[3], "MSG : NOVR installation path : " + box.install + "\\")
+
+    def test_data_folder_follows_allusersprofile(self):
+        cases = (("ProgramData", "ProgramData"), ("programdata", "x/PROGRAMDATA"),
+                 ("All Users", "Documents and Settings/All Users"),
+                 ("all users", "all users"))
+        for label, profile_dir in cases:
+            with self.subTest(label):
+                box = self.sandbox()
+                profile = os.path.join(box.root, profile_dir)
+                box.all_users_profile = profile
+                os.makedirs(box.data)  # the data folder itself is never created
+                box.run()
+                self.assertEqual(box.log_files(), [box.expected_log_name()])
+                lines = box.log_lines()
+                self.assertEqual(lines[:len(box.startup_lines())], box.startup_lines())
+                self.assertTrue(os.path.isdir(os.path.join(box.data, "qLUX", "Dovel", "RSSLinks")))
+                self.assertFalse(os.path.exists(os.path.join(box.install, "ApplicationLog")))
+
+    def test_other_allusersprofile_uses_installation_folder(self):
+        box = self.sandbox()
+        box.all_users_profile = "/srv/shared"
+        box.run()
+        self.assertEqual(box.log_files(), [box.expected_log_name()])
+        self.assertEqual(box.log_lines()[:len(box.startup_lines())], box.startup_lines())
+
+    def test_missing_data_folder_ends_without_log(self):
+        box = self.sandbox()
+        box.all_users_profile = os.path.join(box.root, "ProgramData")
+        result = box.run()
+        self.assertEqual(result.returncode, 0)
+        self.assertFalse(os.path.exists(box.data))
+        self.assertFalse(os.path.exists(os.path.join(box.install, "ApplicationLog")))
+
+    def test_invalid_identity_ends_the_run_after_its_line(self):
+        valid = {"RegID": "12ab", "siteid": "-3", "MemberID": " 7", "Type": "W"}
+        for name, label, invalid_line in (("RegID", "RegId", "MSG : Invalid RegId"),
+                                          ("siteid", "SiteID", "MSG : Invalid Siteid"),
+                                          ("MemberID", "MemberID", "MSG : Invalid MemberID")):
+            for bad in ("0", "00", "", "ab"):
+                with self.subTest(name=name, value=bad):
+                    identity = dict(valid)
+                    identity[name] = bad
+                    box = self.sandbox(identity=identity)
+                    box.run()
+                    lines = box.startup_lines()
+                    last = lines.index("MSG : %s : %s" % (label, bad))
+                    self.assertEqual(box.log_lines(),
+                                     lines[:last + 1] + [invalid_line, "MSG : Application Ended"])
+
+    def test_missing_identity_value_is_invalid(self):
+        box = self.sandbox(identity={"RegID": "5", "MemberID": "6", "Type": "T"})
+        box.run()
+        lines = box.startup_lines()
+        self.assertEqual(box.log_lines(), lines[:lines.index("MSG : SiteID : ") + 1] +
+                         ["MSG : Invalid Siteid", "MSG : Application Ended"])
+
+    def test_second_run_same_day_starts_the_log_afresh(self):
+        box = self.sandbox(identity={"RegID": "0", "siteid": "1", "MemberID": "1", "Type": ""})
+        box.run()
+        first = box.log_bytes()
+        box.identity["RegID"] = "77"
+        box.write_registry()
+        box.run()
+        lines = box.log_lines()
+        self.assertEqual(lines.count(STARS), 2)
+        self.assertIn("MSG : RegId : 77", lines)
+        self.assertNotIn("MSG : Invalid RegId", lines)
+        self.assertNotEqual(first, box.log_bytes())
+
+
+if __name__ == "__main__":
+    unittest.main()
