@@ -1,13 +1,211 @@
-// Placeholder until the feed site update lands: no feed yields new items.
 #include "feeds/site_update.h"
 
-void fncParseRSSSite(std::string feed_number, std::string url) {
-  (void)feed_number;
-  (void)url;
+#include <unordered_set>
+
+#include "app/app_state.h"
+#include "app/guard.h"
+#include "app/log.h"
+#include "app/text.h"
+#include "feeds/converted_reader.h"
+#include "feeds/update_state.h"
+#include "notify/process_runner.h"
+#include "platform/xml.h"
+
+namespace {
+
+constexpr std::int32_t kConverterTimeoutMs = 30000;
+
+// How an item is recognised: its link and pubDate, trimmed and upper-cased.
+std::string ItemKey(const std::string& link, const std::string& pub_date) {
+  return UpperCase(Trimmed(link)) + '\x1f' + UpperCase(Trimmed(pub_date));
 }
+
+// The first child element of `parent` called `name`, or null.
+platform::XmlNode ChildNamed(const platform::XmlNode& parent, const std::string& name) {
+  for (platform::XmlNode child = parent.FirstChild(); child; child = child.NextSibling()) {
+    if (child.NodeName() == name) return child;
+  }
+  return {};
+}
+
+// The items a loaded store already holds, so that an item stored by an
+// earlier run is not stored and announced again when the remembered newest
+// item has dropped out of the feed.
+std::unordered_set<std::string> StoredItemKeys(const platform::XmlNode& root) {
+  std::unordered_set<std::string> keys;
+  for (platform::XmlNode child = root.FirstChild(); child; child = child.NextSibling()) {
+    if (child.NodeName() != "item") continue;
+    keys.insert(ItemKey(ChildNamed(child, "link").Text(), ChildNamed(child, "pubDate").Text()));
+  }
+  return keys;
+}
+
+void AppendTextElement(platform::XmlDocument& document, platform::XmlNode parent,
+                       const std::string& name, const std::string& text) {
+  platform::XmlNode element = document.CreateElement(name);
+  element.SetText(text);
+  parent.AppendChild(element);
+}
+
+}  // namespace
+
 std::string SafeNamePart(const std::string& text) {
-  return text;
+  std::string safe;
+  safe.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool forbidden = byte < 0x20 || byte == 0x7F ||
+                           std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
+    safe += forbidden ? '_' : c;
+  }
+  for (std::size_t at; (at = safe.find("..")) != std::string::npos;) safe.replace(at, 2, "__");
+  return safe;
 }
+
 std::string StorePath(const std::string& feed_number) {
-  return feed_number;
+  return AppState.DataPath + "qLUX\\Dovel\\RSSLinks\\Link_" + SafeNamePart(feed_number) + "_" +
+         SafeNamePart(AppState.TemplateID) + "_" + SafeNamePart(AppState.TemplateVersion) + ".xml";
+}
+
+void fncParseRSSSite(std::string feed_number, std::string url) {
+  try {
+    platform::FileSystem& fs = FileSysObject();
+    WriteLog("MSG : fncParseRSSSite : -------------> Checking updates for [" + feed_number +
+             "] --> " + url);
+    const std::string store_path = StorePath(feed_number);
+    const std::string as_named = AppState.DataPath + "qLUX\\Dovel\\RSSLinks\\Link_" + feed_number +
+                                 "_" + AppState.TemplateID + "_" + AppState.TemplateVersion +
+                                 ".xml";
+    if (store_path != as_named) {
+      WriteLog("MSG : fncParseRSSSite :  Store file name made safe : " + store_path);
+    }
+
+    const std::string converter = AppState.InstallPath + "qLUX\\FeedPull.exe";
+    if (!fs.FileExists(converter)) {
+      WriteLog("MSG : fncParseRSSSite :  " + AppState.InstallPath +
+               "qLUX\\FeedPull.exe does not exists.");
+      return;
+    }
+
+    const std::string sXMLFiletemp = AppState.DataPath + "QLUX\\Dovel\\RSSLinks\\Temp_RSS.xml";
+    // Output left by an earlier feed or run must never pass for this feed's:
+    // only a file written since the converter started counts.
+    const platform::FileStamp before = fs.Stamp(sXMLFiletemp);
+    fncExecuteShell(AppState.InstallPath + "qLUX\\FeedPull.exe " + url, kConverterTimeoutMs, kTrue);
+
+    WriteLog("MSG : fncParseRSSSite :  sXMLFiletemp" + sXMLFiletemp);
+    const platform::FileStamp after = fs.Stamp(sXMLFiletemp);
+    if (!after.exists || after == before) {
+      WriteLog("MSG : fncParseRSSSite :  Failed to find " + AppState.DataPath +
+               "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url);
+      return;
+    }
+
+    std::string converted;
+    {
+      auto stream = fs.OpenTextFileForReading(sXMLFiletemp);
+      if (!stream->AtEndOfStream()) {
+        converted = stream->ReadAll();
+        stream->Close();
+      }
+    }
+
+    // Until this feed's own output has been read, nothing of the previous
+    // feed's items may count for it.
+    AppState.HasRssItems = kFalse;
+    AppState.RssItems.clear();
+    if (!Trimmed(converted).empty()) {
+      const std::string copy = AppState.DataPath + "QLUX\\Dovel\\RSSLinks\\Temp_RSS_UniCode_" +
+                               AppState.UserName + ".xml";
+      auto stream = fs.CreateTextFile(copy, true, true);
+      if (fs.FileExists(copy)) {
+        stream->Write(converted);
+        stream->Close();
+        fncParseRSSTemp(copy);
+        WriteLog("MSG : fncParseRSSSite :  deleting unicode file sXMLFiletemp" + sXMLFiletemp);
+        fs.DeleteFile(copy, true);
+      }
+    }
+
+    platform::XmlDocument document;
+    platform::XmlNode root;
+    bool loaded = false;
+    if (fs.FileExists(store_path)) {
+      WriteLog("MSG : fncParseRSSSite :  Loading the XML file " + store_path);
+      if (!document.Load(store_path)) {
+        WriteLog("ERR :  fncParseRSSSite : Failed to load " + store_path);
+        return;
+      }
+      loaded = true;
+      root = document.DocumentElement();
+    } else {
+      WriteLog("MSG :  fncParseRSSSite : Creating the XML file " + store_path);
+      document.LoadXml("<rootrss/>");
+      root = document.DocumentElement();
+      AppendTextElement(document, root, "maintitle", AppState.Channel.MainTitle);
+      AppendTextElement(document, root, "mainlink", AppState.Channel.MainLink);
+      AppendTextElement(document, root, "maindescription", AppState.Channel.MainDescription);
+    }
+
+    const std::string state_path = UpdateStatePath();
+    const std::string section = FeedSection(feed_number);
+    std::string last_link, last_pub_date, last_count;
+    fncReadFromINI(last_link, section, "LatestGUID", state_path);
+    WriteLog("MSG : fncParseRSSSite :  Last updates GUID :: " + last_link);
+    fncReadFromINI(last_pub_date, section, "LatestPubDate", state_path);
+    WriteLog("MSG :  fncParseRSSSite : Last updates PubDate :: " + last_pub_date);
+    fncReadFromINI(last_count, section, "NewRSSCount", state_path);
+    WriteLog("MSG :  fncParseRSSSite : Last Unread RSS Count :: " + last_count);
+    std::string new_count = "0";
+
+    if (AppState.HasRssItems == kFalse) return;
+
+    const std::string last_key = ItemKey(last_link, last_pub_date);
+    const std::unordered_set<std::string> stored =
+        loaded ? StoredItemKeys(root) : std::unordered_set<std::string>{};
+    std::string newest_link, newest_pub_date;
+    for (std::size_t i = 0; i < AppState.RssItems.size(); ++i) {
+      const RssItem& item = AppState.RssItems[i];
+      const std::string key = ItemKey(item.Link, item.PubDate);
+      if (key == last_key) break;
+      if (i == 0) {
+        newest_link = item.Link;
+        newest_pub_date = item.PubDate;
+      }
+      if (stored.count(key) != 0) continue;
+      new_count = CounterPlusOne(new_count);
+
+      platform::XmlNode element = document.CreateElement("item");
+      if (loaded) {
+        root.InsertBefore(element, root.FirstChild());
+      } else {
+        root.AppendChild(element);
+      }
+      AppendTextElement(document, element, "title", item.Title);
+      AppendTextElement(document, element, "description", item.Description);
+      AppendTextElement(document, element, "link", item.Link);
+      AppendTextElement(document, element, "pubDate", item.PubDate);
+      AppendTextElement(document, element, "author", item.Author);
+      AppendTextElement(document, element, "GUID", item.Guid);
+      AppendTextElement(document, element, "Status", "Unread");
+    }
+
+    WriteLog("MSG :  fncParseRSSSite : Saving the XML");
+    document.Save(store_path);
+    // Only items that reached the disk are announced.
+    AppState.strTotalNewRSS =
+        NumberText(NumericValue(AppState.strTotalNewRSS) + NumericValue(new_count));
+
+    if (!Trimmed(newest_link).empty()) {
+      fncwriteToINI(section, "LatestGUID", newest_link, state_path);
+    }
+    if (!Trimmed(newest_pub_date).empty()) {
+      fncwriteToINI(section, "LatestPubDate", newest_pub_date, state_path);
+    }
+    fncwriteToINI(section, "NewRSSCount", new_count, state_path);
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    WriteLog("ERR : in fncParseRSSSite. Err : " + FailureNumber(failure) +
+             "::" + failure.description());
+  }
 }

@@ -1,10 +1,105 @@
-// Placeholder until the feed update driver lands.
 #include "feeds/update_driver.h"
 
-std::int16_t fncPopulateRSSLinks() {
-  return 0;
+#include "app/app_state.h"
+#include "app/driver.h"
+#include "app/guard.h"
+#include "app/log.h"
+#include "app/text.h"
+#include "feeds/site_update.h"
+#include "feeds/update_state.h"
+#include "notify/popup.h"
+#include "notify/viewer_launch.h"
+
+namespace {
+
+const char kDefaultSentence[] =
+    "You have total new RSS feeds from your service provider for your reference. Click for view "
+    "all messages.";
+
+std::string CountedBody(const std::string& total) {
+  return "You have total " + total +
+         (NumericValue(total) > 1 ? " new RSS feeds" : " new RSS feed") +
+         " from your service provider for your reference. Click for view all messages.";
 }
 
+}  // namespace
+
 std::vector<std::string> SplitFeedList(const std::string& feed_list) {
-  return {feed_list};
+  // The separator holds no letters, so matching it without regard to case
+  // is matching it as it stands.
+  static const std::string kSeparator = "@#@";
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (std::size_t at; (at = feed_list.find(kSeparator, start)) != std::string::npos;) {
+    pieces.push_back(feed_list.substr(start, at - start));
+    start = at + kSeparator.size();
+  }
+  pieces.push_back(feed_list.substr(start));
+  return pieces;
+}
+
+std::int16_t fncPopulateRSSLinks() {
+  try {
+    WriteLog("MSG : In fncPopulateRSSLinks");
+    fncwriteToINI("RSSLinks", "TemplateID", AppState.TemplateID, UpdateStatePath());
+    fncwriteToINI("RSSLinks", "TemplateVersion", AppState.TemplateVersion, UpdateStatePath());
+    fncwriteToINI("RSSLinks", "Urls", AppState.RSSSites, UpdateStatePath());
+
+    fncReadFromINI(AppState.strTotalNewRSS, "TotalNewRSS", "NewRSSCount", UpdateStatePath());
+    WriteLog("MSG : Total New RSS before updates :: " +
+             NumberText(NumericValue(AppState.strTotalNewRSS)));
+    // The previous total stays in the file until this run has its own, so a
+    // run that stops in the feed loop leaves the last known total behind.
+    fncwriteToINI("TotalNewRSS", "NewRSSCount", AppState.strTotalNewRSS, UpdateStatePath());
+    AppState.strTotalNewRSS = "0";
+    WriteLog("MSG : Making the counter to zero");
+
+    if (!Trimmed(AppState.RSSSites).empty()) {
+      const std::vector<std::string> feeds = SplitFeedList(AppState.RSSSites);
+      for (std::size_t i = 0; i < feeds.size(); ++i) {
+        fncParseRSSSite(std::to_string(i + 1), feeds[i]);
+      }
+    }
+
+    fncwriteToINI("TotalNewRSS", "NewRSSCount", AppState.strTotalNewRSS, UpdateStatePath());
+    WriteLog("MSG : Total New RSS after updates :: " +
+             NumberText(NumericValue(AppState.strTotalNewRSS)));
+    if (NumericValue(AppState.strTotalNewRSS) <= 0) EndApplication();
+
+    const std::string body =
+        UpperCase(Trimmed(AppState.PopupMessage)) == UpperCase(kDefaultSentence)
+            ? CountedBody(AppState.strTotalNewRSS)
+            : AppState.PopupMessage;
+    AppState.strTotalNewRSS = body;
+    if (Trimmed(body).empty()) {
+      WriteLog("MSg : Popup will not be shown, as popup msg is not selected.");
+      EndApplication();
+    }
+
+    std::int32_t icon = 7;
+    std::string header = "New RSS Feed";
+    std::int32_t display_time_seconds = 10;
+    std::int32_t popup_height = 1300;
+    std::int32_t popup_width = 6000;
+    std::int16_t transparency_level = 100;
+    std::int32_t modal_form = 1;
+    std::string answer;
+    CallPopup(icon, header, AppState.strTotalNewRSS, display_time_seconds, popup_height,
+              popup_width, transparency_level, modal_form, answer);
+    if (answer == "EXIT") {
+      WriteLog("MSG : User clicked on the EXIT button of the popup");
+      EndApplication();
+    } else if (answer == "CLICK") {
+      WriteLog("MSG : User clicked on the popup");
+      fncExecuteRSSExe();
+    } else if (answer == "AUTOCLOSE") {
+      WriteLog("MSG : Popup timeout.");
+      EndApplication();
+    }
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    WriteLog("ERR : in fncPopulateRSSLinks. Err : " + FailureNumber(failure) +
+             "::" + failure.description());
+  }
+  return 0;
 }

@@ -1,14 +1,42 @@
-// Placeholder until the update-state file lands.
 #include "feeds/update_state.h"
 
+#include "app/app_state.h"
+#include "app/guard.h"
+#include "app/log.h"
+#include "app/text.h"
+#include "feeds/site_update.h"
+#include "platform/profile.h"
+
 std::string UpdateStatePath() {
-  return {};
+  return AppState.DataPath + "qLUX\\Dovel\\RSSLinks\\LastUpdates_" + AppState.UserName + ".ini";
 }
+
 std::string FeedSection(const std::string& feed_number) {
-  return feed_number;
+  return "Link_" + SafeNamePart(feed_number) + "_" + SafeNamePart(AppState.TemplateID) + "_" +
+         SafeNamePart(AppState.TemplateVersion);
 }
-void fncwriteToINI(std::string, std::string, std::string, std::string) {}
-std::int32_t fncReadFromINI(std::string& value, std::string, std::string, std::string) {
-  value.clear();
-  return 0;
+
+void fncwriteToINI(std::string section, std::string key, std::string value, std::string path) {
+  try {
+    WriteLog("MSG : Writing [" + section + "] " + key + "=" + value + " to file " + path);
+    if (platform::WriteProfileString(section.c_str(), key.c_str(), value.c_str(), path) == 0) {
+      WriteLog("ERR : Failed to write to the INI");
+    }
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    std::string description = Trimmed(failure.description());
+    for (std::size_t at; (at = description.find("\r\n")) != std::string::npos;) {
+      description.erase(at, 2);
+    }
+    WriteLog("ERR : fncwriteToINI, " + description + ", while writing to INI " + path);
+  }
+}
+
+std::int32_t fncReadFromINI(std::string& value, std::string section, std::string key,
+                            std::string path) {
+  value.assign(5000, ' ');
+  const std::uint32_t length =
+      platform::GetProfileString(section.c_str(), key.c_str(), "", value.data(), 5000, path);
+  value.resize(length);
+  return static_cast<std::int32_t>(length);
 }

@@ -1,7 +1,34 @@
-// Placeholder until the popup lands: no answer.
 #include "notify/popup.h"
 
-std::int16_t CallPopup(std::int32_t&, std::string&, std::string&, std::int32_t&, std::int32_t&,
-                       std::int32_t&, std::int16_t&, std::int32_t&, std::string&) {
+#include <memory>
+
+#include "app/guard.h"
+#include "app/log.h"
+#include "platform/automation.h"
+
+std::int16_t CallPopup(std::int32_t& icon, std::string& header, std::string& body,
+                       std::int32_t& display_time_seconds, std::int32_t& popup_height,
+                       std::int32_t& popup_width, std::int16_t& transparency_level,
+                       std::int32_t& modal_form, std::string& answer) {
+  using platform::Variant;
+  std::unique_ptr<platform::AutomationObject> popup;
+  try {
+    popup = platform::AutomationObject::Create("Flarebox.Display");
+    popup->PutProperty("Icon", Variant::I4(icon));
+    popup->PutProperty("Header", Variant::Bstr(header));
+    popup->PutProperty("Body", Variant::Bstr(body));
+    popup->PutProperty("DisplayTimeSeconds", Variant::I4(display_time_seconds));
+    popup->PutProperty("PopupHeight", Variant::I4(popup_height));
+    popup->PutProperty("PopupWidth", Variant::I4(popup_width));
+    popup->PutProperty("TransparencyLevel", Variant::I2(transparency_level));
+    popup->PutProperty("ModalForm", Variant::I4(modal_form));
+    // Modal: returns once the popup has closed, so ClosedBy is final.
+    popup->CallMethod("Popup");
+    answer = popup->GetProperty("ClosedBy").ToText();
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    WriteLog("ERR : CallPopup, " + FailureNumber(failure) + ":" + failure.description());
+  }
+  popup.reset();
   return 0;
 }

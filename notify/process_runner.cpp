@@ -1,13 +1,91 @@
-// Placeholder until the process runner lands.
 #include "notify/process_runner.h"
 
-std::int16_t fncExecuteShell(std::string, std::int32_t, std::int16_t) {
+#include "app/app_state.h"
+#include "app/guard.h"
+#include "app/log.h"
+#include "platform/messagebox.h"
+#include "platform/system.h"
+
+std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
+                             std::int16_t hide_window) {
+  platform::ProcessHandle handle = 0;
+  // The handle is released on every way out; the run may go on for a while.
+  struct Release {
+    platform::ProcessHandle& handle;
+    ~Release() {
+      if (handle != 0) platform::CloseProcessHandle(handle);
+    }
+  } release{handle};
+  try {
+    WriteLog("MSG : fncExecuteShell :: " + command_line);
+    const std::uint32_t process_id = platform::StartProcess(
+        command_line, hide_window != kFalse ? platform::kShowHidden : platform::kShowNormal);
+    if (process_id == 0) {
+      WriteLog("ERR : Failed to Execute  " + command_line);
+    } else {
+      WriteLog("ERR : Successfully Executed, " + command_line);
+      handle = platform::OpenProcessHandle(platform::kProcessAllAccess, true, process_id);
+    }
+    if (timeout_ms <= 0) return kFalse;
+    if (handle == 0) {
+      platform::ShowMessageBox(
+          "Failed to call the Brim process, " +
+              fncFormatMessage(static_cast<std::int32_t>(platform::LastErrorCode())),
+          AppState.AppTitle, platform::kMbOk | platform::kMbIconStop);
+      WriteLog("ERR : Failed to open the process, " + command_line + ", " +
+               fncFormatMessage(static_cast<std::int32_t>(platform::LastErrorCode())));
+      return kFalse;
+    }
+    std::uint32_t exit_code = 0;
+    platform::GetProcessExitCode(handle, &exit_code);
+    if (exit_code != platform::kStillActive) return kTrue;
+    platform::WaitForProcess(handle, static_cast<std::uint32_t>(timeout_ms));
+    std::string reason;
+    fncTerminateProcess(handle, reason);
+    platform::CloseProcessHandle(handle);
+    handle = 0;
+    return kTrue;
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    WriteLog("ERR : fncExecuteShell, " + FailureNumber(failure) + ":" + failure.description());
+  }
+  return kFalse;
+}
+
+std::int16_t fncTerminateProcess(platform::ProcessHandle& handle, std::string& reason) {
+  try {
+    reason.clear();
+    WriteLog("MSG : Executing fncTerminateProcess");
+    // Whether the kill succeeds tells a program that finished in time from
+    // one that was stopped at the end of its wait.
+    if (platform::TerminateProcessHandle(handle, 0)) {
+      WriteLog("ERR : Terminating the script as, " + reason);
+      WriteLog("MSG : Successfully Terminated Process ");
+    } else {
+      WriteLog("MSG : Successfully Executed the script");
+    }
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    reason = "Error while terminating the script.";
+    WriteLog("ERR : fncTerminateProcess " + FailureNumber(failure) + " " + failure.description());
+  }
   return 0;
 }
-std::int16_t fncTerminateProcess(platform::ProcessHandle&, std::string& reason) {
-  reason.clear();
-  return 0;
-}
+
 std::string fncFormatMessage(std::int32_t error_code) {
+  try {
+    std::string buffer(257, ' ');
+    const std::uint32_t length =
+        platform::FormatSystemMessage(static_cast<std::uint32_t>(error_code), buffer.data(), 200);
+    if (length > 0) {
+      // The system's text ends in CR LF, which the callers do not want.
+      if (length < 2) throw platform::Failure(platform::err::kInvalidCall);
+      return std::to_string(error_code) + "-" + buffer.substr(0, length - 2);
+    }
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    WriteLog("ERR : fncFormatMessage. ErrDesc : " + FailureNumber(failure) + " " +
+             failure.description());
+  }
   return std::to_string(error_code);
 }

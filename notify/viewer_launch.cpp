@@ -1,4 +1,26 @@
-// Placeholder until the viewer launch lands.
 #include "notify/viewer_launch.h"
 
-void fncExecuteRSSExe() {}
+#include "app/app_state.h"
+#include "app/driver.h"
+#include "app/guard.h"
+#include "app/log.h"
+#include "notify/process_runner.h"
+#include "platform/messagebox.h"
+
+void fncExecuteRSSExe() {
+  try {
+    const std::string viewer = AppState.InstallPath + "qLUX\\qVMRSS.exe";
+    if (FileSysObject().FileExists(viewer)) {
+      fncExecuteShell(viewer, 0, kTrue);
+      EndApplication();
+    }
+    WriteLog("ERR : " + viewer + " is missing");
+    platform::ShowMessageBox("QVM Components for RSS Feed is missing. Please contact DeskAid365.",
+                             AppState.AppTitle, platform::kMbOk | platform::kMbIconStop);
+    EndApplication();
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    WriteLog("ERR : fncExecuteRSSExe. ErrDesc : " + FailureNumber(failure) + " " +
+             failure.description());
+  }
+}
