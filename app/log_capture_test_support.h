@@ -1,0 +1,52 @@
+// For tests of the routines: captures what they log, without time stamps.
+#pragma once
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/driver.h"
+
+class CapturedLog {
+ public:
+  CapturedLog() {
+    ResetAppStateForTesting();
+    AppState.LogStream = std::make_unique<Stream>(&text_);
+  }
+  ~CapturedLog() { ResetAppStateForTesting(); }
+
+  // The texts of the lines written so far; each line must carry a proper
+  // time stamp.
+  std::vector<std::string> Lines() const {
+    static const std::regex kLine(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\t([^]*))");
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text_.find("\r\n", start)) != std::string::npos; start = end + 2) {
+      std::smatch match;
+      std::string line = text_.substr(start, end - start);
+      if (std::regex_match(line, match, kLine)) {
+        lines.push_back(match[1]);
+      } else {
+        lines.push_back("<no time stamp> " + line);
+      }
+    }
+    return lines;
+  }
+  void Clear() { text_.clear(); }
+
+ private:
+  class Stream : public platform::TextStream {
+   public:
+    explicit Stream(std::string* sink) : sink_(sink) {}
+    void Write(const std::string& text) override { *sink_ += text; }
+    void WriteLine(const std::string& text) override { *sink_ += text + "\r\n"; }
+    bool AtEndOfStream() override { return true; }
+    std::string ReadAll() override { return {}; }
+    void Close() override {}
+
+   private:
+    std::string* sink_;
+  };
+  std::string text_;
+};
