@@ -100,7 +100,7 @@ std::vector<std::string> SplitComponents(const std::string& path) {
 }
 
 bool Exists(const std::string& native) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(native.c_str(), &st) == 0;
 }
 
@@ -121,12 +121,12 @@ std::string CaseMatch(const std::string& folder, const std::string& name) {
 class PosixFileSystem : public FileSystem {
  public:
   bool FolderExists(const std::string& path) override {
-    struct stat st{};
+    struct stat st {};
     return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   }
 
   bool FileExists(const std::string& path) override {
-    struct stat st{};
+    struct stat st {};
     return ::stat(NativePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
   }
 
@@ -198,7 +198,7 @@ class PosixFileSystem : public FileSystem {
       throw FailureFromErrno(errno, native);
     }
     // Keep the permissions the file had; a new file gets the usual ones.
-    struct stat st{};
+    struct stat st {};
     mode_t mode;
     if (::stat(native.c_str(), &st) == 0) {
       mode = st.st_mode & 07777;
@@ -231,7 +231,7 @@ class PosixFileSystem : public FileSystem {
 
   FileStamp Stamp(const std::string& path) override {
     FileStamp stamp;
-    struct stat st{};
+    struct stat st {};
     if (::stat(NativePath(path).c_str(), &st) != 0) return stamp;
     stamp.exists = true;
     stamp.device = st.st_dev;
@@ -274,8 +274,12 @@ FileSystem& RealFileSystem() {
   return fs;
 }
 
-FileSystem& Files() { return override_fs != nullptr ? *override_fs : RealFileSystem(); }
+FileSystem& Files() {
+  return override_fs != nullptr ? *override_fs : RealFileSystem();
+}
 
-void SetFileSystemForTesting(FileSystem* fs) { override_fs = fs; }
+void SetFileSystemForTesting(FileSystem* fs) {
+  override_fs = fs;
+}
 
 }  // namespace platform

@@ -80,7 +80,7 @@ TEST(FileSystemAtomic, ReplacementLeavesNoTemporaryAndKeepsOldFileOnFailure) {
   auto before = fs.Stamp(root / "state.ini");
   fs.ReplaceFileAtomically(root / "state.ini", "two");
   EXPECT_EQ(ReadFile(root / "state.ini"), "two");
-  struct stat st{};
+  struct stat st {};
   ::stat((root / "state.ini").c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   auto after = fs.Stamp(root / "state.ini");

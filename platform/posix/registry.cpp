@@ -1,5 +1,7 @@
 // The registry stand-in: a regedit export file read afresh on every open, so
 // that an edit by the installer or a test takes effect on the next run.
+#include "platform/registry.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -7,7 +9,6 @@
 #include <map>
 #include <sstream>
 
-#include "platform/registry.h"
 #include "platform/system.h"
 #include "platform/text_encoding.h"
 
@@ -28,22 +29,26 @@ std::string Lower(std::string text) {
 
 std::string RootName(RegRoot root) {
   switch (root) {
-    case kHkeyClassesRoot: return "hkey_classes_root";
-    case kHkeyCurrentUser: return "hkey_current_user";
-    case kHkeyLocalMachine: return "hkey_local_machine";
-    case kHkeyUsers: return "hkey_users";
-    default: return {};
+    case kHkeyClassesRoot:
+      return "hkey_classes_root";
+    case kHkeyCurrentUser:
+      return "hkey_current_user";
+    case kHkeyLocalMachine:
+      return "hkey_local_machine";
+    case kHkeyUsers:
+      return "hkey_users";
+    default:
+      return {};
   }
 }
 
 // "HKLM\Software\X" and "HKEY_LOCAL_MACHINE\SOFTWARE\X" name the same key.
 std::string NormaliseKeyPath(const std::string& path) {
   std::string lower = Lower(path);
-  static const std::pair<const char*, const char*> kShort[] = {
-      {"hklm", "hkey_local_machine"},
-      {"hkcr", "hkey_classes_root"},
-      {"hkcu", "hkey_current_user"},
-      {"hku", "hkey_users"}};
+  static const std::pair<const char*, const char*> kShort[] = {{"hklm", "hkey_local_machine"},
+                                                               {"hkcr", "hkey_classes_root"},
+                                                               {"hkcu", "hkey_current_user"},
+                                                               {"hku", "hkey_users"}};
   for (const auto& [abbreviation, full] : kShort) {
     std::string prefix = abbreviation;
     if (lower == prefix || lower.rfind(prefix + "\\", 0) == 0) {

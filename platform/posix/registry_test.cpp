@@ -49,11 +49,13 @@ TEST(Registry, TwoStepTextQueryAsOnWindows) {
   std::string buffer(12, '#');
   size = 8;
   EXPECT_EQ(key->QueryValue("InstallationPath", &type,
-                            reinterpret_cast<unsigned char*>(buffer.data()), &size), 234);
+                            reinterpret_cast<unsigned char*>(buffer.data()), &size),
+            234);
   EXPECT_EQ(buffer, std::string(12, '#'));
   size = 12;
   EXPECT_EQ(key->QueryValue("InstallationPath", &type,
-                            reinterpret_cast<unsigned char*>(buffer.data()), &size), 0);
+                            reinterpret_cast<unsigned char*>(buffer.data()), &size),
+            0);
   EXPECT_EQ(size, 9u);
   EXPECT_EQ(buffer, std::string("C:\\Agent\0###", 12));
 
@@ -107,8 +109,8 @@ TEST(Registry, NumbersBinaryAndWideText) {
   EXPECT_EQ(key->QueryValue("Long", &type, nullptr, &size), 0);
   EXPECT_EQ(size, 3u);  // continued line
   EXPECT_EQ(type, 3u);
-  EXPECT_TRUE(platform::RegReadText(platform::kHkeyClassesRoot,
-                                    "FLAREBOX.DISPLAY\\LocalServer32", "", text));
+  EXPECT_TRUE(platform::RegReadText(platform::kHkeyClassesRoot, "FLAREBOX.DISPLAY\\LocalServer32",
+                                    "", text));
   EXPECT_EQ(text, "/opt/x/popup");
 }
 

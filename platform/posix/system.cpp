@@ -68,7 +68,9 @@ LocalTime Now() {
           local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
-void ExitProcess(int status) { std::_Exit(status); }
+void ExitProcess(int status) {
+  std::_Exit(status);
+}
 
 namespace {
 thread_local std::uint32_t last_error = 0;
@@ -77,25 +79,42 @@ thread_local std::uint32_t last_error = 0;
 // for the system's message.
 int ErrnoForCode(std::uint32_t code) {
   switch (code) {
-    case 0: return 0;
-    case 2: return ENOENT;
-    case 3: return ENOTDIR;
-    case 5: return EACCES;
-    case 6: return EBADF;
-    case 8: return ENOMEM;
-    case 32: return EBUSY;
-    case 80: return EEXIST;
-    case 87: return EINVAL;
-    case 112: return ENOSPC;
-    case 122: return ERANGE;
-    case 193: return ENOEXEC;
-    default: return -1;
+    case 0:
+      return 0;
+    case 2:
+      return ENOENT;
+    case 3:
+      return ENOTDIR;
+    case 5:
+      return EACCES;
+    case 6:
+      return EBADF;
+    case 8:
+      return ENOMEM;
+    case 32:
+      return EBUSY;
+    case 80:
+      return EEXIST;
+    case 87:
+      return EINVAL;
+    case 112:
+      return ENOSPC;
+    case 122:
+      return ERANGE;
+    case 193:
+      return ENOEXEC;
+    default:
+      return -1;
   }
 }
 }  // namespace
 
-std::uint32_t LastErrorCode() { return last_error; }
-void SetLastErrorCode(std::uint32_t code) { last_error = code; }
+std::uint32_t LastErrorCode() {
+  return last_error;
+}
+void SetLastErrorCode(std::uint32_t code) {
+  last_error = code;
+}
 
 std::uint32_t FormatSystemMessage(std::uint32_t code, char* buffer, std::uint32_t size) {
   int error_number = ErrnoForCode(code);
