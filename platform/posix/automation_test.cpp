@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/failure.h"
+#include "platform/posix/notifications_test_support.h"
 #include "platform/posix/test_support.h"
 
 namespace platform {
@@ -272,6 +273,43 @@ TEST_F(AutomationTest, ServerThatIgnoresTheEndOfItsInputIsKilled) {
   object.reset();
   EXPECT_EQ(::kill(pid, 0), -1);
   EXPECT_EQ(errno, ESRCH);
+}
+
+// The popup component as the program drives it: registered by its path,
+// created by ProgID, set up, shown and asked how it was closed.
+TEST(AutomationPopupTest, PopupComponentAnswersThroughTheAutomationLayer) {
+  const auto build = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+  const std::string component = (build / "companions" / "popup" / "flarebox-display").string();
+  if (!std::filesystem::exists(component) ||
+      !std::filesystem::exists(testing::FakeNotifications::Program())) {
+    GTEST_SKIP() << "the popup component is not built";
+  }
+  testing::PrivateBus bus;
+  ASSERT_FALSE(bus.address().empty()) << "dbus-daemon did not start";
+  testing::ScopedEnvironment environment("DBUS_SESSION_BUS_ADDRESS", bus.address());
+  ScopedRegistry registry(
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_CLASSES_ROOT\\Flarebox.Display\\LocalServer32]\n"
+      "@=\"" +
+      component + "\"\n");
+  for (const auto& [mode, answer] : std::vector<std::pair<std::string, std::string>>{
+           {"click", "CLICK"}, {"dismiss", "EXIT"}, {"expire", "AUTOCLOSE"}}) {
+    testing::FakeNotifications service(bus, mode);
+    ASSERT_TRUE(service.ready());
+    auto popup = AutomationObject::Create("Flarebox.Display");
+    popup->PutProperty("Icon", Variant::I4(7));
+    popup->PutProperty("Header", Variant::Bstr("New RSS Feed"));
+    popup->PutProperty("Body", Variant::Bstr("You have 3 new RSS feeds"));
+    popup->PutProperty("DisplayTimeSeconds", Variant::I4(10));
+    popup->PutProperty("PopupHeight", Variant::I4(1300));
+    popup->PutProperty("PopupWidth", Variant::I4(6000));
+    popup->PutProperty("TransparencyLevel", Variant::I2(100));
+    popup->PutProperty("ModalForm", Variant::I4(1));
+    EXPECT_EQ(popup->CallMethod("Popup"), Variant{});
+    EXPECT_EQ(popup->GetProperty("ClosedBy").ToText(), answer);
+    ExpectFailure([&] { popup->GetProperty("Colour"); }, 438,
+                  "Object doesn't support this property or method");
+  }
 }
 
 }  // namespace
