@@ -37,10 +37,9 @@ TEST_F(ConvertedReader, ReadsHeaderAndItemsInDocumentOrder) {
   EXPECT_TRUE(log_.Lines().empty());
   EXPECT_EQ(AppState.HasRssItems, kTrue);
   EXPECT_THAT(AppState.Channel, FieldsAre("News", "http://n/", "desc"));
-  EXPECT_THAT(AppState.RssItems,
-              ElementsAre(FieldsAre("A", "x bold y", "l1", "d1", "", "", ""),
-                          FieldsAre("", "", "", "", "", "", ""),
-                          FieldsAre("", "", "", "", "me", "g", "Unread")));
+  EXPECT_THAT(AppState.RssItems, ElementsAre(FieldsAre("A", "x bold y", "l1", "d1", "", "", ""),
+                                             FieldsAre("", "", "", "", "", "", ""),
+                                             FieldsAre("", "", "", "", "me", "g", "Unread")));
 }
 
 TEST_F(ConvertedReader, NoFeedElementOrNoItemsLeavesNoItems) {

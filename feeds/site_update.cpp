@@ -161,8 +161,10 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     if (AppState.HasRssItems == kFalse) return;
 
     const std::string last_key = ItemKey(last_link, last_pub_date);
-    const std::unordered_set<std::string> stored =
-        loaded ? StoredItemKeys(root) : std::unordered_set<std::string>{};
+    // Gathered only once an item passes the stop test: a run that finds
+    // nothing new never walks the whole store.
+    std::unordered_set<std::string> stored;
+    bool stored_known = !loaded;
     std::string newest_link, newest_pub_date;
     for (std::size_t i = 0; i < AppState.RssItems.size(); ++i) {
       const RssItem& item = AppState.RssItems[i];
@@ -171,6 +173,10 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
       if (i == 0) {
         newest_link = item.Link;
         newest_pub_date = item.PubDate;
+      }
+      if (!stored_known) {
+        stored = StoredItemKeys(root);
+        stored_known = true;
       }
       if (stored.count(key) != 0) continue;
       new_count = CounterPlusOne(new_count);
