@@ -1,70 +1,506 @@
-// Placeholder until the XML DOM lands.
+// The XML DOM over pugixml.
+//
+// Nodes made by CreateElement. A DOM document can own elements that are not
+// (yet) in its tree; pugixml cannot: every node of a pugi document hangs below
+// its document node, and nodes cannot move between two pugi documents. So the
+// document node holds, after the visible tree, one hidden "holder" element
+// that parks created elements until AppendChild/InsertBefore moves them into
+// place (append_move/insert_move_before keep the node's identity, so an
+// XmlNode taken before the move stays valid). The holder's name, "#created",
+// is not a valid XML name, so no parsed or created element can carry it. It
+// is always the document node's last child and every view of the document
+// skips it: Root().ChildNodes()/FirstChild()/NextSibling()/ChildCount(),
+// DocumentElement(), Text() of the document, Xml() and the results of
+// SelectSingleNode(). XPath itself still walks the holder, so a count() or a
+// last() over all of the document's nodes would see parked elements; only the
+// node finally returned is filtered.
+//
+// Loading. Documents are parsed without pugixml's reference expansion: pugixml
+// would leave an unknown reference such as "&nbsp;" as plain text, while a
+// document that uses an entity it does not define is not well-formed. After
+// parsing, the text of every text node and attribute is checked and decoded
+// here: the five predefined entities and character references are expanded,
+// anything else fails the load. DOCTYPE declarations are skipped by pugixml
+// and nothing they name is ever fetched or expanded.
+#include <cctype>
+#include <cstring>
+#include <optional>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+
 #include "platform/failure.h"
+#include "platform/filesystem.h"
+#include "platform/text_encoding.h"
 #include "platform/xml.h"
+#include "platform/xml_encoding.h"
 
 namespace platform {
-struct XmlDocument::Impl {};
-XmlDocument::XmlDocument() = default;
+namespace {
+
+constexpr char kHolderName[] = "#created";
+
+constexpr unsigned kParseOptions = (pugi::parse_default & ~pugi::parse_escapes) |
+                                   pugi::parse_comments | pugi::parse_pi | pugi::parse_declaration;
+
+pugi::xml_node ToPugi(void* node) {
+  return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node));
+}
+
+bool IsHolder(pugi::xml_node node) {
+  return node.type() == pugi::node_element && node.parent().type() == pugi::node_document &&
+         std::strcmp(node.name(), kHolderName) == 0;
+}
+
+pugi::xml_node Holder(pugi::xml_node any) {
+  pugi::xml_node last = any.root().last_child();
+  return IsHolder(last) ? last : pugi::xml_node();
+}
+
+// True for the holder and everything parked below it.
+bool InHolder(pugi::xml_node node) {
+  for (; node; node = node.parent()) {
+    if (IsHolder(node)) return true;
+  }
+  return false;
+}
+
+pugi::xml_node Visible(pugi::xml_node node) {
+  return IsHolder(node) ? pugi::xml_node() : node;
+}
+
+void AppendUtf8(std::string& out, unsigned long code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+bool IsXmlChar(unsigned long code) {
+  return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+         (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+// Expands the references in `raw` into `out`. False, with the reason in
+// `error`, on a reference that is neither a predefined entity nor a character
+// reference to an XML character, and on a bare "&".
+bool ExpandReferences(std::string_view raw, std::string& out, std::string& error) {
+  out.clear();
+  out.reserve(raw.size());
+  std::size_t i = 0;
+  while (i < raw.size()) {
+    std::size_t amp = raw.find('&', i);
+    if (amp == std::string_view::npos) {
+      out.append(raw.substr(i));
+      break;
+    }
+    out.append(raw.substr(i, amp - i));
+    std::size_t semi = raw.find(';', amp + 1);
+    if (semi == std::string_view::npos || semi == amp + 1) {
+      error = "'&' that does not start a reference";
+      return false;
+    }
+    std::string_view name = raw.substr(amp + 1, semi - amp - 1);
+    if (name == "amp") {
+      out += '&';
+    } else if (name == "lt") {
+      out += '<';
+    } else if (name == "gt") {
+      out += '>';
+    } else if (name == "quot") {
+      out += '"';
+    } else if (name == "apos") {
+      out += '\'';
+    } else if (name[0] == '#') {
+      bool hex = name.size() > 1 && name[1] == 'x';
+      std::string_view digits = name.substr(hex ? 2 : 1);
+      unsigned long code = 0;
+      bool ok = !digits.empty() && digits.size() <= 8;
+      for (char c : digits) {
+        int value = -1;
+        if (c >= '0' && c <= '9') {
+          value = c - '0';
+        } else if (hex && c >= 'a' && c <= 'f') {
+          value = c - 'a' + 10;
+        } else if (hex && c >= 'A' && c <= 'F') {
+          value = c - 'A' + 10;
+        }
+        if (value < 0) {
+          ok = false;
+          break;
+        }
+        code = code * (hex ? 16 : 10) + static_cast<unsigned long>(value);
+      }
+      if (!ok || !IsXmlChar(code)) {
+        error = "invalid character reference &" + std::string(name) + ";";
+        return false;
+      }
+      AppendUtf8(out, code);
+    } else {
+      error = "reference to undefined entity &" + std::string(name) + ";";
+      return false;
+    }
+    i = semi + 1;
+  }
+  return true;
+}
+
+// Checks what pugixml lets pass but a conforming parser rejects, and expands
+// the references of text nodes and attributes.
+bool FinishParse(pugi::xml_document& doc, std::string& error) {
+  int elements = 0;
+  for (pugi::xml_node top : doc.children()) {
+    if (top.type() == pugi::node_element) ++elements;
+    if (top.type() == pugi::node_pcdata || top.type() == pugi::node_cdata) {
+      error = "text outside the document element";
+      return false;
+    }
+  }
+  if (elements != 1) {
+    error = elements == 0 ? "no document element" : "more than one document element";
+    return false;
+  }
+  std::string expanded;
+  pugi::xml_node node = doc.first_child();
+  while (node) {
+    if (node.type() == pugi::node_pcdata) {
+      if (std::strchr(node.value(), '&') != nullptr) {
+        if (!ExpandReferences(node.value(), expanded, error)) return false;
+        node.set_value(expanded.c_str());
+      }
+    } else if (node.type() == pugi::node_element) {
+      for (pugi::xml_attribute attribute : node.attributes()) {
+        for (pugi::xml_attribute later = attribute.next_attribute(); later;
+             later = later.next_attribute()) {
+          if (std::strcmp(attribute.name(), later.name()) == 0) {
+            error = "duplicate attribute " + std::string(attribute.name());
+            return false;
+          }
+        }
+        if (std::strchr(attribute.value(), '&') != nullptr) {
+          if (!ExpandReferences(attribute.value(), expanded, error)) return false;
+          attribute.set_value(expanded.c_str());
+        }
+      }
+    }
+    // Depth-first, document order, without recursion.
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node && !node.next_sibling()) node = node.parent();
+    if (node) node = node.next_sibling();
+  }
+  return true;
+}
+
+// Names accepted by CreateElement: XML names, the holder's name excluded.
+bool IsXmlName(const std::string& name) {
+  if (name.empty()) return false;
+  unsigned char first = static_cast<unsigned char>(name[0]);
+  if (first < 0x80 && !std::isalpha(first) && first != '_' && first != ':') return false;
+  for (char c : name) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x80 && !std::isalnum(u) && u != '_' && u != ':' && u != '-' && u != '.') {
+      return false;
+    }
+  }
+  return true;
+}
+
+class StringWriter : public pugi::xml_writer {
+ public:
+  explicit StringWriter(std::string& out) : out_(out) {}
+  void write(const void* data, size_t size) override {
+    out_.append(static_cast<const char*>(data), size);
+  }
+
+ private:
+  std::string& out_;
+};
+
+void RequireNode(pugi::xml_node node) {
+  if (!node) throw Failure(err::kObjectNotSet);
+}
+
+// The document node takes at most one element and no text.
+void CheckDocumentChild(pugi::xml_node parent, pugi::xml_node child) {
+  if (parent.type() != pugi::node_document) return;
+  if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+    throw Failure(err::kInvalidCall, "text cannot be a child of the document");
+  }
+  if (child.type() != pugi::node_element) return;
+  for (pugi::xml_node top : parent.children()) {
+    if (top.type() == pugi::node_element && top != child && !IsHolder(top)) {
+      throw Failure(err::kInvalidCall, "only one top level element is allowed in a document");
+    }
+  }
+}
+
+}  // namespace
+
+struct XmlDocument::Impl {
+  pugi::xml_document doc;
+  std::string error;
+
+  bool Parse(const std::string& text) {
+    doc.reset();
+    error.clear();
+    pugi::xml_parse_result result =
+        doc.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+    if (!result) {
+      error = std::string(result.description()) + " at offset " + std::to_string(result.offset);
+    } else if (!FinishParse(doc, error)) {
+      // error set
+    } else {
+      return true;
+    }
+    doc.reset();
+    return false;
+  }
+
+  bool Fail(std::string why) {
+    doc.reset();
+    error = std::move(why);
+    return false;
+  }
+};
+
+XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 XmlDocument::~XmlDocument() = default;
-bool XmlDocument::Load(const std::string&) {
-  return false;
+
+bool XmlDocument::Load(const std::string& path) {
+  std::string bytes;
+  try {
+    bytes = Files().ReadFileBytes(path);
+  } catch (const Failure& failure) {
+    return impl_->Fail(failure.description() + ": " + path);
+  }
+  return LoadBytes(bytes);
 }
-bool XmlDocument::LoadXml(const std::string&) {
-  return false;
+
+bool XmlDocument::LoadXml(const std::string& text) {
+  if (ValidUtf8(text) != text) return impl_->Fail("text not valid UTF-8");
+  return impl_->Parse(text);
 }
-bool XmlDocument::LoadBytes(const std::string&) {
-  return false;
+
+bool XmlDocument::LoadBytes(const std::string& bytes) {
+  std::string why;
+  std::optional<DecodedXml> decoded = DecodeXmlBytes(bytes, XmlDecoding::kStrict, &why);
+  if (!decoded) return impl_->Fail(why);
+  return impl_->Parse(decoded->text);
 }
+
 const std::string& XmlDocument::LoadError() const {
-  static const std::string kNone = "not available";
-  return kNone;
+  return impl_->error;
 }
+
 XmlNode XmlDocument::DocumentElement() const {
+  for (pugi::xml_node top : impl_->doc.children()) {
+    if (top.type() == pugi::node_element && !IsHolder(top)) return XmlNode(top.internal_object());
+  }
   return {};
 }
+
 XmlNode XmlDocument::Root() const {
-  return {};
+  return XmlNode(impl_->doc.internal_object());
 }
-XmlNode XmlDocument::CreateElement(const std::string&) {
-  throw Failure(err::kNoSuchMember);
+
+XmlNode XmlDocument::CreateElement(const std::string& name) {
+  if (!IsXmlName(name)) throw Failure(err::kInvalidCall, "invalid element name " + name);
+  pugi::xml_node holder = Holder(impl_->doc);
+  if (!holder) holder = impl_->doc.append_child(kHolderName);
+  pugi::xml_node element = holder.append_child(name.c_str());
+  if (!element) throw Failure(err::kOutOfMemory);
+  return XmlNode(element.internal_object());
 }
+
 std::string XmlDocument::Xml() const {
-  return {};
+  std::string out = "<?xml version=\"";
+  pugi::xml_node declaration;
+  for (pugi::xml_node top : impl_->doc.children()) {
+    if (top.type() == pugi::node_declaration) declaration = top;
+  }
+  const char* version = declaration.attribute("version").value();
+  out += *version != '\0' ? version : "1.0";
+  out += "\" encoding=\"UTF-8\"";
+  if (pugi::xml_attribute standalone = declaration.attribute("standalone")) {
+    out += " standalone=\"";
+    out += standalone.value();
+    out += '"';
+  }
+  out += "?>\n";
+  StringWriter writer(out);
+  for (pugi::xml_node top : impl_->doc.children()) {
+    if (top.type() == pugi::node_declaration || IsHolder(top)) continue;
+    top.print(writer, "\t", pugi::format_default, pugi::encoding_utf8);
+  }
+  return out;
 }
-void XmlDocument::Save(const std::string&) const {
-  throw Failure(err::kNoSuchMember);
+
+void XmlDocument::Save(const std::string& path) const {
+  Files().ReplaceFileAtomically(path, Xml());
 }
+
 std::string XmlNode::NodeName() const {
-  return {};
+  pugi::xml_node node = ToPugi(node_);
+  switch (node.type()) {
+    case pugi::node_null:
+      return {};
+    case pugi::node_document:
+      return "#document";
+    case pugi::node_pcdata:
+      return "#text";
+    case pugi::node_cdata:
+      return "#cdata-section";
+    case pugi::node_comment:
+      return "#comment";
+    case pugi::node_doctype:
+      return "#doctype";
+    default:
+      return node.name();  // elements, processing instructions, the declaration ("xml")
+  }
 }
+
 bool XmlNode::IsElement() const {
-  return false;
+  return ToPugi(node_).type() == pugi::node_element;
 }
+
 std::string XmlNode::Text() const {
-  return {};
+  pugi::xml_node start = ToPugi(node_);
+  switch (start.type()) {
+    case pugi::node_null:
+      return {};
+    case pugi::node_element:
+    case pugi::node_document:
+      break;
+    default:
+      return start.value();
+  }
+  std::string text;
+  pugi::xml_node node = start.first_child();
+  while (node && node != start) {
+    if (IsHolder(node)) break;  // the last child of the document: nothing follows
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) text += node.value();
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node != start && !node.next_sibling()) node = node.parent();
+    if (node != start) node = node.next_sibling();
+  }
+  return text;
 }
-void XmlNode::SetText(const std::string&) {
-  throw Failure(err::kNoSuchMember);
+
+void XmlNode::SetText(const std::string& text) {
+  pugi::xml_node node = ToPugi(node_);
+  RequireNode(node);
+  switch (node.type()) {
+    case pugi::node_element:
+      while (node.first_child()) node.remove_child(node.first_child());
+      // An empty text leaves the element without children, as the DOM does.
+      if (!text.empty()) node.append_child(pugi::node_pcdata).set_value(text.c_str());
+      return;
+    case pugi::node_pcdata:
+    case pugi::node_cdata:
+    case pugi::node_comment:
+    case pugi::node_pi:
+      node.set_value(text.c_str());
+      return;
+    default:
+      throw Failure(err::kInvalidCall, "this node cannot hold text");
+  }
 }
+
 std::vector<XmlNode> XmlNode::ChildNodes() const {
-  return {};
+  std::vector<XmlNode> children;
+  for (pugi::xml_node child : ToPugi(node_).children()) {
+    if (!IsHolder(child)) children.push_back(XmlNode(child.internal_object()));
+  }
+  return children;
 }
+
 XmlNode XmlNode::FirstChild() const {
-  return {};
+  pugi::xml_node child = Visible(ToPugi(node_).first_child());
+  return child ? XmlNode(child.internal_object()) : XmlNode();
 }
+
 XmlNode XmlNode::NextSibling() const {
-  return {};
+  pugi::xml_node node = ToPugi(node_);
+  if (IsHolder(node.parent())) return {};  // parked elements are not siblings of each other
+  pugi::xml_node next = Visible(node.next_sibling());
+  return next ? XmlNode(next.internal_object()) : XmlNode();
 }
+
 std::size_t XmlNode::ChildCount() const {
-  return 0;
+  std::size_t count = 0;
+  for (pugi::xml_node child : ToPugi(node_).children()) {
+    if (!IsHolder(child)) ++count;
+  }
+  return count;
 }
-XmlNode XmlNode::AppendChild(XmlNode) {
-  throw Failure(err::kNoSuchMember);
+
+XmlNode XmlNode::AppendChild(XmlNode child) {
+  pugi::xml_node parent = ToPugi(node_);
+  RequireNode(parent);
+  pugi::xml_node moving = ToPugi(child.node_);
+  if (!moving || moving.root() != parent.root() || IsHolder(moving)) {
+    throw Failure(err::kInvalidCall, "the node cannot be appended here");
+  }
+  CheckDocumentChild(parent, moving);
+  pugi::xml_node holder = Holder(parent);
+  pugi::xml_node moved = parent.type() == pugi::node_document && holder
+                             ? parent.insert_move_before(moving, holder)
+                             : parent.append_move(moving);
+  if (!moved) throw Failure(err::kInvalidCall, "the node cannot be appended here");
+  return child;
 }
-XmlNode XmlNode::InsertBefore(XmlNode, XmlNode) {
-  throw Failure(err::kNoSuchMember);
+
+XmlNode XmlNode::InsertBefore(XmlNode child, XmlNode reference) {
+  if (reference.IsNull()) return AppendChild(child);
+  pugi::xml_node parent = ToPugi(node_);
+  RequireNode(parent);
+  pugi::xml_node moving = ToPugi(child.node_);
+  pugi::xml_node before = ToPugi(reference.node_);
+  if (!moving || moving.root() != parent.root() || IsHolder(moving) || before.parent() != parent) {
+    throw Failure(err::kInvalidCall, "the node cannot be inserted here");
+  }
+  if (moving == before) return child;
+  CheckDocumentChild(parent, moving);
+  if (!parent.insert_move_before(moving, before)) {
+    throw Failure(err::kInvalidCall, "the node cannot be inserted here");
+  }
+  return child;
 }
-XmlNode XmlNode::SelectSingleNode(const std::string&) const {
+
+XmlNode XmlNode::SelectSingleNode(const std::string& xpath) const {
+  pugi::xml_node context = ToPugi(node_);
+  if (!context) return {};
+  pugi::xpath_node_set found;
+  try {
+    pugi::xpath_query query(xpath.c_str());
+    found = query.evaluate_node_set(pugi::xpath_node(context));
+  } catch (const pugi::xpath_exception& e) {
+    throw Failure(err::kInvalidCall, std::string("XPath: ") + e.what());
+  }
+  found.sort();
+  bool parked = InHolder(context);
+  for (const pugi::xpath_node& match : found) {
+    pugi::xml_node node = match.node();  // empty for attributes, which are not nodes here
+    if (node && (parked || !InHolder(node))) return XmlNode(node.internal_object());
+  }
   return {};
 }
+
 }  // namespace platform

@@ -190,3 +190,176 @@ class Sandbox:
                                     ("MSG : Reading AGENTTYPE ", "MSG : Type : ", "Type")):
             lines += [before, label + self.identity.get(name, "")]
         return lines
+
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class FeedSandbox(Sandbox):
+    """A sandbox with a scripted converter: the feed "URL" names a file that
+    holds the converted document, which the converter puts in place."""
+
+    def __init__(self, template_id="T", template_ver="1", converter_delay="0.2", **kwargs):
+        super().__init__(**kwargs)
+        self.template_id = template_id
+        self.template_ver = template_ver
+        self.feeds_dir = os.path.join(self.root, "feeds")
+        os.makedirs(self.feeds_dir)
+        if converter_delay is not None:
+            self.install_converter(converter_delay)
+
+    @property
+    def converter(self):
+        return os.path.join(self.install, "qLUX", "FeedPull.exe")
+
+    def install_converter(self, delay="0.2", body=None):
+        # The short sleep keeps the converter running when the program first
+        # asks for its exit code, so every run logs the same lines.
+        out = os.path.join(self.rsslinks, "Temp_RSS.xml")
+        write_script(self.converter, body or (
+            'sleep %s\n'
+            '[ -f "$1" ] || exit 3\n'
+            'cp "$1" "%s.part" && mv "%s.part" "%s"\n' % (delay, out, out, out)))
+
+    def feed(self, name, items, title="Feed title", link="http://feed.example/",
+             description="Feed description", raw=None):
+        """Writes a converted document; items are dicts of the item fields."""
+        from xml.sax.saxutils import escape
+        path = os.path.join(self.feeds_dir, name)
+        if raw is None:
+            parts = ["<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "<rootrss>",
+                     "<maintitle>%s</maintitle>" % escape(title),
+                     "<mainlink>%s</mainlink>" % escape(link),
+                     "<maindescription>%s</maindescription>" % escape(description)]
+            for item in items:
+                parts.append("<item>" + "".join(
+                    "<%s>%s</%s>" % (k, escape(v), k) for k, v in item.items()) + "</item>")
+            parts.append("</rootrss>")
+            raw = "\n".join(parts)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(raw)
+        return path
+
+    def write_feed_template(self, sites, message="", extra=""):
+        from xml.sax.saxutils import escape
+        self.write_template(
+            "<?xml version=\"1.0\"?>\n<vsrgetdoveltemplate>"
+            "<templateid>%s</templateid><templatever>%s</templatever><rss>1</rss>"
+            "<rsssites>%s</rsssites><rssupd>5</rssupd><qvmrssmsg>%s</qvmrssmsg>%s"
+            "</vsrgetdoveltemplate>" % (escape(self.template_id), escape(self.template_ver),
+                                        escape(sites), escape(message), extra))
+
+    def register_popup(self, answer, record=None):
+        """Registers the scripted popup component, answering `answer`."""
+        self.popup_record = record or os.path.join(self.root, "popup-requests.txt")
+        self.extra_registry = (
+            "[HKEY_CLASSES_ROOT\\Flarebox.Display\\LocalServer32]\r\n@=%s\r\n" % reg_string(
+                "%s %s %s" % (os.path.join(HERE, "scripted_popup.py"), self.popup_record, answer)))
+        self.write_registry()
+
+    def popup_requests(self):
+        with open(self.popup_record, encoding="utf-8") as f:
+            return f.read().splitlines()
+
+    # --- paths as the program writes them ------------------------------
+    def store_name(self, n):
+        return "Link_%s_%s_%s.xml" % (n, self.template_id, self.template_ver)
+
+    def store(self, n):
+        return os.path.join(self.rsslinks, self.store_name(n))
+
+    def store_path(self, n):
+        return self.data_path + "qLUX\\Dovel\\RSSLinks\\" + self.store_name(n)
+
+    @property
+    def state_file(self):
+        return os.path.join(self.rsslinks, "LastUpdates_%s.ini" % user_name())
+
+    @property
+    def state_path(self):
+        return self.data_path + "qLUX\\Dovel\\RSSLinks\\LastUpdates_%s.ini" % user_name()
+
+    def state_text(self):
+        with open(self.state_file, "rb") as f:
+            return f.read().decode("utf-8")
+
+    def store_items(self, n):
+        """The store's root children as (name, text or [(child, text)...])."""
+        import xml.etree.ElementTree as ET
+        root = ET.parse(self.store(n)).getroot()
+        assert root.tag == "rootrss", root.tag
+        out = []
+        for child in root:
+            if len(child):
+                out.append((child.tag, [(c.tag, c.text or "") for c in child]))
+            else:
+                out.append((child.tag, child.text or ""))
+        return out
+
+    # --- expected log lines ------------------------------------------
+    def write_line(self, section, key, value):
+        return "MSG : Writing [%s] %s=%s to file %s" % (section, key, value, self.state_path)
+
+    def driver_start_lines(self, sites, previous=""):
+        return [
+            "MSG : In fncPopulateRSSLinks",
+            self.write_line("RSSLinks", "TemplateID", self.template_id),
+            self.write_line("RSSLinks", "TemplateVersion", self.template_ver),
+            self.write_line("RSSLinks", "Urls", sites),
+            "MSG : Total New RSS before updates :: %s" % number_text(previous),
+            self.write_line("TotalNewRSS", "NewRSSCount", previous),
+            "MSG : Making the counter to zero"]
+
+    def converter_lines(self, n, url, ran_to_end=True):
+        line = self.install_path + "qLUX\\FeedPull.exe " + url
+        lines = ["MSG : fncParseRSSSite : -------------> Checking updates for [%s] --> %s" % (n, url),
+                 "MSG : fncExecuteShell :: " + line, "ERR : Successfully Executed, " + line,
+                 "MSG : Executing fncTerminateProcess"]
+        if ran_to_end:
+            lines.append("MSG : Successfully Executed the script")
+        else:
+            lines += ["ERR : Terminating the script as, ", "MSG : Successfully Terminated Process "]
+        lines.append("MSG : fncParseRSSSite :  sXMLFiletemp" + self.temp_path)
+        return lines
+
+    @property
+    def temp_path(self):
+        return self.data_path + "QLUX\\Dovel\\RSSLinks\\Temp_RSS.xml"
+
+    def parsed_lines(self):
+        return ["MSG : fncParseRSSSite :  deleting unicode file sXMLFiletemp" + self.temp_path]
+
+    def store_lines(self, n, created, last=("", "", "")):
+        opening = ("MSG :  fncParseRSSSite : Creating the XML file " if created else
+                   "MSG : fncParseRSSSite :  Loading the XML file ") + self.store_path(n)
+        return [opening,
+                "MSG : fncParseRSSSite :  Last updates GUID :: " + last[0],
+                "MSG :  fncParseRSSSite : Last updates PubDate :: " + last[1],
+                "MSG :  fncParseRSSSite : Last Unread RSS Count :: " + last[2]]
+
+    def saved_lines(self, n, count, link="", pub_date=""):
+        section = "Link_%s_%s_%s" % (n, self.template_id, self.template_ver)
+        lines = ["MSG :  fncParseRSSSite : Saving the XML"]
+        if link.strip(" "):
+            lines.append(self.write_line(section, "LatestGUID", link))
+        if pub_date.strip(" "):
+            lines.append(self.write_line(section, "LatestPubDate", pub_date))
+        lines.append(self.write_line(section, "NewRSSCount", str(count)))
+        return lines
+
+    def driver_end_lines(self, total):
+        return [self.write_line("TotalNewRSS", "NewRSSCount", str(total)),
+                "MSG : Total New RSS after updates :: %s" % number_text(str(total))]
+
+    def template_lines(self, sites, message=""):
+        lines = ["MSG : in fncParseLUXTemplateXML"]
+        lines.append("MSG : Popup message :: " + message)
+        lines.append("MSG : TemplateID=%s<<>>TemplateVersion=%s<<>>RSSEnabled=1<<>>RSSSites=%s"
+                     "<<>>RSSUpd=5" % (self.template_id, self.template_ver, sites))
+        return lines
+
+
+def number_text(text):
+    """The numeric value of a counter text, as the program logs it."""
+    m = re.match(r"\s*[-+]?\d+", text or "")
+    return str(int(m.group(0))) if m else "0"

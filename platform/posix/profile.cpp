@@ -1,13 +1,399 @@
-// Placeholder until the profile functions land.
+// Profile (INI) files with the behaviour of the Windows profile functions.
+//
+// Every call reads and parses the whole file; a write changes the parsed
+// form and writes all of it back through ReplaceFileAtomically. The parsed
+// form is what the Windows functions keep: a list of sections, each a list of
+// lines. Lines before the first section header belong to a nameless first
+// section; comment lines and lines without "=" are lines without a value, so
+// that they stay in place when the file is written back. Writing it back is
+// what normalises the file: CR LF line ends, no blank lines, no blanks around
+// names, "=" and values.
+//
+// Text is the system code page, which is UTF-8 here, so the bytes of a file
+// without a byte-order mark pass through unchanged. A file that starts with a
+// UTF-8 or a UTF-16 LE byte-order mark is read through it and written back in
+// the same form. Any other file (UTF-16 BE, UTF-16 without a mark) is taken
+// as code-page bytes, in which no name matches, as on Windows.
 #include "platform/profile.h"
 
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/failure.h"
+#include "platform/filesystem.h"
+#include "platform/system.h"
+#include "platform/text_encoding.h"
+
 namespace platform {
-std::uint32_t WriteProfileString(const char*, const char*, const char*, const std::string&) {
-  return 0;
+namespace {
+
+// Windows error codes set as the last error.
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorWriteFault = 29;
+constexpr std::uint32_t kErrorDiskFull = 112;
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr char kUtf16LeBom[] = "\xFF\xFE";
+
+enum class Encoding { kCodePage, kUtf8, kUtf16Le };
+
+struct Line {
+  std::string name;
+  std::optional<std::string> value;  // none for a line without "="
+};
+
+struct Section {
+  std::string name;  // empty for the lines before the first header
+  std::vector<Line> lines;
+};
+
+struct Profile {
+  Encoding encoding = Encoding::kCodePage;
+  std::vector<Section> sections{Section{}};
+};
+
+// Blanks as the profile functions see them: white space and the old
+// end-of-file mark Ctrl-Z.
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\x1A';
 }
-std::uint32_t GetProfileString(const char*, const char*, const char*, char* buffer,
-                               std::uint32_t size, const std::string&) {
-  if (size > 0) buffer[0] = '\0';
-  return 0;
+
+std::string_view TrimLeft(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  return text;
 }
+
+std::string_view TrimRight(std::string_view text) {
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string_view Trim(std::string_view text) {
+  return TrimRight(TrimLeft(text));
+}
+
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+Profile Parse(std::string_view text, Encoding encoding) {
+  Profile profile;
+  profile.encoding = encoding;
+  Section* section = &profile.sections.front();
+  const Line* previous = nullptr;
+  std::size_t position = 0;
+  while (position < text.size()) {
+    std::size_t start = position;
+    while (position < text.size() && text[position] != '\n' && text[position] != '\r') ++position;
+    std::string_view line = Trim(text.substr(start, position - start));
+    while (position < text.size() && (text[position] == '\n' || text[position] == '\r')) ++position;
+    if (line.empty()) continue;
+
+    if (line.front() == '[') {
+      std::size_t close = line.rfind(']');
+      if (close != std::string_view::npos) {  // text after the last "]" is dropped
+        profile.sections.push_back(Section{std::string(Trim(line.substr(1, close - 1))), {}});
+        section = &profile.sections.back();
+        previous = nullptr;
+        continue;
+      }
+      // A "[" without "]" is an ordinary line.
+    }
+    Line parsed;
+    std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+      parsed.name = std::string(line);
+    } else {
+      parsed.name = std::string(TrimRight(line.substr(0, equals)));
+      parsed.value = std::string(TrimLeft(line.substr(equals + 1)));
+    }
+    // Of several lines in a row with an empty name, only the first is kept.
+    if (!parsed.name.empty() || previous == nullptr || !previous->name.empty()) {
+      section->lines.push_back(std::move(parsed));
+      previous = &section->lines.back();
+    }
+  }
+  return profile;
+}
+
+Profile Decode(const std::string& bytes) {
+  if (bytes.compare(0, 3, kUtf8Bom) == 0) {
+    return Parse(std::string_view(bytes).substr(3), Encoding::kUtf8);
+  }
+  if (bytes.compare(0, 2, kUtf16LeBom) == 0) {
+    return Parse(Utf16LeToUtf8(bytes.substr(2)), Encoding::kUtf16Le);
+  }
+  return Parse(bytes, Encoding::kCodePage);
+}
+
+std::string Encode(const Profile& profile) {
+  std::string text;
+  for (const Section& section : profile.sections) {
+    if (!section.name.empty()) text += "[" + section.name + "]\r\n";
+    for (const Line& line : section.lines) {
+      text += line.name;
+      if (line.value) text += "=" + *line.value;
+      text += "\r\n";
+    }
+  }
+  switch (profile.encoding) {
+    case Encoding::kUtf8:
+      return kUtf8Bom + text;
+    case Encoding::kUtf16Le:
+      return kUtf16LeBom + Utf8ToUtf16Le(text);
+    case Encoding::kCodePage:
+      break;
+  }
+  return text;
+}
+
+std::string ParentFolder(const std::string& path) {
+  std::size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return path.substr(0, 1);
+  return path.substr(0, slash);
+}
+
+enum class Opened { kFile, kNoFile, kFailed };
+
+// Reads the file into `profile`. A missing file is an empty profile (last
+// error 2); a missing folder or an unreadable file is kFailed, with the last
+// error set.
+Opened Open(const std::string& path, Profile& profile) {
+  try {
+    profile = Decode(Files().ReadFileBytes(path));
+    return Opened::kFile;
+  } catch (const Failure& failure) {
+    if (failure.number() == err::kFileNotFound && Files().FolderExists(ParentFolder(path))) {
+      SetLastErrorCode(kErrorFileNotFound);
+      profile = Profile{};
+      return Opened::kNoFile;
+    }
+    bool missing = failure.number() == err::kFileNotFound || failure.number() == err::kPathNotFound;
+    SetLastErrorCode(missing ? kErrorPathNotFound : kErrorAccessDenied);
+    return Opened::kFailed;
+  }
+}
+
+Section* FindSection(Profile& profile, std::string_view name) {
+  for (Section& section : profile.sections) {
+    if (SameName(section.name, name)) return &section;
+  }
+  return nullptr;
+}
+
+Line* FindLine(Section& section, std::string_view name) {
+  for (Line& line : section.lines) {
+    if (SameName(line.name, name)) return &line;
+  }
+  return nullptr;
+}
+
+bool DeleteSection(Profile& profile, std::string_view name) {
+  for (auto it = profile.sections.begin(); it != profile.sections.end(); ++it) {
+    if (SameName(it->name, name)) {
+      profile.sections.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The first matching line of any section of that name goes.
+bool DeleteLine(Profile& profile, std::string_view section_name, std::string_view name) {
+  for (Section& section : profile.sections) {
+    if (!SameName(section.name, section_name)) continue;
+    for (auto it = section.lines.begin(); it != section.lines.end(); ++it) {
+      if (SameName(it->name, name)) {
+        section.lines.erase(it);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Updates the first matching line of the first matching section, keeping its
+// spelling; a new line goes to the end of its section, a new section to the
+// end of the file. New names and the value lose their leading blanks only:
+// their trailing blanks go into the file as given.
+void SetValue(Profile& profile, const char* section_name, const char* name, const char* value) {
+  std::string stored(TrimLeft(value));
+  if (Section* section = FindSection(profile, Trim(section_name))) {
+    if (Line* line = FindLine(*section, Trim(name))) {
+      line->value = std::move(stored);
+    } else {
+      section->lines.push_back(Line{std::string(TrimLeft(name)), std::move(stored)});
+    }
+    return;
+  }
+  profile.sections.push_back(
+      Section{std::string(TrimLeft(section_name)), {Line{std::string(TrimLeft(name)), stored}}});
+}
+
+std::uint32_t ErrorForFailure(const Failure& failure) {
+  switch (failure.number()) {
+    case err::kFileNotFound:
+    case err::kPathNotFound:
+      return kErrorPathNotFound;
+    case err::kPermissionDenied:
+      return kErrorAccessDenied;
+    case err::kDiskFull:
+      return kErrorDiskFull;
+    default:
+      return kErrorWriteFault;
+  }
+}
+
+// How many of the first `count` bytes of `text` to keep so that a cut does
+// not split a UTF-8 sequence.
+std::size_t CharacterBoundary(std::string_view text, std::size_t count) {
+  if (count == 0 || count >= text.size()) return count;
+  for (std::size_t back = 1; back <= 3 && back <= count; ++back) {
+    auto byte = static_cast<unsigned char>(text[count - back]);
+    if ((byte & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+    std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+    if (length <= back) return count;
+    std::size_t end = count - back + length;
+    if (end > text.size()) return count;
+    for (std::size_t i = count - back + 1; i < end; ++i) {
+      if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return count;
+    }
+    return count - back;  // a whole character is split: leave it out
+  }
+  return count;
+}
+
+// Stores the first `count` bytes of `text` and a NUL.
+std::uint32_t Store(std::string_view text, std::size_t count, char* buffer) {
+  count = CharacterBoundary(text, count);
+  std::memcpy(buffer, text.data(), count);
+  buffer[count] = '\0';
+  return static_cast<std::uint32_t>(count);
+}
+
+std::uint32_t CopyText(std::string_view text, char* buffer, std::uint32_t size) {
+  return Store(text, std::min<std::size_t>(text.size(), size - 1), buffer);
+}
+
+// Copies a value with one pair of equal outer quotes removed. The value is
+// cut to size - 1 characters before the closing quote is dropped, so a value
+// whose closing quote did not fit loses its last character as well.
+std::uint32_t CopyValue(std::string_view value, char* buffer, std::uint32_t size) {
+  bool quoted = value.size() > 1 && (value.front() == '"' || value.front() == '\'') &&
+                value.back() == value.front();
+  if (quoted) value.remove_prefix(1);
+  std::size_t count = std::min<std::size_t>(value.size(), size - 1);
+  if (quoted && size >= value.size() && count > 0) --count;
+  return Store(value, count, buffer);
+}
+
+// Stores names NUL-separated with a final extra NUL. When they do not all
+// fit, the list is cut so that its last name is followed by two NULs, and
+// the result is size - 2.
+std::uint32_t CopyList(const std::vector<std::string_view>& names, char* buffer,
+                       std::uint32_t size) {
+  std::string list;
+  for (std::string_view name : names) {
+    list.append(name);
+    list += '\0';
+  }
+  if (list.size() + 1 <= size) {
+    std::memcpy(buffer, list.data(), list.size());
+    buffer[list.size()] = '\0';
+    return static_cast<std::uint32_t>(list.size());
+  }
+  if (size == 1) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  std::memcpy(buffer, list.data(), size - 2);
+  buffer[size - 2] = '\0';
+  buffer[size - 1] = '\0';
+  return size - 2;
+}
+
+}  // namespace
+
+std::uint32_t WriteProfileString(const char* section, const char* key, const char* value,
+                                 const std::string& path) {
+  if (section == nullptr) {
+    // With everything null this only asks for buffers to be flushed: there
+    // are none, and the answer is 0 as on Windows.
+    if (key != nullptr || value != nullptr) SetLastErrorCode(kErrorFileNotFound);
+    return 0;
+  }
+  Profile profile;
+  Opened opened = Open(path, profile);
+  if (opened == Opened::kFailed) return 0;
+
+  bool changed = true;
+  if (key == nullptr) {
+    changed = DeleteSection(profile, Trim(section));
+  } else if (value == nullptr) {
+    changed = DeleteLine(profile, Trim(section), Trim(key));
+  } else {
+    SetValue(profile, section, key, value);
+  }
+  // Deleting what is not there does not create the file.
+  if (!changed && opened == Opened::kNoFile) return 1;
+
+  try {
+    Files().ReplaceFileAtomically(path, Encode(profile));
+  } catch (const Failure& failure) {
+    SetLastErrorCode(ErrorForFailure(failure));
+    return 0;
+  }
+  return 1;
+}
+
+std::uint32_t GetProfileString(const char* section, const char* key, const char* default_value,
+                               char* buffer, std::uint32_t size, const std::string& path) {
+  // Trailing blanks of the default go (one character always stays).
+  std::string fallback = default_value != nullptr ? default_value : "";
+  std::size_t end = fallback.size();
+  while (end > 1 && fallback[end - 1] == ' ') --end;
+  fallback.resize(end);
+
+  Profile profile;
+  Opened opened = Open(path, profile);
+  if (buffer == nullptr || size == 0) return 0;
+  if (opened == Opened::kFailed) return CopyText(fallback, buffer, size);
+
+  if (section == nullptr) {
+    std::vector<std::string_view> names;
+    for (const Section& each : profile.sections) {
+      if (!each.name.empty()) names.push_back(each.name);
+    }
+    return CopyList(names, buffer, size);
+  }
+  Section* found = FindSection(profile, Trim(section));
+  if (key == nullptr) {
+    std::vector<std::string_view> names;
+    if (found != nullptr) {
+      for (const Line& line : found->lines) {
+        // Comment lines and lines without "=" are no keys.
+        if (line.value && (line.name.empty() || line.name.front() != ';')) {
+          names.push_back(line.name);
+        }
+      }
+    }
+    std::uint32_t count = CopyList(names, buffer, size);
+    if (buffer[0] != '\0') return count;
+    return CopyValue(fallback, buffer, size);
+  }
+  const Line* line = found != nullptr ? FindLine(*found, Trim(key)) : nullptr;
+  return CopyValue(line != nullptr && line->value ? *line->value : fallback, buffer, size);
+}
+
 }  // namespace platform

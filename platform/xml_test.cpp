@@ -1,0 +1,297 @@
+#include "platform/xml.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/failure.h"
+#include "platform/filesystem.h"
+#include "platform/posix/test_support.h"
+
+using platform::XmlDocument;
+using platform::XmlNode;
+using platform::testing::ReadFile;
+using platform::testing::ScratchFolder;
+using platform::testing::WriteFile;
+
+namespace {
+
+std::vector<std::string> Names(const std::vector<XmlNode>& nodes) {
+  std::vector<std::string> names;
+  for (const XmlNode& node : nodes) names.push_back(node.NodeName());
+  return names;
+}
+
+// The tree below `node` as one text: names and texts, nested in brackets.
+std::string Shape(const XmlNode& node) {
+  if (!node.IsElement()) return node.NodeName() + "'" + node.Text() + "'";
+  std::string out = node.NodeName() + "(";
+  for (const XmlNode& child : node.ChildNodes()) out += Shape(child) + " ";
+  return out + ")";
+}
+
+XmlNode AddElement(XmlDocument& doc, XmlNode parent, const std::string& name,
+                   const std::string& text) {
+  XmlNode element = doc.CreateElement(name);
+  element.SetText(text);
+  return parent.AppendChild(element);
+}
+
+TEST(XmlLoad, EncodingsByMarkAndDeclaration) {
+  ScratchFolder folder;
+  XmlDocument doc;
+  std::string utf16 = std::string("\xFF\xFE", 2);
+  for (char c : std::string("<a>caf")) utf16 += std::string{c, '\0'};
+  utf16 += std::string("\xE9\0<\0/\0a\0>\0", 12);
+  WriteFile(folder / "utf16.xml", utf16);
+  ASSERT_TRUE(doc.Load(folder / "utf16.xml")) << doc.LoadError();
+  EXPECT_EQ(doc.DocumentElement().Text(), "café");
+  EXPECT_EQ(doc.LoadError(), "");
+
+  WriteFile(folder / "latin1.xml",
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a t=\"\xE9\">caf\xE9</a>");
+  ASSERT_TRUE(doc.Load(folder / "latin1.xml")) << doc.LoadError();
+  EXPECT_EQ(doc.DocumentElement().Text(), "café");
+  // The text is UTF-8 now, and so is the declaration written out.
+  EXPECT_EQ(doc.Xml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a t=\"é\">café</a>\n");
+}
+
+TEST(XmlLoad, FailuresLeaveAnEmptyDocument) {
+  ScratchFolder folder;
+  const std::vector<std::string> bad = {
+      "<a><b></a>",        "not xml at all",       "<a>&nbsp;</a>",
+      "<a t=\"&nbsp;\"/>", "<a>fish & chips</a>",  "<a>&#0;</a>",
+      "<a/><b/>",          "<a x=\"1\" x=\"2\"/>", "",
+  };
+  for (const std::string& text : bad) {
+    SCOPED_TRACE(text);
+    XmlDocument doc;
+    ASSERT_TRUE(doc.LoadXml("<old/>"));
+    EXPECT_FALSE(doc.LoadXml(text));
+    EXPECT_NE(doc.LoadError(), "");
+    EXPECT_TRUE(doc.DocumentElement().IsNull());
+    EXPECT_EQ(doc.Root().ChildCount(), 0u);
+  }
+  XmlDocument doc;
+  EXPECT_FALSE(doc.Load(folder / "missing.xml"));
+  EXPECT_EQ(doc.LoadError(), "File not found: " + (folder / "missing.xml"));
+  WriteFile(folder / "nbsp.xml", "<a>x&nbsp;y</a>");
+  EXPECT_FALSE(doc.Load(folder / "nbsp.xml"));
+  EXPECT_EQ(doc.LoadError(), "reference to undefined entity &nbsp;");
+  // References that XML defines are expanded, in text and attributes alike.
+  ASSERT_TRUE(doc.LoadXml("<a t='&lt;&#65;&apos;'>&amp;nbsp;&#233;&#x20AC;&quot;&gt;</a>"));
+  EXPECT_EQ(doc.DocumentElement().Text(), "&nbsp;é€\">");
+  EXPECT_EQ(doc.Xml(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a t=\"&lt;A'\">&amp;nbsp;é€\"&gt;</a>\n");
+}
+
+TEST(XmlLoad, ExternalEntitiesAreNeverFetched) {
+  ScratchFolder folder;
+  WriteFile(folder / "secret.txt", "TOP-SECRET");
+  for (const std::string& target :
+       {"file://" + (folder / "secret.txt"), std::string("file:///etc/passwd")}) {
+    SCOPED_TRACE(target);
+    XmlDocument doc;
+    std::string dtd = "<!DOCTYPE r [<!ENTITY x SYSTEM \"" + target + "\">]>";
+    if (doc.LoadXml(dtd + "<r>&x;</r>")) {
+      EXPECT_EQ(doc.Xml().find("TOP-SECRET"), std::string::npos);
+      EXPECT_EQ(doc.Xml().find("root:"), std::string::npos);
+    }
+    // Declared but not used: the document loads and holds nothing of the file.
+    ASSERT_TRUE(doc.LoadXml(dtd + "<r>plain</r>")) << doc.LoadError();
+    EXPECT_EQ(doc.Xml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>plain</r>\n");
+  }
+}
+
+TEST(XmlNodes, ChildNodesNamesAndText) {
+  XmlDocument doc;
+  ASSERT_TRUE(
+      doc.LoadXml("<?xml version=\"1.0\"?><!--top--><r><!--c--><?pi data?> lead <![CDATA[<cd>]]>"
+                  "<e>one<f>two<g>three</g></f> four</e>\n  \n<h/></r>"));
+  EXPECT_EQ(doc.Root().NodeName(), "#document");
+  EXPECT_EQ(Names(doc.Root().ChildNodes()), (std::vector<std::string>{"xml", "#comment", "r"}));
+  XmlNode root = doc.DocumentElement();
+  // The blank-only text between </e> and <h/> is dropped.
+  EXPECT_EQ(Names(root.ChildNodes()),
+            (std::vector<std::string>{"#comment", "pi", "#text", "#cdata-section", "e", "h"}));
+  EXPECT_EQ(root.ChildCount(), 6u);
+  std::vector<std::string> walked;
+  for (XmlNode n = root.FirstChild(); n; n = n.NextSibling()) walked.push_back(n.NodeName());
+  EXPECT_EQ(walked, Names(root.ChildNodes()));
+  EXPECT_EQ(root.ChildNodes()[0].Text(), "c");
+  EXPECT_EQ(root.ChildNodes()[2].Text(), " lead ");
+  EXPECT_EQ(root.ChildNodes()[4].Text(), "onetwothree four");
+  EXPECT_EQ(root.Text(), " lead <cd>onetwothree four");
+  EXPECT_TRUE(root.ChildNodes()[4].IsElement());
+  EXPECT_FALSE(root.ChildNodes()[2].IsElement());
+  XmlNode none;
+  EXPECT_EQ(none.NodeName(), "");
+  EXPECT_EQ(none.Text(), "");
+  EXPECT_EQ(none.ChildCount(), 0u);
+}
+
+TEST(XmlNodes, SelectSingleNode) {
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadXml("<wrap><x/><rootrss><item>1</item></rootrss><rootrss/></wrap>"));
+  XmlNode found = doc.DocumentElement().SelectSingleNode("//rootrss");
+  ASSERT_FALSE(found.IsNull());
+  EXPECT_EQ(found, doc.DocumentElement().ChildNodes()[1]);
+  EXPECT_EQ(found.SelectSingleNode("item").Text(), "1");
+  EXPECT_TRUE(doc.DocumentElement().SelectSingleNode("//ROOTRSS").IsNull());
+  ASSERT_TRUE(doc.LoadXml("<ROOTRSS><item/></ROOTRSS>"));
+  EXPECT_TRUE(doc.DocumentElement().SelectSingleNode("//rootrss").IsNull());
+  try {
+    doc.DocumentElement().SelectSingleNode("//[");
+    FAIL() << "no failure";
+  } catch (const platform::Failure& failure) {
+    EXPECT_EQ(failure.number(), 5);
+  }
+}
+
+TEST(XmlBuild, InsertBeforeAtTheTopAndExactText) {
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadXml("<rootrss/>"));
+  XmlNode root = doc.DocumentElement();
+  AddElement(doc, root, "maintitle", "T");
+  for (const char* name : {"a", "b", "c"}) {
+    XmlNode item = doc.CreateElement("item");
+    root.InsertBefore(item, root.FirstChild());
+    AddElement(doc, item, "title", name);
+    AddElement(doc, item, "Status", "Unread");
+  }
+  EXPECT_EQ(doc.Xml(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<rootrss>\n"
+            "\t<item>\n\t\t<title>c</title>\n\t\t<Status>Unread</Status>\n\t</item>\n"
+            "\t<item>\n\t\t<title>b</title>\n\t\t<Status>Unread</Status>\n\t</item>\n"
+            "\t<item>\n\t\t<title>a</title>\n\t\t<Status>Unread</Status>\n\t</item>\n"
+            "\t<maintitle>T</maintitle>\n"
+            "</rootrss>\n");
+  // Null reference: appended.
+  XmlNode last = doc.CreateElement("last");
+  root.InsertBefore(last, XmlNode());
+  EXPECT_EQ(root.ChildNodes().back(), last);
+}
+
+TEST(XmlBuild, CreatedElementsStayOutOfTheTreeUntilAttached) {
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadXml("<r/>"));
+  XmlNode loose = doc.CreateElement("loose");
+  loose.SetText("x");
+  EXPECT_EQ(doc.Root().ChildCount(), 1u);
+  EXPECT_TRUE(doc.DocumentElement().SelectSingleNode("//loose").IsNull());
+  EXPECT_EQ(doc.Root().Text(), "");
+  EXPECT_EQ(doc.Xml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r />\n");
+  EXPECT_TRUE(doc.DocumentElement().NextSibling().IsNull());
+  doc.DocumentElement().AppendChild(loose);
+  EXPECT_EQ(doc.DocumentElement().SelectSingleNode("//loose"), loose);
+  EXPECT_EQ(doc.Xml(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\n\t<loose>x</loose>\n</r>\n");
+
+  // A new document: the created root becomes the document element.
+  XmlDocument fresh;
+  XmlNode top = fresh.CreateElement("top");
+  EXPECT_TRUE(fresh.DocumentElement().IsNull());
+  fresh.Root().AppendChild(top);
+  EXPECT_EQ(fresh.DocumentElement(), top);
+  EXPECT_EQ(fresh.Xml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<top />\n");
+}
+
+TEST(XmlBuild, MisuseFailsWithNumberFive) {
+  XmlDocument doc;
+  XmlDocument other;
+  ASSERT_TRUE(doc.LoadXml("<r><a/><b/></r>"));
+  ASSERT_TRUE(other.LoadXml("<o/>"));
+  XmlNode root = doc.DocumentElement();
+  auto expect_five = [](auto action) {
+    try {
+      action();
+      ADD_FAILURE() << "no failure";
+    } catch (const platform::Failure& failure) {
+      EXPECT_EQ(failure.number(), 5);
+    }
+  };
+  expect_five([&] { root.AppendChild(other.CreateElement("x")); });
+  expect_five([&] { root.AppendChild(XmlNode()); });
+  expect_five([&] { root.InsertBefore(doc.CreateElement("x"), other.DocumentElement()); });
+  expect_five(
+      [&] { root.ChildNodes()[0].InsertBefore(doc.CreateElement("x"), root.ChildNodes()[1]); });
+  expect_five([&] { root.ChildNodes()[0].AppendChild(root); });
+  expect_five([&] { doc.Root().AppendChild(doc.CreateElement("second")); });
+  expect_five([&] { doc.CreateElement("1bad"); });
+  EXPECT_EQ(Shape(root), "r(a() b() )");
+}
+
+TEST(XmlBuild, SavedDocumentLoadsBackTheSame) {
+  ScratchFolder folder;
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadXml("<rootrss/>"));
+  XmlNode root = doc.DocumentElement();
+  AddElement(doc, root, "maintitle", "  Blanks both ends  ");
+  AddElement(doc, root, "mainlink", "http://h/?a=1&b=<2>");
+  AddElement(doc, root, "maindescription", "Line one\nline \"two\" 'é€'");
+  XmlNode item = doc.CreateElement("item");
+  root.InsertBefore(item, root.FirstChild());
+  AddElement(doc, item, "title", " t ");
+  AddElement(doc, item, "GUID", "");
+  std::string path = folder / "store.xml";
+  doc.Save(path);
+  EXPECT_EQ(ReadFile(path), doc.Xml());
+
+  XmlDocument back;
+  ASSERT_TRUE(back.Load(path)) << back.LoadError();
+  EXPECT_EQ(Shape(back.DocumentElement()), Shape(root));
+  EXPECT_EQ(Shape(root),
+            "rootrss(item(title(#text' t ' ) GUID() ) maintitle(#text'  Blanks both ends  ' ) "
+            "mainlink(#text'http://h/?a=1&b=<2>' ) "
+            "maindescription(#text'Line one\nline \"two\" 'é€'' ) )");
+  EXPECT_EQ(back.Xml(), doc.Xml());
+}
+
+// Passes everything to the real file system but fails every atomic
+// replacement, as a full disk would.
+class FullDisk : public platform::FileSystem {
+ public:
+  platform::FileSystem& real = platform::RealFileSystem();
+  bool FolderExists(const std::string& p) override { return real.FolderExists(p); }
+  bool FileExists(const std::string& p) override { return real.FileExists(p); }
+  void CreateFolder(const std::string& p) override { real.CreateFolder(p); }
+  std::unique_ptr<platform::TextStream> CreateTextFile(const std::string& p, bool o,
+                                                       bool u) override {
+    return real.CreateTextFile(p, o, u);
+  }
+  std::unique_ptr<platform::TextStream> OpenTextFileForReading(const std::string& p) override {
+    return real.OpenTextFileForReading(p);
+  }
+  void DeleteFile(const std::string& p, bool f) override { real.DeleteFile(p, f); }
+  std::string ReadFileBytes(const std::string& p) override { return real.ReadFileBytes(p); }
+  void ReplaceFileAtomically(const std::string&, const std::string&) override {
+    throw platform::Failure(platform::err::kDiskFull);
+  }
+  platform::FileStamp Stamp(const std::string& p) override { return real.Stamp(p); }
+  std::string NativePath(const std::string& p) override { return real.NativePath(p); }
+};
+
+TEST(XmlBuild, FailedSaveKeepsTheOldFile) {
+  ScratchFolder folder;
+  std::string path = folder / "store.xml";
+  const std::string old = "<?xml version=\"1.0\"?>\r\n<rootrss><item/></rootrss>";
+  WriteFile(path, old);
+  XmlDocument doc;
+  ASSERT_TRUE(doc.Load(path));
+  AddElement(doc, doc.DocumentElement(), "item", "new");
+  FullDisk full;
+  platform::SetFileSystemForTesting(&full);
+  long number = 0;
+  try {
+    doc.Save(path);
+  } catch (const platform::Failure& failure) {
+    number = failure.number();
+  }
+  platform::SetFileSystemForTesting(nullptr);
+  EXPECT_EQ(number, 61);
+  EXPECT_EQ(ReadFile(path), old);
+}
+
+}  // namespace
