@@ -1,12 +1,12 @@
 """The feed viewer qVMRSS.exe, run after real feed updates in a sandbox."""
 
 import os
-import re
+import shutil
 import subprocess
 import time
 import unittest
 
-from sandbox import BUILD_DIR, PROGRAM, Sandbox, write_script
+from sandbox import BUILD_DIR, FeedSandbox, Sandbox, write_script
 from viewer_page import parse_page
 
 VIEWER = os.path.join(BUILD_DIR, "companions", "viewer", "qVMRSS.exe")
@@ -92,11 +92,12 @@ def beta_feed(unread):
 
 
 class ViewerTest(unittest.TestCase):
+    maxDiff = None
+
     def setUp(self):
-        self.box = Sandbox()
+        self.box = FeedSandbox(converter_delay=None)
         self.addCleanup(self.box.cleanup)
-        self.feeds = os.path.join(self.box.root, "feeds")
-        os.makedirs(self.feeds)
+        self.feeds = self.box.feeds_dir
         write_script(os.path.join(self.box.install, "qLUX", "FeedPull.exe"),
                      CONVERTER.format(feeds=self.feeds, rsslinks=self.box.rsslinks))
         self.page_path = os.path.join(self.box.root, "cache", "rssnotify", "feeds.html")
@@ -260,6 +261,27 @@ class ViewerTest(unittest.TestCase):
             self.assertEqual(f.read(), self.page_path + "|")
         self.assertEqual(self.store(1), written.replace(b"<Status>Unread</Status>",
                                                         b"<Status>Read</Status>"))
+
+    def test_a_click_on_the_popup_shows_the_installed_viewer(self):
+        # As installed: the feed update starts it hidden, without arguments,
+        # and does not wait for it.
+        shutil.copy(VIEWER, os.path.join(self.box.install, "qLUX", "qVMRSS.exe"))
+        self.box.register_popup("BSTR:CLICK")
+        self.serve("beta.example", BETA)
+        self.update(["https://beta.example/rss"])
+        deadline = time.monotonic() + 30
+        while b"<Status>Unread</Status>" in self.store(1) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        viewer = self.box.install_path + "qLUX\\qVMRSS.exe"
+        self.assertEqual(self.box.log_lines()[-4:], [
+            "MSG : User clicked on the popup", "MSG : fncExecuteShell :: " + viewer,
+            "ERR : Successfully Executed, " + viewer, "MSG : Application Ended"])
+        self.assertEqual(self.store(1).count(b"<Status>Read</Status>"), 1)
+        self.assertEqual(self.store(1).count(b"<Status>Unread</Status>"), 0)
+        with open(self.page_path, encoding="utf-8") as f:
+            page = parse_page(f.read())
+        self.assertEqual(page["summary"], "1 unread item")
+        self.assertEqual(page["feeds"], [beta_feed(True)])
 
 
 if __name__ == "__main__":

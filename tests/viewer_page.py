@@ -28,7 +28,7 @@ class PageParser(html.parser.HTMLParser):
         super().__init__(convert_charrefs=True)
         self.page = {"summary": None, "empty": None, "feeds": [], "tags": []}
         self.stack = []  # (tag, target) where target is (dict, key) or None
-        self.feed = None
+        self.section = None
         self.item = None
 
     def target_for(self, tag, cls, attrs):
@@ -36,7 +36,7 @@ class PageParser(html.parser.HTMLParser):
         if tag == "p" and "summary" in cls:
             return (self.page, "summary")
         if tag == "p" and "empty" in cls:
-            return (self.feed if self.feed is not None else self.page, "empty")
+            return (self.section if self.section is not None else self.page, "empty")
         if self.item is not None:
             if "new" in cls:
                 return (self.item, "new")
@@ -47,21 +47,21 @@ class PageParser(html.parser.HTMLParser):
                 if key in cls:
                     return (self.item, key)
             return None
-        if self.feed is not None:
+        if self.section is not None:
             if tag == "h2":
-                return (self.feed, "heading")
+                return (self.section, "heading")
             if tag == "a" and self.inside("h2"):
-                self.feed["href"] = href
+                self.section["href"] = href
                 return None
             if "count" in cls:
-                return (self.feed, "count")
+                return (self.section, "count")
             if "feed-description" in cls:
-                return (self.feed, "description")
+                return (self.section, "description")
             if tag == "a" and self.inside_class("feed-description"):
-                self.feed["link"] = href
+                self.section["link"] = href
                 return None
             if "message" in cls:
-                return (self.feed, "message")
+                return (self.section, "message")
         return None
 
     def inside(self, tag):
@@ -74,14 +74,14 @@ class PageParser(html.parser.HTMLParser):
         self.page["tags"].append((tag, attrs))
         cls = classes(attrs)
         if tag == "section" and "feed" in cls:
-            self.feed = {"heading": "", "href": None, "count": None, "description": None,
+            self.section = {"heading": "", "href": None, "count": None, "description": None,
                          "link": None, "message": None, "empty": None,
                          "problem": "problem" in cls, "items": []}
-            self.page["feeds"].append(self.feed)
+            self.page["feeds"].append(self.section)
         if tag == "li" and "item" in cls:
             self.item = {"new": None, "unread": "unread" in cls, "title": None, "href": None,
                          "date": None, "author": None, "description": None}
-            self.feed["items"].append(self.item)
+            self.section["items"].append(self.item)
         target = self.target_for(tag, cls, attrs)
         if target is not None and target[0].get(target[1]) is None:
             target[0][target[1]] = ""
@@ -96,7 +96,7 @@ class PageParser(html.parser.HTMLParser):
         if tag == "li":
             self.item = None
         if tag == "section":
-            self.feed = None
+            self.section = None
 
     def handle_data(self, data):
         for _, _, target in reversed(self.stack):
