@@ -74,13 +74,15 @@ TEST_F(TemplateReader, BlankOrMissingFeedListGivesFalseAfterTheSummary) {
       "<vsrgetdoveltemplate><templateid>T</templateid><rss>1</rss><rsssites>   </rsssites>"
       "</vsrgetdoveltemplate>");
   EXPECT_EQ(fncParseLUXTemplateXML(path), kFalse);
-  EXPECT_THAT(log_.Lines(), ElementsAre("MSG : in fncParseLUXTemplateXML",
-                                        Summary("T", "", "1", "   ", "")));
+  // The XML library drops text that is only white space, as the agent's own does.
+  EXPECT_THAT(log_.Lines(),
+              ElementsAre("MSG : in fncParseLUXTemplateXML", Summary("T", "", "1", "", "")));
   log_.Clear();
   path = Write("<vsrgetdoveltemplate/>");
   EXPECT_EQ(fncParseLUXTemplateXML(path), kFalse);
+  // Fields the template lacks keep what they held.
   EXPECT_THAT(log_.Lines(),
-              ElementsAre("MSG : in fncParseLUXTemplateXML", Summary("T", "", "1", "   ", "")));
+              ElementsAre("MSG : in fncParseLUXTemplateXML", Summary("T", "", "1", "", "")));
 }
 
 TEST_F(TemplateReader, UnreadableOrForeignDocuments) {

@@ -240,7 +240,7 @@ class FeedSandbox(Sandbox):
             f.write(raw)
         return path
 
-    def write_feed_template(self, sites, message="", extra=""):
+    def write_feed_template(self, sites, message="You have news", extra=""):
         from xml.sax.saxutils import escape
         self.write_template(
             "<?xml version=\"1.0\"?>\n<vsrgetdoveltemplate>"
@@ -254,7 +254,8 @@ class FeedSandbox(Sandbox):
         self.popup_record = record or os.path.join(self.root, "popup-requests.txt")
         self.extra_registry = (
             "[HKEY_CLASSES_ROOT\\Flarebox.Display\\LocalServer32]\r\n@=%s\r\n" % reg_string(
-                "%s %s %s" % (os.path.join(HERE, "scripted_popup.py"), self.popup_record, answer)))
+                '%s %s "%s"' % (os.path.join(HERE, "scripted_popup.py"), self.popup_record,
+                                answer)))
         self.write_registry()
 
     def popup_requests(self):
@@ -351,7 +352,7 @@ class FeedSandbox(Sandbox):
         return [self.write_line("TotalNewRSS", "NewRSSCount", str(total)),
                 "MSG : Total New RSS after updates :: %s" % number_text(str(total))]
 
-    def template_lines(self, sites, message=""):
+    def template_lines(self, sites, message="You have news"):
         lines = ["MSG : in fncParseLUXTemplateXML"]
         lines.append("MSG : Popup message :: " + message)
         lines.append("MSG : TemplateID=%s<<>>TemplateVersion=%s<<>>RSSEnabled=1<<>>RSSSites=%s"

@@ -188,7 +188,7 @@ class FeedUpdateTest(unittest.TestCase):
         box = self.sandbox()
         a = item(1)
         first = box.feed("first.xml", [a])
-        blank = box.feed("blank.xml", [], raw="   \n")
+        blank = box.feed("blank.xml", [], raw="    ")
         sites = first + "@#@/no/such/feed@#@" + blank
         box.write_feed_template(sites)
         lines = self.run_lines(box)
@@ -228,12 +228,12 @@ class FeedUpdateTest(unittest.TestCase):
         url = box.feed("f.xml", [item(1)])
         box.write_feed_template(url)
         lines = self.run_lines(box)
-        safe = "Link_1_____evil_1_x.xml"
+        safe = "Link_1_______evil_1_x.xml"
         path = box.data_path + "qLUX\\Dovel\\RSSLinks\\" + safe
         self.assertIn("MSG : fncParseRSSSite :  Store file name made safe : " + path, lines)
         self.assertIn("MSG :  fncParseRSSSite : Creating the XML file " + path, lines)
         self.assertTrue(os.path.isfile(os.path.join(box.rsslinks, safe)))
-        self.assertIn("[Link_1_____evil_1_x]\r\n", box.state_text())
+        self.assertIn("[Link_1_______evil_1_x]\r\n", box.state_text())
         self.assertEqual(sorted(os.listdir(box.root)), sorted(["agent", "feeds", "registry.reg"]))
 
     def test_a_store_that_cannot_be_saved_announces_nothing(self):

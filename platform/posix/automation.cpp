@@ -18,6 +18,8 @@
 
 #include "platform/automation_protocol.h"
 #include "platform/failure.h"
+#include "platform/filesystem.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 
 extern char** environ;
@@ -38,50 +40,32 @@ Failure RpcFailure() {
   return Failure(kRpcFailed, kRpcFailedText);
 }
 
-bool IsFile(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // The server's command line as program and arguments. A quoted program runs
-// to its closing quote; otherwise the program is the shortest prefix ending at
-// a blank (or at the end) that names an existing file, so that an unquoted
-// path with blanks still works. The arguments are the remaining words.
+// to its closing quote, as registered servers under folders with blanks
+// often are; otherwise the line is split as any unquoted command line.
 bool SplitServerCommand(const std::string& line, std::vector<std::string>& words) {
-  std::string program;
-  std::size_t rest_at = std::string::npos;
   const std::size_t start = line.find_first_not_of(' ');
   if (start == std::string::npos) return false;
-  if (line[start] == '"') {
-    const std::size_t close = line.find('"', start + 1);
-    if (close == std::string::npos) return false;
-    program = line.substr(start + 1, close - start - 1);
-    rest_at = close + 1;
-  } else {
-    for (std::size_t end = line.find(' ', start);; end = line.find(' ', end + 1)) {
-      const std::string candidate =
-          line.substr(start, end == std::string::npos ? end : end - start);
-      if (IsFile(candidate)) {
-        program = candidate;
-        rest_at = end;
-        break;
+  try {
+    if (line[start] == '"') {
+      const std::size_t close = line.find('"', start + 1);
+      if (close == std::string::npos) return false;
+      const std::string program = Files().NativePath(line.substr(start + 1, close - start - 1));
+      struct stat info {};
+      if (::stat(program.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+      words = {program};
+      for (std::string& argument : SplitArgumentText(line.substr(close + 1))) {
+        words.push_back(std::move(argument));
       }
-      if (end == std::string::npos) return false;
+      return true;
     }
+    CommandLine split = SplitCommandLine(line.substr(start));
+    words = {split.program};
+    for (std::string& argument : split.arguments) words.push_back(std::move(argument));
+    return true;
+  } catch (const Failure&) {
+    return false;
   }
-  if (!IsFile(program)) return false;
-  words = {program};
-  if (rest_at == std::string::npos) return true;
-  std::size_t at = rest_at;
-  while (true) {
-    const std::size_t begin = line.find_first_not_of(' ', at);
-    if (begin == std::string::npos) break;
-    const std::size_t end = line.find(' ', begin);
-    words.push_back(line.substr(begin, end == std::string::npos ? end : end - begin));
-    if (end == std::string::npos) break;
-    at = end;
-  }
-  return true;
 }
 
 // A descriptor number of 3 or more, so that placing it on 0 or 1 in the

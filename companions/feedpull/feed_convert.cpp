@@ -1,0 +1,444 @@
+#include "companions/feedpull/feed_convert.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <initializer_list>
+#include <pugixml.hpp>
+#include <string_view>
+#include <utility>
+
+#include "companions/feedpull/feed_dates.h"
+#include "companions/feedpull/html_entities.h"
+#include "companions/feedpull/uri_reference.h"
+#include "companions/feedpull/xml_names.h"
+#include "platform/text_encoding.h"
+#include "platform/xml_encoding.h"
+
+namespace feedpull {
+namespace {
+
+constexpr std::string_view kAtom10 = "http://www.w3.org/2005/Atom";
+constexpr std::string_view kAtom03 = "http://purl.org/atom/ns#";
+constexpr std::string_view kRdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+constexpr std::string_view kRss10 = "http://purl.org/rss/1.0/";
+constexpr std::string_view kRss090 = "http://my.netscape.com/rdf/simple/0.9/";
+constexpr std::string_view kUserlandRss2 = "http://backend.userland.com/rss2";
+constexpr std::string_view kUserlandRss = "http://backend.userland.com/rss";
+constexpr std::string_view kDublinCore = "http://purl.org/dc/elements/1.1/";
+constexpr std::string_view kContent = "http://purl.org/rss/1.0/modules/content/";
+constexpr std::string_view kXhtml = "http://www.w3.org/1999/xhtml";
+
+constexpr const char* kBlanks = " \t\r\n";
+
+std::string Trimmed(std::string_view text) {
+  std::size_t start = text.find_first_not_of(kBlanks);
+  if (start == std::string_view::npos) return {};
+  std::size_t end = text.find_last_not_of(kBlanks);
+  return std::string(text.substr(start, end - start + 1));
+}
+
+bool IsBlankText(std::string_view text) {
+  return text.find_first_not_of(kBlanks) == std::string_view::npos;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A document whose first bytes spell "<?xml" in ASCII cannot be UTF-16 or
+// UTF-32, whatever its declaration says: whoever wrote such a label wrote
+// the document in an 8-bit encoding. The label is replaced by UTF-8 so that
+// the bytes are read as what they are.
+std::string WithoutImpossibleWideLabel(const std::string& bytes) {
+  std::size_t start = bytes.find_first_not_of(kBlanks);
+  if (start == std::string::npos || bytes.compare(start, 5, "<?xml") != 0) return bytes;
+  std::size_t end = bytes.find("?>", start);
+  if (end == std::string::npos) return bytes;
+  std::size_t key = bytes.find("encoding", start);
+  if (key == std::string::npos || key > end) return bytes;
+  std::size_t quote = bytes.find_first_of("\"'", key);
+  if (quote == std::string::npos || quote > end) return bytes;
+  std::size_t close = bytes.find(bytes[quote], quote + 1);
+  if (close == std::string::npos || close > end) return bytes;
+  std::string label = Lower(bytes.substr(quote + 1, close - quote - 1));
+  for (const char* wide :
+       {"utf-16", "utf16", "utf-32", "utf32", "ucs-2", "ucs2", "ucs-4", "ucs4"}) {
+    if (label.starts_with(wide)) {
+      std::string fixed = bytes;
+      fixed.replace(quote + 1, close - quote - 1, "UTF-8");
+      return fixed;
+    }
+  }
+  return bytes;
+}
+
+// The text content of an element: the text of all its descendants joined.
+std::string TextOf(pugi::xml_node element) {
+  std::string text;
+  pugi::xml_node node = element.first_child();
+  while (node) {
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) text += node.value();
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node != element && !node.next_sibling()) node = node.parent();
+    if (node == element) break;
+    node = node.next_sibling();
+  }
+  return text;
+}
+
+struct StringWriter : pugi::xml_writer {
+  std::string text;
+  void write(const void* data, size_t size) override {
+    text.append(static_cast<const char*>(data), size);
+  }
+};
+
+// The child nodes of `element` as markup text.
+std::string InnerMarkup(pugi::xml_node element) {
+  StringWriter writer;
+  for (pugi::xml_node child : element.children()) {
+    child.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+  }
+  return writer.text;
+}
+
+// The base URI in scope at `element`: the document's URL, refined by every
+// xml:base from the document element down to `element`.
+std::string BaseOf(pugi::xml_node element, const std::string& document_url) {
+  std::vector<std::string_view> bases;
+  for (pugi::xml_node node = element; node; node = node.parent()) {
+    if (node.type() != pugi::node_element) continue;
+    if (pugi::xml_attribute base = Attribute(node, kXmlNamespace, "base")) {
+      bases.push_back(base.value());
+    }
+  }
+  std::string result = document_url;
+  for (auto it = bases.rbegin(); it != bases.rend(); ++it) {
+    result = ResolveReference(result, Trimmed(*it));
+  }
+  return result;
+}
+
+// A link text or attribute value as an absolute link ("" stays "").
+std::string ResolvedLink(std::string_view text, pugi::xml_node scope,
+                         const std::string& document_url) {
+  std::string trimmed = Trimmed(text);
+  if (trimmed.empty()) return {};
+  return ResolveReference(BaseOf(scope, document_url), trimmed);
+}
+
+using Name = std::pair<std::string_view, std::string_view>;  // namespace URI, local name
+
+// The text of the first of `names` that `parent` has with non-blank text
+// ("" when none has).
+std::string FirstText(pugi::xml_node parent, std::initializer_list<Name> names) {
+  for (const Name& name : names) {
+    for (pugi::xml_node child : parent.children()) {
+      if (!IsElement(child, name.first, name.second)) continue;
+      std::string text = TextOf(child);
+      if (!IsBlankText(text)) return text;
+    }
+  }
+  return {};
+}
+
+// --- Atom -------------------------------------------------------------------
+
+// An Atom text or content construct as text; `markup` keeps XHTML content
+// as markup.
+std::string AtomText(pugi::xml_node element, bool markup) {
+  const std::string type = Lower(Trimmed(element.attribute("type").value()));
+  const std::string mode = Lower(Trimmed(element.attribute("mode").value()));
+  if (mode == "base64") return {};  // binary content is no description
+  const bool xhtml = type == "xhtml" || type.find("xhtml") != std::string::npos || mode == "xml";
+  if (!markup || !xhtml ||
+      !element.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; })) {
+    return TextOf(element);
+  }
+  // XHTML content sits in one div that is not part of the content.
+  pugi::xml_node container = element;
+  pugi::xml_node only_element;
+  int elements = 0;
+  for (pugi::xml_node child : element.children()) {
+    if (child.type() == pugi::node_element) {
+      only_element = child;
+      ++elements;
+    } else if (child.type() != pugi::node_pcdata || !IsBlankText(child.value())) {
+      elements = 2;  // text beside the div: no wrapper
+    }
+  }
+  if (elements == 1 && IsElement(only_element, kXhtml, "div")) container = only_element;
+  return InnerMarkup(container);
+}
+
+std::string AtomConstruct(pugi::xml_node parent, std::string_view ns,
+                          std::initializer_list<std::string_view> locals, bool markup) {
+  for (std::string_view local : locals) {
+    for (pugi::xml_node child : parent.children()) {
+      if (!IsElement(child, ns, local)) continue;
+      std::string text = AtomText(child, markup);
+      if (!IsBlankText(text)) return text;
+    }
+  }
+  return {};
+}
+
+// The link of an Atom feed or entry: rel="alternate" or no rel, else the
+// first link with an address.
+std::string AtomLink(pugi::xml_node parent, std::string_view ns, const std::string& document_url) {
+  pugi::xml_node first;
+  for (pugi::xml_node child : parent.children()) {
+    if (!IsElement(child, ns, "link") || IsBlankText(child.attribute("href").value())) continue;
+    if (!first) first = child;
+    const std::string rel = Lower(Trimmed(child.attribute("rel").value()));
+    if (rel.empty() || rel == "alternate") {
+      return ResolvedLink(child.attribute("href").value(), child, document_url);
+    }
+  }
+  if (!first) return {};
+  return ResolvedLink(first.attribute("href").value(), first, document_url);
+}
+
+std::string AtomAuthor(pugi::xml_node parent, std::string_view ns) {
+  for (pugi::xml_node author : parent.children()) {
+    if (!IsElement(author, ns, "author")) continue;
+    std::string name = FirstText(author, {{ns, "name"}});
+    if (!name.empty()) return name;
+  }
+  return FirstText(parent, {{kDublinCore, "creator"}});
+}
+
+FeedItem AtomEntry(pugi::xml_node entry, std::string_view ns, const std::string& feed_author,
+                   const std::string& document_url) {
+  FeedItem item;
+  item.title = AtomConstruct(entry, ns, {"title"}, false);
+  if (item.title.empty()) item.title = FirstText(entry, {{kDublinCore, "title"}});
+  item.description = AtomConstruct(entry, ns, {"content", "summary"}, true);
+  if (item.description.empty()) item.description = FirstText(entry, {{kDublinCore, "description"}});
+  item.link = AtomLink(entry, ns, document_url);
+  item.pubdate = FirstText(entry, {{ns, "published"},
+                                   {ns, "updated"},
+                                   {ns, "issued"},
+                                   {ns, "modified"},
+                                   {ns, "created"},
+                                   {kDublinCore, "date"}});
+  item.author = AtomAuthor(entry, ns);
+  if (item.author.empty()) {
+    if (pugi::xml_node source = Child(entry, ns, "source")) item.author = AtomAuthor(source, ns);
+  }
+  if (item.author.empty()) item.author = feed_author;
+  item.guid = FirstText(entry, {{ns, "id"}});
+  if (item.link.empty() && IsHttpUrl(Trimmed(item.guid))) item.link = Trimmed(item.guid);
+  return item;
+}
+
+Feed AtomFeed(pugi::xml_node root, std::string_view ns, const std::string& document_url) {
+  Feed feed;
+  feed.title = AtomConstruct(root, ns, {"title"}, false);
+  if (feed.title.empty()) feed.title = FirstText(root, {{kDublinCore, "title"}});
+  feed.link = AtomLink(root, ns, document_url);
+  feed.description = AtomConstruct(root, ns, {"subtitle", "tagline"}, false);
+  if (feed.description.empty()) feed.description = FirstText(root, {{kDublinCore, "description"}});
+  const std::string author = AtomAuthor(root, ns);
+  for (pugi::xml_node entry : root.children()) {
+    if (IsElement(entry, ns, "entry")) {
+      feed.items.push_back(AtomEntry(entry, ns, author, document_url));
+    }
+  }
+  return feed;
+}
+
+// --- RSS --------------------------------------------------------------------
+
+// The link of an RSS channel or item: its link element, else an Atom link.
+std::string RssLink(pugi::xml_node parent, std::string_view ns, const std::string& document_url) {
+  for (pugi::xml_node child : parent.children()) {
+    if (!IsElement(child, ns, "link")) continue;
+    std::string link = ResolvedLink(TextOf(child), child, document_url);
+    if (!link.empty()) return link;
+  }
+  return AtomLink(parent, kAtom10, document_url);
+}
+
+FeedItem RssItem(pugi::xml_node element, std::string_view ns, const std::string& document_url) {
+  FeedItem item;
+  item.title = FirstText(element, {{ns, "title"}, {kDublinCore, "title"}});
+  item.description = FirstText(
+      element, {{ns, "description"}, {kContent, "encoded"}, {kDublinCore, "description"}});
+  item.link = RssLink(element, ns, document_url);
+  item.pubdate = FirstText(element, {{ns, "pubDate"}, {kDublinCore, "date"}});
+  item.author = FirstText(element, {{ns, "author"}, {kDublinCore, "creator"}});
+  if (pugi::xml_node guid = Child(element, ns, "guid")) {
+    item.guid = TextOf(guid);
+    if (item.link.empty()) {
+      // RSS 2.0: a guid is a permalink unless it says otherwise.
+      const bool permalink = Lower(Trimmed(guid.attribute("isPermaLink").value())) != "false";
+      if (permalink || IsHttpUrl(Trimmed(item.guid))) {
+        item.link = ResolvedLink(item.guid, guid, document_url);
+      }
+    }
+  } else if (pugi::xml_attribute about = Attribute(element, kRdf, "about")) {
+    // RSS 1.0 names each item by the URI of the resource it is about.
+    item.guid = about.value();
+    if (item.link.empty() && IsHttpUrl(Trimmed(item.guid))) item.link = Trimmed(item.guid);
+  }
+  return item;
+}
+
+void RssChannelHeader(pugi::xml_node channel, std::string_view ns, const std::string& document_url,
+                      Feed& feed) {
+  feed.title = FirstText(channel, {{ns, "title"}, {kDublinCore, "title"}});
+  feed.link = RssLink(channel, ns, document_url);
+  feed.description = FirstText(channel, {{ns, "description"}, {kDublinCore, "description"}});
+}
+
+Feed RssFeed(pugi::xml_node root, std::string_view ns, const std::string& document_url) {
+  Feed feed;
+  pugi::xml_node channel = Child(root, ns, "channel");
+  if (channel) RssChannelHeader(channel, ns, document_url, feed);
+  // Items belong in the channel; very old feeds put them beside it.
+  pugi::xml_node holder = channel && Child(channel, ns, "item") ? channel : root;
+  for (pugi::xml_node element : holder.children()) {
+    if (IsElement(element, ns, "item")) feed.items.push_back(RssItem(element, ns, document_url));
+  }
+  return feed;
+}
+
+std::optional<Feed> RdfFeed(pugi::xml_node root, const std::string& document_url) {
+  for (std::string_view ns : {kRss10, kRss090}) {
+    pugi::xml_node channel = Child(root, ns, "channel");
+    if (!channel && !Child(root, ns, "item")) continue;
+    Feed feed;
+    if (channel) RssChannelHeader(channel, ns, document_url, feed);
+    for (pugi::xml_node element : root.children()) {
+      if (IsElement(element, ns, "item")) feed.items.push_back(RssItem(element, ns, document_url));
+    }
+    return feed;
+  }
+  return std::nullopt;
+}
+
+void SetError(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+}
+
+// `text` without the characters XML 1.0 does not allow (C0 controls other
+// than tab, line feed and carriage return; U+FFFE and U+FFFF), which a
+// character reference in a feed can smuggle in; invalid UTF-8 becomes U+FFFD.
+std::string XmlSafe(const std::string& text) {
+  std::string valid = platform::ValidUtf8(text);
+  std::string out;
+  out.reserve(valid.size());
+  for (std::size_t i = 0; i < valid.size(); ++i) {
+    const auto c = static_cast<unsigned char>(valid[i]);
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') continue;
+    if (c == 0xEF && i + 2 < valid.size() && static_cast<unsigned char>(valid[i + 1]) == 0xBF &&
+        (static_cast<unsigned char>(valid[i + 2]) & 0xFE) == 0xBE) {
+      i += 2;
+      continue;
+    }
+    out += valid[i];
+  }
+  return out;
+}
+
+void AddText(pugi::xml_node parent, const char* name, const std::string& text) {
+  pugi::xml_node element = parent.append_child(name);
+  std::string safe = XmlSafe(text);
+  if (!safe.empty()) element.append_child(pugi::node_pcdata).set_value(safe.c_str());
+}
+
+}  // namespace
+
+std::optional<Feed> ReadFeed(const std::string& bytes, const std::string& document_url,
+                             std::string* error) {
+  if (IsBlankText(bytes)) {
+    SetError(error, "the document is empty");
+    return std::nullopt;
+  }
+  std::string decode_error;
+  std::optional<platform::DecodedXml> decoded = platform::DecodeXmlBytes(
+      WithoutImpossibleWideLabel(bytes), platform::XmlDecoding::kLenient, &decode_error);
+  if (!decoded) {
+    SetError(error, "the document cannot be decoded: " + decode_error);
+    return std::nullopt;
+  }
+  const std::string text = ReplaceHtmlEntities(decoded->text);
+  pugi::xml_document document;
+  pugi::xml_parse_result parsed = document.load_buffer(
+      text.data(), text.size(), pugi::parse_default | pugi::parse_ws_pcdata, pugi::encoding_utf8);
+  if (!parsed) {
+    SetError(error, std::string("the document is not well-formed XML (") + parsed.description() +
+                        " at offset " + std::to_string(parsed.offset) + ")");
+    return std::nullopt;
+  }
+  pugi::xml_node root = document.document_element();
+  std::optional<std::string_view> ns = NamespaceUri(root);
+  const std::string_view local = LocalName(root);
+  if (ns && local == "rss" && (ns->empty() || *ns == kUserlandRss2 || *ns == kUserlandRss)) {
+    return RssFeed(root, *ns, document_url);
+  }
+  if (ns && local == "RDF" && *ns == kRdf) {
+    if (std::optional<Feed> feed = RdfFeed(root, document_url)) return feed;
+  }
+  if (ns && local == "feed" && (*ns == kAtom10 || *ns == kAtom03 || ns->empty())) {
+    return AtomFeed(root, *ns, document_url);
+  }
+  SetError(error,
+           "the document is not a feed (its root element is <" + std::string(root.name()) + ">)");
+  return std::nullopt;
+}
+
+void OrderNewestFirst(std::vector<FeedItem>& items) {
+  std::vector<std::pair<std::int64_t, std::size_t>> keys;
+  keys.reserve(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    std::optional<std::int64_t> instant = ParseFeedDate(items[i].pubdate);
+    if (!instant) return;
+    keys.emplace_back(*instant, i);
+  }
+  std::stable_sort(keys.begin(), keys.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<FeedItem> ordered;
+  ordered.reserve(items.size());
+  for (const auto& key : keys) ordered.push_back(std::move(items[key.second]));
+  items = std::move(ordered);
+}
+
+std::string RootRssDocument(const Feed& feed) {
+  pugi::xml_document document;
+  pugi::xml_node declaration = document.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "UTF-8";
+  pugi::xml_node root = document.append_child("rootrss");
+  AddText(root, "maintitle", feed.title);
+  AddText(root, "mainlink", feed.link);
+  AddText(root, "maindescription", feed.description);
+  for (const FeedItem& item : feed.items) {
+    pugi::xml_node element = root.append_child("item");
+    AddText(element, "title", item.title);
+    AddText(element, "description", item.description);
+    AddText(element, "link", item.link);
+    AddText(element, "pubdate", item.pubdate);
+    AddText(element, "author", item.author);
+    AddText(element, "guid", item.guid);
+  }
+  StringWriter writer;
+  document.save(writer, "  ", pugi::format_indent, pugi::encoding_utf8);
+  return writer.text;
+}
+
+std::optional<std::string> ConvertFeed(const std::string& bytes, const std::string& document_url,
+                                       std::string* error) {
+  std::optional<Feed> feed = ReadFeed(bytes, document_url, error);
+  if (!feed) return std::nullopt;
+  OrderNewestFirst(feed->items);
+  return RootRssDocument(*feed);
+}
+
+}  // namespace feedpull

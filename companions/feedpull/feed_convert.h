@@ -1,0 +1,77 @@
+// The conversion of a fetched feed document into the product's converted
+// feed format: a "rootrss" document with the channel's "maintitle",
+// "mainlink" and "maindescription", then one "item" per entry with "title",
+// "description", "link", "pubdate", "author" and "guid".
+//
+// Understood: RSS 0.91, 0.92, 2.0 and <rss> without a version (elements in
+// no namespace or in the UserLand RSS namespaces), RSS 1.0 and 0.90 (RDF),
+// Atom 1.0 and 0.3. Vocabularies are told apart by namespace URI, never by
+// prefix.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace feedpull {
+
+struct FeedItem {
+  std::string title;
+  std::string description;
+  std::string link;
+  std::string pubdate;
+  std::string author;
+  std::string guid;
+  bool operator==(const FeedItem&) const = default;
+};
+
+struct Feed {
+  std::string title;
+  std::string link;
+  std::string description;
+  std::vector<FeedItem> items;  // in document order
+};
+
+// Reads the document `bytes` fetched from `document_url`.
+//
+// Texts are taken as the feed gives them: entities decoded, CDATA unwrapped,
+// white space kept, dates unchanged. Links are trimmed and resolved against
+// xml:base in scope, then against `document_url`. Entry texts:
+// - title: RSS/Atom title, else dc:title;
+// - description: RSS description, else content:encoded, else dc:description;
+//   Atom content, else summary. Markup given as escaped text stays text;
+//   XHTML content (type="xhtml", or Atom 0.3 mode="xml") becomes its markup
+//   as text, without the wrapping xhtml div, so that every description a
+//   viewer meets is HTML held as text;
+// - link: RSS link, else an atom:link; Atom link with rel="alternate" or no
+//   rel, else the first link. Without one, a permalink guid (RSS guid whose
+//   isPermaLink is not "false", any guid or Atom id that is an http(s) URL,
+//   the rdf:about of an RSS 1.0 item);
+// - pubdate: RSS pubDate, else dc:date; Atom published, updated (0.3:
+//   issued, modified, created), else dc:date;
+// - author: RSS author, else dc:creator; Atom author name, else dc:creator,
+//   else the feed's author;
+// - guid: RSS guid (RSS 1.0: rdf:about); Atom id.
+//
+// Returns nothing, with a one-line reason in `error`, for anything that is
+// not a feed: bytes that do not decode, XML that is not well-formed
+// (truncated, say), an empty document, or a document element other than
+// rss, rdf:RDF or feed. A feed without items is a feed.
+std::optional<Feed> ReadFeed(const std::string& bytes, const std::string& document_url,
+                             std::string* error = nullptr);
+
+// Puts the items newest first when every one of them has a date that
+// ParseFeedDate understands (items of the same instant keep their order);
+// otherwise leaves the order alone, since a partial order would be a guess.
+void OrderNewestFirst(std::vector<FeedItem>& items);
+
+// The converted feed document, UTF-8 with its XML declaration. Characters
+// that XML 1.0 does not allow are left out.
+std::string RootRssDocument(const Feed& feed);
+
+// ReadFeed, OrderNewestFirst and RootRssDocument in one: the document to
+// write, or nothing with the reason in `error`.
+std::optional<std::string> ConvertFeed(const std::string& bytes, const std::string& document_url,
+                                       std::string* error = nullptr);
+
+}  // namespace feedpull

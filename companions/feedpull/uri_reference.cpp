@@ -1,0 +1,148 @@
+#include "companions/feedpull/uri_reference.h"
+
+#include <cctype>
+#include <optional>
+
+namespace feedpull {
+namespace {
+
+// The five components of a URI reference (RFC 3986 appendix B); a missing
+// component is nullopt, which differs from a present but empty one.
+struct UriParts {
+  std::optional<std::string> scheme;
+  std::optional<std::string> authority;
+  std::string path;
+  std::optional<std::string> query;
+  std::optional<std::string> fragment;
+};
+
+bool IsSchemeChar(char c, bool first) {
+  if (std::isalpha(static_cast<unsigned char>(c))) return true;
+  return !first &&
+         (std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.');
+}
+
+UriParts Split(std::string_view text) {
+  UriParts parts;
+  // scheme: letters first, up to the first ':' before any '/', '?' or '#'.
+  std::size_t colon = text.find_first_of(":/?#");
+  if (colon != std::string_view::npos && colon > 0 && text[colon] == ':') {
+    bool valid = true;
+    for (std::size_t i = 0; i < colon; ++i) valid = valid && IsSchemeChar(text[i], i == 0);
+    if (valid) {
+      parts.scheme = std::string(text.substr(0, colon));
+      text.remove_prefix(colon + 1);
+    }
+  }
+  if (text.starts_with("//")) {
+    std::size_t end = text.find_first_of("/?#", 2);
+    if (end == std::string_view::npos) end = text.size();
+    parts.authority = std::string(text.substr(2, end - 2));
+    text.remove_prefix(end);
+  }
+  std::size_t hash = text.find('#');
+  if (hash != std::string_view::npos) {
+    parts.fragment = std::string(text.substr(hash + 1));
+    text = text.substr(0, hash);
+  }
+  std::size_t question = text.find('?');
+  if (question != std::string_view::npos) {
+    parts.query = std::string(text.substr(question + 1));
+    text = text.substr(0, question);
+  }
+  parts.path = std::string(text);
+  return parts;
+}
+
+// RFC 3986 section 5.2.4.
+std::string RemoveDotSegments(std::string input) {
+  std::string output;
+  while (!input.empty()) {
+    if (input.starts_with("../")) {
+      input.erase(0, 3);
+    } else if (input.starts_with("./")) {
+      input.erase(0, 2);
+    } else if (input.starts_with("/./")) {
+      input.erase(0, 2);
+    } else if (input == "/.") {
+      input = "/";
+    } else if (input.starts_with("/../") || input == "/..") {
+      input = input.size() == 3 ? "/" : input.substr(3);
+      std::size_t last = output.rfind('/');
+      output.erase(last == std::string::npos ? 0 : last);
+    } else if (input == "." || input == "..") {
+      input.clear();
+    } else {
+      std::size_t next = input.find('/', 1);
+      if (next == std::string::npos) next = input.size();
+      output += input.substr(0, next);
+      input.erase(0, next);
+    }
+  }
+  return output;
+}
+
+// RFC 3986 section 5.2.3.
+std::string Merge(const UriParts& base, const std::string& reference_path) {
+  if (base.authority && base.path.empty()) return "/" + reference_path;
+  std::size_t slash = base.path.rfind('/');
+  if (slash == std::string::npos) return reference_path;
+  return base.path.substr(0, slash + 1) + reference_path;
+}
+
+std::string Recompose(const UriParts& parts) {
+  std::string result;
+  if (parts.scheme) result += *parts.scheme + ":";
+  if (parts.authority) result += "//" + *parts.authority;
+  result += parts.path;
+  if (parts.query) result += "?" + *parts.query;
+  if (parts.fragment) result += "#" + *parts.fragment;
+  return result;
+}
+
+}  // namespace
+
+std::string ResolveReference(std::string_view base_text, std::string_view reference_text) {
+  UriParts base = Split(base_text);
+  if (!base.scheme) return std::string(reference_text);
+  UriParts reference = Split(reference_text);
+  UriParts target;
+  if (reference.scheme) {
+    target.scheme = reference.scheme;
+    target.authority = reference.authority;
+    target.path = RemoveDotSegments(reference.path);
+    target.query = reference.query;
+  } else {
+    if (reference.authority) {
+      target.authority = reference.authority;
+      target.path = RemoveDotSegments(reference.path);
+      target.query = reference.query;
+    } else {
+      if (reference.path.empty()) {
+        target.path = base.path;
+        target.query = reference.query ? reference.query : base.query;
+      } else {
+        if (reference.path.starts_with("/")) {
+          target.path = RemoveDotSegments(reference.path);
+        } else {
+          target.path = RemoveDotSegments(Merge(base, reference.path));
+        }
+        target.query = reference.query;
+      }
+      target.authority = base.authority;
+    }
+    target.scheme = base.scheme;
+  }
+  target.fragment = reference.fragment;
+  return Recompose(target);
+}
+
+bool IsHttpUrl(std::string_view text) {
+  UriParts parts = Split(text);
+  if (!parts.scheme || !parts.authority || parts.authority->empty()) return false;
+  std::string scheme = *parts.scheme;
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return scheme == "http" || scheme == "https";
+}
+
+}  // namespace feedpull

@@ -1,0 +1,77 @@
+#include "companions/feedpull/xml_names.h"
+
+#include <cctype>
+#include <string>
+
+namespace feedpull {
+namespace {
+
+std::string_view Prefix(std::string_view name) {
+  std::size_t colon = name.find(':');
+  return colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string_view> NamespaceUri(pugi::xml_node element) {
+  return NamespaceOfPrefix(element, Prefix(element.name()));
+}
+
+std::optional<std::string_view> NamespaceOfPrefix(pugi::xml_node element, std::string_view prefix) {
+  if (prefix == "xml") return kXmlNamespace;
+  const std::string attribute_name =
+      prefix.empty() ? std::string("xmlns") : "xmlns:" + std::string(prefix);
+  for (pugi::xml_node node = element; node; node = node.parent()) {
+    if (node.type() != pugi::node_element) continue;
+    if (pugi::xml_attribute declaration = node.attribute(attribute_name.c_str())) {
+      return std::string_view(declaration.value());
+    }
+  }
+  if (prefix.empty()) return std::string_view();
+  return std::nullopt;
+}
+
+std::string_view LocalName(std::string_view name) {
+  std::size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool IsElement(pugi::xml_node element, std::string_view uri, std::string_view local) {
+  if (element.type() != pugi::node_element || !EqualsIgnoreCase(LocalName(element), local)) {
+    return false;
+  }
+  std::optional<std::string_view> found = NamespaceUri(element);
+  return found && *found == uri;
+}
+
+pugi::xml_node Child(pugi::xml_node parent, std::string_view uri, std::string_view local) {
+  for (pugi::xml_node child : parent.children()) {
+    if (IsElement(child, uri, local)) return child;
+  }
+  return {};
+}
+
+pugi::xml_attribute Attribute(pugi::xml_node element, std::string_view uri,
+                              std::string_view local) {
+  for (pugi::xml_attribute attribute : element.attributes()) {
+    std::string_view name = attribute.name();
+    if (LocalName(name) != local) continue;
+    std::string_view prefix = Prefix(name);
+    if (prefix == "xmlns" || name == "xmlns") continue;
+    if (prefix.empty() ? uri.empty() : NamespaceOfPrefix(element, prefix) == uri) return attribute;
+  }
+  return {};
+}
+
+}  // namespace feedpull
