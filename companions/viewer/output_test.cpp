@@ -38,13 +38,6 @@ TEST(WritePage, CreatesMissingFoldersAndReplacesThePage) {
   EXPECT_EQ(names, std::vector<std::string>{"feeds.html"});
 }
 
-TEST(DesktopPresent, EitherDisplayCounts) {
-  EXPECT_FALSE(DesktopPresent(std::nullopt, std::nullopt));
-  EXPECT_FALSE(DesktopPresent("", ""));
-  EXPECT_TRUE(DesktopPresent(":0", std::nullopt));
-  EXPECT_TRUE(DesktopPresent(std::nullopt, "wayland-0"));
-}
-
 TEST(FindProgram, FirstExecutableFileOnTheList) {
   ScratchFolder scratch;
   std::filesystem::create_directories(scratch / "a/xdg-open");  // a folder, not a program
