@@ -1,0 +1,72 @@
+#include "companions/viewer/output.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/posix/test_support.h"
+#include "platform/process.h"
+
+namespace viewer {
+namespace {
+
+using platform::testing::ReadFile;
+using platform::testing::ScratchFolder;
+using platform::testing::WriteFile;
+
+TEST(PageFolder, CacheHomeThenHome) {
+  EXPECT_EQ(PageFolder("/var/cache/u", "/home/u"), "/var/cache/u/rssnotify");
+  EXPECT_EQ(PageFolder("/var/cache/u//", "/home/u"), "/var/cache/u/rssnotify");
+  EXPECT_EQ(PageFolder(std::nullopt, "/home/u/"), "/home/u/.cache/rssnotify");
+  EXPECT_EQ(PageFolder("", "/home/u"), "/home/u/.cache/rssnotify");
+  EXPECT_EQ(PageFolder("relative/cache", "/home/u"), "/home/u/.cache/rssnotify");
+  EXPECT_EQ(PageFolder(std::nullopt, "/"), "/.cache/rssnotify");
+  EXPECT_EQ(PageFolder(std::nullopt, std::nullopt), std::nullopt);
+  EXPECT_EQ(PageFolder(std::nullopt, "home"), std::nullopt);
+}
+
+TEST(WritePage, CreatesMissingFoldersAndReplacesThePage) {
+  ScratchFolder scratch;
+  const std::string folder = scratch / "cache/deeper/rssnotify";
+  EXPECT_EQ(WritePage(folder, "<p>one</p>"), folder + "/feeds.html");
+  EXPECT_EQ(WritePage(folder, "<p>two</p>"), folder + "/feeds.html");
+  EXPECT_EQ(ReadFile(folder + "/feeds.html"), "<p>two</p>");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"feeds.html"});
+}
+
+TEST(FindProgram, FirstExecutableFileOnTheList) {
+  ScratchFolder scratch;
+  std::filesystem::create_directories(scratch / "a/xdg-open");  // a folder, not a program
+  std::filesystem::create_directories(scratch / "b");
+  std::filesystem::create_directories(scratch / "c");
+  std::filesystem::create_directories(scratch / "d");
+  WriteFile(scratch / "b/xdg-open", "not executable");
+  WriteFile(scratch / "c/xdg-open", "#!/bin/sh\n");
+  WriteFile(scratch / "d/xdg-open", "#!/bin/sh\n");
+  std::filesystem::permissions(scratch / "c/xdg-open", std::filesystem::perms::owner_all);
+  std::filesystem::permissions(scratch / "d/xdg-open", std::filesystem::perms::owner_all);
+  const std::string list = "relative:" + scratch.path() + "/a::" + scratch.path() +
+                           "/b:" + scratch.path() + "/c/:" + scratch.path() + "/d";
+  EXPECT_EQ(FindProgram("xdg-open", list), scratch / "c/xdg-open");
+  EXPECT_EQ(FindProgram("xdg-open", scratch / "a:" + scratch.path() + "/b"), std::nullopt);
+  EXPECT_EQ(FindProgram("xdg-open", ""), std::nullopt);
+}
+
+TEST(QuoteArgument, SplitsBackAsOneArgument) {
+  EXPECT_EQ(QuoteArgument("/root/.cache/rssnotify/feeds.html"),
+            "/root/.cache/rssnotify/feeds.html");
+  EXPECT_EQ(QuoteArgument("/home/a b/feeds.html"), "\"/home/a b/feeds.html\"");
+  for (const std::string argument :
+       {"/home/a b/x.html", "", "with \"quote\"", "back\\slash \\", "tab\there\\\\\"end"}) {
+    EXPECT_EQ(platform::SplitArgumentText(QuoteArgument(argument)),
+              std::vector<std::string>{argument})
+        << argument;
+  }
+}
+
+}  // namespace
+}  // namespace viewer

@@ -1,0 +1,72 @@
+// The viewer's page: one self-contained HTML document showing the feed
+// stores. Nothing from a store reaches the page unescaped, and the page loads
+// nothing from anywhere (inline style, no scripts, no images, no fonts).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace viewer {
+
+// One item of a store, its texts as stored.
+struct ItemView {
+  std::string title;
+  std::string description;  // may hold HTML; shown as plain text
+  std::string link;
+  std::string pub_date;
+  std::string author;
+  std::string guid;  // not shown; tells items apart when they are marked read
+  bool unread = false;
+  bool operator==(const ItemView&) const = default;
+};
+
+// One feed of the template last processed, and what its store holds.
+struct FeedView {
+  enum class State {
+    kShown,      // the store loaded; header and items below
+    kMissing,    // no store file
+    kUnreadable  // the store file exists but is not a feed store
+  };
+  std::string number;      // the feed's place in the template's list, from 1
+  std::string url;         // the feed's URL as the template lists it
+  std::string store_path;  // the store file, for messages
+  State state = State::kShown;
+  std::string problem;  // why an unreadable store could not be read
+  std::string title;
+  std::string link;
+  std::string description;
+  std::vector<ItemView> items;  // store order: newest first
+  bool operator==(const FeedView&) const = default;
+};
+
+// The whole page for the feeds of the template last processed.
+std::string RenderPage(const std::vector<FeedView>& feeds);
+// The page shown before any feed update has recorded a template.
+std::string RenderNothingYetPage();
+
+// The pieces of the page, for tests.
+std::string RenderFeed(const FeedView& feed);
+std::string RenderItem(const ItemView& item);
+std::size_t UnreadCount(const std::vector<FeedView>& feeds);
+// "No unread items", "1 unread item", "3 unread items".
+std::string UnreadSummary(std::size_t unread);
+// The inline style sheet of the page.
+extern const char kPageStyle[];
+
+// `text` with &, <, >, " and ' replaced by character references, safe in
+// element content and in quoted attribute values.
+std::string EscapeHtml(std::string_view text);
+// The plain text of a description that may hold HTML: tags removed (and the
+// contents of script and style elements with them), the common character
+// references decoded, runs of white space made one blank, trimmed. The result
+// is text, still to be escaped.
+std::string DescriptionText(std::string_view html);
+// The link as it may stand in an href: trimmed, and only when it is an
+// http, https or mailto URL without control characters; nothing otherwise
+// (a "javascript:" link must never become clickable).
+std::optional<std::string> SafeHref(std::string_view link);
+
+}  // namespace viewer

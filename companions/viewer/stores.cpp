@@ -1,0 +1,184 @@
+#include "companions/viewer/stores.h"
+
+#include <map>
+
+#include "app/app_state.h"
+#include "feeds/site_update.h"
+#include "feeds/update_driver.h"
+#include "feeds/update_state.h"
+#include "platform/failure.h"
+#include "platform/filesystem.h"
+
+namespace viewer {
+namespace {
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string TrimmedWhiteSpace(const std::string& text) {
+  const char* kSpace = " \t\r\n";
+  const std::size_t begin = text.find_first_not_of(kSpace);
+  if (begin == std::string::npos) return {};
+  return text.substr(begin, text.find_last_not_of(kSpace) - begin + 1);
+}
+
+bool IsElementNamed(const platform::XmlNode& node, const std::string& name) {
+  return node.IsElement() && SameNameIgnoringCase(node.NodeName(), name);
+}
+
+// The text of the first child element of `parent` called `name`; "" when none.
+std::string ChildText(const platform::XmlNode& parent, const std::string& name) {
+  for (platform::XmlNode child = parent.FirstChild(); child; child = child.NextSibling()) {
+    if (IsElementNamed(child, name)) return child.Text();
+  }
+  return {};
+}
+
+// The item's "Status" elements that say it is unread.
+std::vector<platform::XmlNode> UnreadStatuses(const platform::XmlNode& item) {
+  std::vector<platform::XmlNode> statuses;
+  for (platform::XmlNode child = item.FirstChild(); child; child = child.NextSibling()) {
+    if (IsElementNamed(child, "Status") && IsUnreadStatus(child.Text())) statuses.push_back(child);
+  }
+  return statuses;
+}
+
+ItemView ReadItem(const platform::XmlNode& item) {
+  ItemView view;
+  view.title = ChildText(item, "title");
+  view.description = ChildText(item, "description");
+  view.link = ChildText(item, "link");
+  view.pub_date = ChildText(item, "pubDate");
+  view.author = ChildText(item, "author");
+  view.guid = ChildText(item, "GUID");
+  view.unread = !UnreadStatuses(item).empty();
+  return view;
+}
+
+// What tells the items of a store apart: all their texts.
+std::string ItemKey(const ItemView& item) {
+  return item.title + '\x1f' + item.description + '\x1f' + item.link + '\x1f' + item.pub_date +
+         '\x1f' + item.author + '\x1f' + item.guid;
+}
+
+// A path in the form the file system holds it, for messages.
+std::string ShownPath(const std::string& path) {
+  try {
+    return platform::Files().NativePath(path);
+  } catch (...) {
+    return path;
+  }
+}
+
+}  // namespace
+
+bool IsUnreadStatus(const std::string& status) {
+  return SameNameIgnoringCase(TrimmedWhiteSpace(status), "Unread");
+}
+
+RecordedFeeds ReadRecordedFeeds() {
+  RecordedFeeds recorded;
+  const std::string path = UpdateStatePath();
+  std::string urls;
+  fncReadFromINI(recorded.template_id, "RSSLinks", "TemplateID", path);
+  fncReadFromINI(recorded.template_version, "RSSLinks", "TemplateVersion", path);
+  fncReadFromINI(urls, "RSSLinks", "Urls", path);
+  // A feed update records the list only when it names at least one feed.
+  if (TrimmedWhiteSpace(urls).empty()) return recorded;
+  recorded.recorded = true;
+  recorded.urls = SplitFeedList(urls);
+  return recorded;
+}
+
+std::vector<FeedView> LoadRecordedFeeds(const RecordedFeeds& recorded) {
+  AppState.TemplateID = recorded.template_id;
+  AppState.TemplateVersion = recorded.template_version;
+  std::vector<FeedView> feeds;
+  for (std::size_t i = 0; i < recorded.urls.size(); ++i) {
+    const std::string number = std::to_string(i + 1);
+    feeds.push_back(LoadStore(number, recorded.urls[i], StorePath(number)));
+  }
+  return feeds;
+}
+
+bool ReadStoreDocument(const platform::XmlDocument& document, FeedView& feed) {
+  const platform::XmlNode root = document.DocumentElement();
+  if (!root || root.NodeName() != "rootrss") return false;
+  feed.title = ChildText(root, "maintitle");
+  feed.link = ChildText(root, "mainlink");
+  feed.description = ChildText(root, "maindescription");
+  feed.items.clear();
+  for (platform::XmlNode child = root.FirstChild(); child; child = child.NextSibling()) {
+    if (IsElementNamed(child, "item")) feed.items.push_back(ReadItem(child));
+  }
+  return true;
+}
+
+FeedView LoadStore(const std::string& number, const std::string& url, const std::string& path) {
+  FeedView feed;
+  feed.number = number;
+  feed.url = url;
+  feed.store_path = ShownPath(path);
+  platform::FileSystem& files = platform::Files();
+  try {
+    if (!files.FileExists(path)) {
+      feed.state = FeedView::State::kMissing;
+      return feed;
+    }
+    platform::XmlDocument document;
+    if (!document.LoadBytes(files.ReadFileBytes(path))) {
+      feed.state = FeedView::State::kUnreadable;
+      feed.problem = document.LoadError().empty() ? "it is not XML" : document.LoadError();
+      return feed;
+    }
+    if (!ReadStoreDocument(document, feed)) {
+      feed.state = FeedView::State::kUnreadable;
+      feed.problem = "it is not a feed store (its root element is not \"rootrss\")";
+    }
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    feed.state = FeedView::State::kUnreadable;
+    feed.problem = failure.description();
+  }
+  return feed;
+}
+
+std::size_t MarkShownItemsRead(const std::string& path, const FeedView& shown) {
+  if (shown.state != FeedView::State::kShown) return 0;
+  std::map<std::string, std::size_t> to_mark;
+  for (const ItemView& item : shown.items) {
+    if (item.unread) ++to_mark[ItemKey(item)];
+  }
+  if (to_mark.empty()) return 0;
+
+  platform::FileSystem& files = platform::Files();
+  if (!files.FileExists(path)) return 0;
+  platform::XmlDocument document;
+  if (!document.LoadBytes(files.ReadFileBytes(path))) return 0;
+  const platform::XmlNode root = document.DocumentElement();
+  if (!root || root.NodeName() != "rootrss") return 0;
+
+  std::size_t marked = 0;
+  for (platform::XmlNode child = root.FirstChild(); child; child = child.NextSibling()) {
+    if (!IsElementNamed(child, "item")) continue;
+    std::vector<platform::XmlNode> statuses = UnreadStatuses(child);
+    if (statuses.empty()) continue;
+    const auto pending = to_mark.find(ItemKey(ReadItem(child)));
+    if (pending == to_mark.end() || pending->second == 0) continue;
+    --pending->second;
+    for (platform::XmlNode& status : statuses) status.SetText("Read");
+    ++marked;
+  }
+  if (marked > 0) document.Save(path);
+  return marked;
+}
+
+}  // namespace viewer

@@ -1,0 +1,48 @@
+// The feed stores the viewer shows: which ones (the template the last feed
+// update processed, as the update-state file records it), what they hold,
+// and marking their items read once shown.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "companions/viewer/page.h"
+#include "platform/xml.h"
+
+namespace viewer {
+
+// The template the last feed update processed, from the "RSSLinks" section
+// of the update-state file of AppState.DataPath and AppState.UserName.
+struct RecordedFeeds {
+  bool recorded = false;  // false until a feed update has recorded a feed list
+  std::string template_id;
+  std::string template_version;
+  std::vector<std::string> urls;  // feed n is urls[n - 1]
+};
+RecordedFeeds ReadRecordedFeeds();
+
+// Sets AppState.TemplateID and TemplateVersion to the recorded ones and loads
+// the store of every recorded feed, in the template's order.
+std::vector<FeedView> LoadRecordedFeeds(const RecordedFeeds& recorded);
+
+// The store of feed `number` at `path` (as the program names paths). A
+// missing or unreadable store gives a view in that state, never a failure.
+FeedView LoadStore(const std::string& number, const std::string& url, const std::string& path);
+
+// Fills the header and items of `feed` from a loaded store document; false
+// (and `feed` untouched) when the document is not a feed store.
+bool ReadStoreDocument(const platform::XmlDocument& document, FeedView& feed);
+
+// True when an item's "Status" text says it has not been shown yet.
+bool IsUnreadStatus(const std::string& status);
+
+// Marks read, in the store at `path`, the items that `shown` showed as
+// unread: each of their unread "Status" elements becomes "Read" and the store
+// is saved atomically, with nothing else changed. The store is read afresh,
+// so that an item a feed update has added since the page was made stays
+// unread. A store without anything to mark is not written. Returns the number
+// of items marked; throws platform::Failure when the store cannot be saved.
+std::size_t MarkShownItemsRead(const std::string& path, const FeedView& shown);
+
+}  // namespace viewer

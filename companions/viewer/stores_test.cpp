@@ -1,0 +1,256 @@
+#include "companions/viewer/stores.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <ostream>
+
+#include "app/app_state.h"
+#include "platform/filesystem.h"
+#include "platform/posix/test_support.h"
+
+namespace viewer {
+
+void PrintTo(const ItemView& item, std::ostream* out) {
+  *out << "{title=" << item.title << " description=" << item.description << " link=" << item.link
+       << " pubDate=" << item.pub_date << " author=" << item.author << " guid=" << item.guid
+       << (item.unread ? " unread}" : " read}");
+}
+
+void PrintTo(const FeedView& feed, std::ostream* out) {
+  *out << "{number=" << feed.number << " url=" << feed.url << " store=" << feed.store_path
+       << " state=" << static_cast<int>(feed.state) << " problem=" << feed.problem
+       << " title=" << feed.title << " link=" << feed.link << " description=" << feed.description
+       << " items=[";
+  for (const ItemView& item : feed.items) PrintTo(item, out);
+  *out << "]}";
+}
+
+namespace {
+
+using platform::testing::ReadFile;
+using platform::testing::ScratchFolder;
+using platform::testing::WriteFile;
+
+// A store as the feed update leaves it after two runs: the second run's item
+// above the header, the first run's below it.
+const char kStore[] =
+    "<rootrss>"
+    "<item><title>Second &lt;script&gt;</title><description>&lt;b&gt;B&lt;/b&gt;</description>"
+    "<link>https://example.com/2</link><pubDate>Tue, 02 Jan 2024</pubDate><author>Bob</author>"
+    "<GUID>g2</GUID><Status>Unread</Status></item>"
+    "<maintitle>Example News</maintitle><mainlink>https://example.com/</mainlink>"
+    "<maindescription>All the news</maindescription>"
+    "<item><title>First</title><description>One</description><link>https://example.com/1</link>"
+    "<pubDate>Mon, 01 Jan 2024</pubDate><author>Ann</author><GUID>g1</GUID>"
+    "<Status>Unread</Status></item>"
+    "<item><title>Zero</title><description/><link>https://example.com/0</link><pubDate/>"
+    "<author/><GUID/><Status>Read</Status></item>"
+    "</rootrss>";
+
+ItemView Item(const char* title, const char* description, const char* link, const char* date,
+              const char* author, const char* guid, bool unread) {
+  return ItemView{title, description, link, date, author, guid, unread};
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// Saves `xml` as the feed update saves its stores.
+void SaveStore(const std::string& path, const std::string& xml) {
+  platform::XmlDocument document;
+  ASSERT_TRUE(document.LoadXml(xml));
+  document.Save(path);
+}
+
+TEST(ReadStoreDocument, HeaderAndItemsInStoreOrder) {
+  platform::XmlDocument document;
+  ASSERT_TRUE(document.LoadXml(kStore));
+  FeedView feed;
+  feed.number = "1";
+  ASSERT_TRUE(ReadStoreDocument(document, feed));
+  FeedView expected;
+  expected.number = "1";
+  expected.title = "Example News";
+  expected.link = "https://example.com/";
+  expected.description = "All the news";
+  expected.items = {
+      Item("Second <script>", "<b>B</b>", "https://example.com/2", "Tue, 02 Jan 2024", "Bob", "g2",
+           true),
+      Item("First", "One", "https://example.com/1", "Mon, 01 Jan 2024", "Ann", "g1", true),
+      Item("Zero", "", "https://example.com/0", "", "", "", false)};
+  EXPECT_EQ(feed, expected);
+}
+
+TEST(ReadStoreDocument, OnlyRootrssIsAStore) {
+  platform::XmlDocument document;
+  ASSERT_TRUE(document.LoadXml("<rss><item><title>x</title></item></rss>"));
+  FeedView feed;
+  EXPECT_FALSE(ReadStoreDocument(document, feed));
+  EXPECT_EQ(feed, FeedView{});
+}
+
+TEST(IsUnreadStatus, UnreadInAnyCaseAndSpacing) {
+  EXPECT_TRUE(IsUnreadStatus("Unread"));
+  EXPECT_TRUE(IsUnreadStatus(" UNREAD\r\n"));
+  EXPECT_FALSE(IsUnreadStatus("Read"));
+  EXPECT_FALSE(IsUnreadStatus(""));
+  EXPECT_FALSE(IsUnreadStatus("Un read"));
+}
+
+TEST(LoadStore, MissingAndUnreadableStoresSayWhy) {
+  ScratchFolder scratch;
+  FeedView missing = LoadStore("2", "https://b", scratch / "Link_2_T_1.xml");
+  FeedView expected;
+  expected.number = "2";
+  expected.url = "https://b";
+  expected.store_path = scratch / "Link_2_T_1.xml";
+  expected.state = FeedView::State::kMissing;
+  EXPECT_EQ(missing, expected);
+
+  WriteFile(scratch / "broken.xml", "this is <not xml");
+  platform::XmlDocument probe;
+  ASSERT_FALSE(probe.LoadBytes("this is <not xml"));
+  expected.store_path = scratch / "broken.xml";
+  expected.state = FeedView::State::kUnreadable;
+  expected.problem = probe.LoadError();
+  EXPECT_FALSE(expected.problem.empty());
+  EXPECT_EQ(LoadStore("2", "https://b", scratch / "broken.xml"), expected);
+
+  WriteFile(scratch / "empty.xml", "");
+  expected.store_path = scratch / "empty.xml";
+  ASSERT_FALSE(probe.LoadBytes(""));
+  expected.problem = probe.LoadError().empty() ? "it is not XML" : probe.LoadError();
+  EXPECT_EQ(LoadStore("2", "https://b", scratch / "empty.xml"), expected);
+
+  WriteFile(scratch / "other.xml", "<rss/>");
+  expected.store_path = scratch / "other.xml";
+  expected.problem = "it is not a feed store (its root element is not \"rootrss\")";
+  EXPECT_EQ(LoadStore("2", "https://b", scratch / "other.xml"), expected);
+}
+
+TEST(MarkShownItemsRead, OnlyStatusTextsChange) {
+  ScratchFolder scratch;
+  const std::string path = scratch / "Link_1_T_1.xml";
+  SaveStore(path, kStore);
+  const std::string before = ReadFile(path);
+  const FeedView shown = LoadStore("1", "u", path);
+  ASSERT_EQ(shown.state, FeedView::State::kShown);
+
+  EXPECT_EQ(MarkShownItemsRead(path, shown), 2u);
+  EXPECT_EQ(ReadFile(path), Replaced(before, "<Status>Unread</Status>", "<Status>Read</Status>"));
+
+  // Nothing left to mark: the store is not written again.
+  const platform::FileStamp stamp = platform::Files().Stamp(path);
+  EXPECT_EQ(MarkShownItemsRead(path, LoadStore("1", "u", path)), 0u);
+  EXPECT_EQ(MarkShownItemsRead(path, shown), 0u);
+  EXPECT_EQ(platform::Files().Stamp(path), stamp);
+}
+
+TEST(MarkShownItemsRead, ItemsAddedAfterThePageStayUnread) {
+  ScratchFolder scratch;
+  const std::string path = scratch / "Link_1_T_1.xml";
+  SaveStore(path, kStore);
+  const FeedView shown = LoadStore("1", "u", path);
+
+  // A feed update adds an item while the page is being shown.
+  const std::string newer =
+      "<item><title>Third</title><description>3</description><link>https://example.com/3</link>"
+      "<pubDate>Wed, 03 Jan 2024</pubDate><author>Cy</author><GUID>g3</GUID>"
+      "<Status>Unread</Status></item>";
+  SaveStore(path, Replaced(kStore, "<rootrss>", "<rootrss>" + newer));
+  const std::string before = ReadFile(path);
+
+  EXPECT_EQ(MarkShownItemsRead(path, shown), 2u);
+  // The first unread status in the file is the new item's.
+  const std::string unread = "<Status>Unread</Status>";
+  const std::size_t split = before.find(unread) + unread.size();
+  ASSERT_LT(before.find("g3"), split);
+  EXPECT_EQ(ReadFile(path), before.substr(0, split) +
+                                Replaced(before.substr(split), unread, "<Status>Read</Status>"));
+}
+
+TEST(MarkShownItemsRead, StoresNotShownAreLeftAlone) {
+  ScratchFolder scratch;
+  const std::string path = scratch / "Link_1_T_1.xml";
+  FeedView missing;
+  missing.state = FeedView::State::kMissing;
+  EXPECT_EQ(MarkShownItemsRead(path, missing), 0u);
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  SaveStore(path, kStore);
+  const FeedView shown = LoadStore("1", "u", path);
+  WriteFile(path, "now <broken");
+  EXPECT_EQ(MarkShownItemsRead(path, shown), 0u);
+  EXPECT_EQ(ReadFile(path), "now <broken");
+}
+
+class RecordedFeedsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = {AppState.DataPath, AppState.UserName, AppState.TemplateID, AppState.TemplateVersion};
+    AppState.DataPath = scratch_.path() + "\\";
+    AppState.UserName = "tester";
+    std::filesystem::create_directories(scratch_ / "qLUX/Dovel/RSSLinks");
+  }
+  void TearDown() override {
+    AppState.DataPath = saved_[0];
+    AppState.UserName = saved_[1];
+    AppState.TemplateID = saved_[2];
+    AppState.TemplateVersion = saved_[3];
+  }
+  std::string Folder() const { return scratch_ / "qLUX/Dovel/RSSLinks"; }
+  void WriteState(const std::string& text) {
+    WriteFile(Folder() + "/LastUpdates_tester.ini", text);
+  }
+
+  ScratchFolder scratch_;
+  std::array<std::string, 4> saved_;
+};
+
+TEST_F(RecordedFeedsTest, NothingRecordedYet) {
+  EXPECT_FALSE(ReadRecordedFeeds().recorded);
+  WriteState("[TotalNewRSS]\r\nNewRSSCount=0\r\n[RSSLinks]\r\nTemplateID=T\r\nUrls=  \r\n");
+  EXPECT_FALSE(ReadRecordedFeeds().recorded);
+}
+
+TEST_F(RecordedFeedsTest, EveryRecordedFeedInTemplateOrder) {
+  WriteState(
+      "[RSSLinks]\r\nTemplateID=T/1\r\nTemplateVersion=2\r\n"
+      "Urls=https://a.example/rss@#@@#@https://c.example/rss\r\n");
+  const RecordedFeeds recorded = ReadRecordedFeeds();
+  EXPECT_TRUE(recorded.recorded);
+  EXPECT_EQ(recorded.template_id, "T/1");
+  EXPECT_EQ(recorded.template_version, "2");
+  EXPECT_EQ(recorded.urls,
+            (std::vector<std::string>{"https://a.example/rss", "", "https://c.example/rss"}));
+
+  // The feed update neutralises the "/" in the store's name.
+  SaveStore(Folder() + "/Link_1_T_1_2.xml", kStore);
+  WriteFile(Folder() + "/Link_3_T_1_2.xml", "<rootrss><maintitle>C</maintitle></rootrss>");
+  const std::vector<FeedView> feeds = LoadRecordedFeeds(recorded);
+  EXPECT_EQ(AppState.TemplateID, "T/1");
+  EXPECT_EQ(AppState.TemplateVersion, "2");
+  ASSERT_EQ(feeds.size(), 3u);
+  EXPECT_EQ(feeds[0], LoadStore("1", "https://a.example/rss", Folder() + "/Link_1_T_1_2.xml"));
+  EXPECT_EQ(feeds[0].items.size(), 3u);
+  FeedView second;
+  second.number = "2";
+  second.store_path = Folder() + "/Link_2_T_1_2.xml";
+  second.state = FeedView::State::kMissing;
+  EXPECT_EQ(feeds[1], second);
+  FeedView third;
+  third.number = "3";
+  third.url = "https://c.example/rss";
+  third.store_path = Folder() + "/Link_3_T_1_2.xml";
+  third.title = "C";
+  EXPECT_EQ(feeds[2], third);
+}
+
+}  // namespace
+}  // namespace viewer
