@@ -54,7 +54,8 @@ TEST(ExecuteShell, ProgramStillRunningAtTheTimeOutIsKilledWithItsChildren) {
                                "(sleep 600; echo late > \"$1.child\") &\n"
                                "echo $! > \"$1.pid\"\nsleep 600\necho late > \"$1\"\n");
   std::string line = program + " " + folder / "out";
-  EXPECT_EQ(fncExecuteShell(line, 300, kTrue), kTrue);
+  // Long enough for a busy machine to start the script and its child.
+  EXPECT_EQ(fncExecuteShell(line, 2000, kTrue), kTrue);
   EXPECT_THAT(
       log.Lines(),
       ElementsAre("MSG : fncExecuteShell :: " + line, "ERR : Successfully Executed, " + line,
