@@ -81,3 +81,13 @@ TEST_F(ConvertedReader, UnicodeCopyWithByteOrderMarkLoads) {
   ASSERT_EQ(AppState.RssItems.size(), 1u);
   EXPECT_EQ(AppState.RssItems[0].Title, "Café 中");
 }
+
+TEST_F(ConvertedReader, ReadsFeedsOfAnySize) {
+  // More items than a 16-bit position could count.
+  std::string xml = "<rootrss><maintitle>Big</maintitle>";
+  for (int n = 0; n < 40000; ++n) xml += "<item><link>l" + std::to_string(n) + "</link></item>";
+  fncParseRSSTemp(Write(xml + "</rootrss>"));
+  ASSERT_EQ(AppState.RssItems.size(), 40000u);
+  EXPECT_EQ(AppState.RssItems.back().Link, "l39999");
+  EXPECT_TRUE(log_.Lines().empty());
+}

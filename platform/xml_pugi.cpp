@@ -69,24 +69,6 @@ pugi::xml_node Visible(pugi::xml_node node) {
   return IsHolder(node) ? pugi::xml_node() : node;
 }
 
-void AppendUtf8(std::string& out, unsigned long code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 bool IsXmlChar(unsigned long code) {
   return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
          (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
@@ -146,7 +128,7 @@ bool ExpandReferences(std::string_view raw, std::string& out, std::string& error
         error = "invalid character reference &" + std::string(name) + ";";
         return false;
       }
-      AppendUtf8(out, code);
+      AppendUtf8(out, static_cast<char32_t>(code));
     } else {
       error = "reference to undefined entity &" + std::string(name) + ";";
       return false;

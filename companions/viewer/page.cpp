@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "platform/text_encoding.h"
+
 namespace viewer {
 namespace {
 
@@ -29,23 +31,9 @@ bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
-void AppendUtf8(std::string& out, std::uint32_t code) {
-  if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
+// A character reference for NUL stands for nothing a page may hold.
+void AppendCharacter(std::string& out, std::uint32_t code) {
+  platform::AppendUtf8(out, code == 0 ? char32_t{0xFFFD} : static_cast<char32_t>(code));
 }
 
 // Tags after which the words on both sides must not run together.
@@ -158,12 +146,12 @@ std::size_t DecodeReference(std::string_view html, std::size_t at, std::string& 
       }
       code = code * (hex ? 16 : 10) + value;
     }
-    AppendUtf8(out, code);
+    AppendCharacter(out, code);
     return semicolon - at + 1;
   }
   for (const auto& [name, code] : kNamedReferences) {
     if (body == name) {
-      AppendUtf8(out, code);
+      AppendCharacter(out, code);
       return semicolon - at + 1;
     }
   }
