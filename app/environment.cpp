@@ -48,13 +48,22 @@ std::string RegistryText(const std::string& value_name) {
   return ReadReg(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", value_name, 1);
 }
 
+// A value too large to be a number (1e999) is no valid identity either.
+bool NonZeroNumber(const std::string& text) {
+  try {
+    return NumericValue(text) != 0;
+  } catch (...) {
+    return false;
+  }
+}
+
 // Reads one identity value; an invalid one ends the run.
 void ReadIdentity(const std::string& line_before, const std::string& value_name, std::string& field,
                   const std::string& label, const std::string& invalid_line) {
   ResumeNext([&] { WriteLog(line_before); });
   ResumeNext([&] { field = RegistryText(value_name); });
   ResumeNext([&] { WriteLog(label + field); });
-  if (!invalid_line.empty() && NumericValue(field) == 0) {
+  if (!invalid_line.empty() && !NonZeroNumber(field)) {
     WriteLog(invalid_line);
     EndApplication();
   }

@@ -84,7 +84,7 @@ class StartupTest(unittest.TestCase):
         for name, label, invalid_line in (("RegID", "RegId", "MSG : Invalid RegId"),
                                           ("siteid", "SiteID", "MSG : Invalid Siteid"),
                                           ("MemberID", "MemberID", "MSG : Invalid MemberID")):
-            for bad in ("0", "00", "", "ab"):
+            for bad in ("0", "00", "", "ab", "1e999"):
                 with self.subTest(name=name, value=bad):
                     identity = dict(valid)
                     identity[name] = bad
