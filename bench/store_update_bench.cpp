@@ -3,11 +3,8 @@
 // library. The ratio of the two tells what the update itself costs on top of
 // the unavoidable load and save.
 //
-// Run each alone, so that its peak memory is its own:
-//   build/bench/store_update_bench --benchmark_filter=LoadAndSave
-//   build/bench/store_update_bench --benchmark_filter=FeedUpdate
-// and both in turn, for the ratio:
-//   build/bench/store_update_bench --benchmark_filter=Over
+// bench/run.sh runs each alone, so that its peak memory is its own, and both
+// in turn, for the ratio.
 #include <benchmark/benchmark.h>
 
 #include <chrono>

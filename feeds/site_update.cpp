@@ -1,6 +1,7 @@
 #include "feeds/site_update.h"
 
 #include <unordered_set>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/guard.h"
@@ -28,14 +29,20 @@ platform::XmlNode ChildNamed(const platform::XmlNode& parent, const std::string&
   return {};
 }
 
-// The items a loaded store already holds, so that an item stored by an
-// earlier run is not stored and announced again when the remembered newest
-// item has dropped out of the feed.
-std::unordered_set<std::string> StoredItemKeys(const platform::XmlNode& root) {
+// The items a loaded store already holds among those the feed offers now, so
+// that an item stored by an earlier run is not stored and announced again
+// when the remembered newest item has dropped out of the feed. Only stored
+// items whose link the feed offers are looked at closer.
+std::unordered_set<std::string> StoredItemKeys(const platform::XmlNode& root,
+                                               const std::vector<std::string>& offered) {
+  std::unordered_set<std::string> offered_links;
+  for (const std::string& key : offered) offered_links.insert(key.substr(0, key.find('\x1f')));
   std::unordered_set<std::string> keys;
   for (platform::XmlNode child = root.FirstChild(); child; child = child.NextSibling()) {
     if (child.NodeName() != "item") continue;
-    keys.insert(ItemKey(ChildNamed(child, "link").Text(), ChildNamed(child, "pubDate").Text()));
+    const std::string link = ChildNamed(child, "link").Text();
+    if (offered_links.count(UpperCase(Trimmed(link))) == 0) continue;
+    keys.insert(ItemKey(link, ChildNamed(child, "pubDate").Text()));
   }
   return keys;
 }
@@ -160,25 +167,26 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
 
     if (AppState.HasRssItems == kFalse) return;
 
+    // Every item before the remembered newest one is a candidate.
     const std::string last_key = ItemKey(last_link, last_pub_date);
-    // Gathered only once an item passes the stop test: a run that finds
-    // nothing new never walks the whole store.
-    std::unordered_set<std::string> stored;
-    bool stored_known = !loaded;
+    std::vector<std::string> keys;
+    for (const RssItem& item : AppState.RssItems) {
+      keys.push_back(ItemKey(item.Link, item.PubDate));
+      if (keys.back() == last_key) {
+        keys.pop_back();
+        break;
+      }
+    }
     std::string newest_link, newest_pub_date;
-    for (std::size_t i = 0; i < AppState.RssItems.size(); ++i) {
+    if (!keys.empty()) {
+      newest_link = AppState.RssItems[0].Link;
+      newest_pub_date = AppState.RssItems[0].PubDate;
+    }
+    const std::unordered_set<std::string> stored =
+        loaded && !keys.empty() ? StoredItemKeys(root, keys) : std::unordered_set<std::string>{};
+    for (std::size_t i = 0; i < keys.size(); ++i) {
       const RssItem& item = AppState.RssItems[i];
-      const std::string key = ItemKey(item.Link, item.PubDate);
-      if (key == last_key) break;
-      if (i == 0) {
-        newest_link = item.Link;
-        newest_pub_date = item.PubDate;
-      }
-      if (!stored_known) {
-        stored = StoredItemKeys(root);
-        stored_known = true;
-      }
-      if (stored.count(key) != 0) continue;
+      if (stored.count(keys[i]) != 0) continue;
       new_count = CounterPlusOne(new_count);
 
       platform::XmlNode element = document.CreateElement("item");
