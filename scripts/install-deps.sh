@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config clang-format
   libpugixml-dev libcurl4-openssl-dev libglib2.0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-dbus dbus-daemon
+  python3 dbus-daemon
 )
 missing=()
 for p in "${packages[@]}"; do
