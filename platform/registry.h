@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/system.h"
+
 namespace platform {
 
 using RegRoot = std::uint32_t;
@@ -23,11 +25,6 @@ inline constexpr RegRoot kHkeyClassesRoot = 0x80000000u;
 inline constexpr RegRoot kHkeyCurrentUser = 0x80000001u;
 inline constexpr RegRoot kHkeyLocalMachine = 0x80000002u;
 inline constexpr RegRoot kHkeyUsers = 0x80000003u;
-
-inline constexpr long kErrorSuccess = 0;
-inline constexpr long kErrorFileNotFound = 2;
-inline constexpr long kErrorAccessDenied = 5;
-inline constexpr long kErrorMoreData = 234;
 
 inline constexpr std::uint32_t kRegNone = 0;
 inline constexpr std::uint32_t kRegSz = 1;

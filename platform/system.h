@@ -42,6 +42,19 @@ LocalTime Now();
 
 namespace platform {
 
+// Windows error codes, as LastErrorCode() and the registry functions give
+// them on every system.
+inline constexpr std::uint32_t kErrorSuccess = 0;
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorWriteFault = 29;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorDiskFull = 112;
+inline constexpr std::uint32_t kErrorBadExeFormat = 193;
+inline constexpr std::uint32_t kErrorMoreData = 234;
+
 // The calling thread's last error code, in Windows numbering (2 file not
 // found, 5 access denied, 6 invalid handle, 87 invalid parameter, ...), set
 // by the process and profile functions of this layer the way the Windows

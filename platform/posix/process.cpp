@@ -34,13 +34,6 @@ extern char** environ;
 namespace platform {
 namespace {
 
-// Windows error codes set as the last error.
-constexpr std::uint32_t kErrorFileNotFound = 2;
-constexpr std::uint32_t kErrorAccessDenied = 5;
-constexpr std::uint32_t kErrorInvalidHandle = 6;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorBadExeFormat = 193;
-
 constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 // How long a terminate waits for the killed process to be gone, so that its
 // exit code can be read right after. SIGKILL normally takes effect at once;

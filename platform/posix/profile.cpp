@@ -30,13 +30,6 @@
 namespace platform {
 namespace {
 
-// Windows error codes set as the last error.
-constexpr std::uint32_t kErrorFileNotFound = 2;
-constexpr std::uint32_t kErrorPathNotFound = 3;
-constexpr std::uint32_t kErrorAccessDenied = 5;
-constexpr std::uint32_t kErrorWriteFault = 29;
-constexpr std::uint32_t kErrorDiskFull = 112;
-
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 constexpr char kUtf16LeBom[] = "\xFF\xFE";
 
