@@ -249,30 +249,6 @@ TEST(XmlBuild, SavedDocumentLoadsBackTheSame) {
   EXPECT_EQ(back.Xml(), doc.Xml());
 }
 
-// Passes everything to the real file system but fails every atomic
-// replacement, as a full disk would.
-class FullDisk : public platform::FileSystem {
- public:
-  platform::FileSystem& real = platform::RealFileSystem();
-  bool FolderExists(const std::string& p) override { return real.FolderExists(p); }
-  bool FileExists(const std::string& p) override { return real.FileExists(p); }
-  void CreateFolder(const std::string& p) override { real.CreateFolder(p); }
-  std::unique_ptr<platform::TextStream> CreateTextFile(const std::string& p, bool o,
-                                                       bool u) override {
-    return real.CreateTextFile(p, o, u);
-  }
-  std::unique_ptr<platform::TextStream> OpenTextFileForReading(const std::string& p) override {
-    return real.OpenTextFileForReading(p);
-  }
-  void DeleteFile(const std::string& p, bool f) override { real.DeleteFile(p, f); }
-  std::string ReadFileBytes(const std::string& p) override { return real.ReadFileBytes(p); }
-  void ReplaceFileAtomically(const std::string&, const std::string&) override {
-    throw platform::Failure(platform::err::kDiskFull);
-  }
-  platform::FileStamp Stamp(const std::string& p) override { return real.Stamp(p); }
-  std::string NativePath(const std::string& p) override { return real.NativePath(p); }
-};
-
 TEST(XmlBuild, FailedSaveKeepsTheOldFile) {
   ScratchFolder folder;
   std::string path = folder / "store.xml";
@@ -281,7 +257,7 @@ TEST(XmlBuild, FailedSaveKeepsTheOldFile) {
   XmlDocument doc;
   ASSERT_TRUE(doc.Load(path));
   AddElement(doc, doc.DocumentElement(), "item", "new");
-  FullDisk full;
+  platform::testing::FullDisk full;
   platform::SetFileSystemForTesting(&full);
   long number = 0;
   try {

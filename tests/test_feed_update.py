@@ -79,8 +79,11 @@ class FeedUpdateTest(unittest.TestCase):
             box.saved_lines(1, 0) + box.driver_end_lines(0) + [ENDED])
         with open(box.store(1), "rb") as f:
             self.assertEqual(f.read(), first_store)
-        self.assertIn("LatestGUID=%s\r\nLatestPubDate=%s\r\nNewRSSCount=0\r\n"
-                      % (a["link"], a["pubdate"]), box.state_text())
+        self.assertEqual(box.state_text(), (
+            "[RSSLinks]\r\nTemplateID=T\r\nTemplateVersion=1\r\nUrls=%s\r\n"
+            "[TotalNewRSS]\r\nNewRSSCount=0\r\n"
+            "[Link_1_T_1]\r\nLatestGUID=%s\r\nLatestPubDate=%s\r\nNewRSSCount=0\r\n"
+            % (url, a["link"], a["pubdate"])))
 
     def test_new_items_go_to_the_top_in_reverse_order(self):
         box = self.sandbox()

@@ -338,36 +338,12 @@ TEST(Profile, LongValuesAndWriteThenRead) {
   EXPECT_EQ(ReadFile(path), "[S]\r\nk=short\r\n");
 }
 
-// Lets every operation through to the real file system except atomic
-// replacement, which fails as a full disk would.
-class FullDisk : public platform::FileSystem {
- public:
-  platform::FileSystem& real = platform::RealFileSystem();
-  bool FolderExists(const std::string& p) override { return real.FolderExists(p); }
-  bool FileExists(const std::string& p) override { return real.FileExists(p); }
-  void CreateFolder(const std::string& p) override { real.CreateFolder(p); }
-  std::unique_ptr<platform::TextStream> CreateTextFile(const std::string& p, bool o,
-                                                       bool u) override {
-    return real.CreateTextFile(p, o, u);
-  }
-  std::unique_ptr<platform::TextStream> OpenTextFileForReading(const std::string& p) override {
-    return real.OpenTextFileForReading(p);
-  }
-  void DeleteFile(const std::string& p, bool f) override { real.DeleteFile(p, f); }
-  std::string ReadFileBytes(const std::string& p) override { return real.ReadFileBytes(p); }
-  void ReplaceFileAtomically(const std::string&, const std::string&) override {
-    throw platform::Failure(platform::err::kDiskFull);
-  }
-  platform::FileStamp Stamp(const std::string& p) override { return real.Stamp(p); }
-  std::string NativePath(const std::string& p) override { return real.NativePath(p); }
-};
-
 TEST(Profile, FailedReplacementLeavesTheFileUnchanged) {
   ScratchFolder folder;
   std::string path = folder / "state.ini";
   const std::string before = "[S]\nk = old\n\n";
   WriteFile(path, before);
-  FullDisk full;
+  platform::testing::FullDisk full;
   platform::SetFileSystemForTesting(&full);
   platform::SetLastErrorCode(0);
   std::uint32_t ret = WriteProfileString("S", "k", "new", path);

@@ -6,6 +6,9 @@
 #include <fstream>
 #include <string>
 
+#include "platform/failure.h"
+#include "platform/filesystem.h"
+
 namespace platform::testing {
 
 // A fresh folder under the system's temporary folder, removed at the end.
@@ -46,6 +49,30 @@ class ScopedRegistry {
 
  private:
   ScratchFolder folder_;
+};
+
+// Passes everything to the real file system but fails every atomic
+// replacement, as a full disk would.
+class FullDisk : public platform::FileSystem {
+ public:
+  platform::FileSystem& real = platform::RealFileSystem();
+  bool FolderExists(const std::string& p) override { return real.FolderExists(p); }
+  bool FileExists(const std::string& p) override { return real.FileExists(p); }
+  void CreateFolder(const std::string& p) override { real.CreateFolder(p); }
+  std::unique_ptr<platform::TextStream> CreateTextFile(const std::string& p, bool o,
+                                                       bool u) override {
+    return real.CreateTextFile(p, o, u);
+  }
+  std::unique_ptr<platform::TextStream> OpenTextFileForReading(const std::string& p) override {
+    return real.OpenTextFileForReading(p);
+  }
+  void DeleteFile(const std::string& p, bool f) override { real.DeleteFile(p, f); }
+  std::string ReadFileBytes(const std::string& p) override { return real.ReadFileBytes(p); }
+  void ReplaceFileAtomically(const std::string&, const std::string&) override {
+    throw platform::Failure(platform::err::kDiskFull);
+  }
+  platform::FileStamp Stamp(const std::string& p) override { return real.Stamp(p); }
+  std::string NativePath(const std::string& p) override { return real.NativePath(p); }
 };
 
 }  // namespace platform::testing
