@@ -46,9 +46,32 @@ bool IsValidUtf8(const std::string& text) {
   return ValidUtf8(text) == text;
 }
 
+// windows-1252 as browsers read it: the five bytes the code page leaves
+// undefined stand for the C1 code points of the same value. (iconv refuses
+// them, and falling back to Latin-1 for the whole document would turn every
+// euro sign and curly quote in it into a control character.)
+std::string Windows1252ToUtf8(const std::string& bytes) {
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 8);
+  for (unsigned char c : bytes) {
+    char32_t code_point = c;
+    if (c >= 0x80 && c < 0xA0) code_point = kHigh[c - 0x80];
+    AppendUtf8(out, code_point);
+  }
+  return out;
+}
+
 // Converts with iconv; false when the bytes are not valid in `from`.
 bool Convert(const std::string& bytes, const std::string& from, std::string& out,
              std::string* error) {
+  if (from == "WINDOWS-1252") {
+    out = Windows1252ToUtf8(bytes);
+    return true;
+  }
   iconv_t cd = iconv_open("UTF-8", from.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     if (error) *error = "unknown encoding " + from;
@@ -126,10 +149,7 @@ std::optional<DecodedXml> DecodeXmlBytes(const std::string& raw, XmlDecoding mod
         result.text = bytes;
         result.encoding = "UTF-8";
       } else if (mode == XmlDecoding::kLenient && declared.empty()) {
-        if (!Convert(bytes, "WINDOWS-1252", result.text, error)) {
-          // 1252 leaves five bytes undefined; take those as Latin-1.
-          if (!Convert(bytes, "ISO-8859-1", result.text, error)) return std::nullopt;
-        }
+        Convert(bytes, "WINDOWS-1252", result.text, error);
         result.encoding = "windows-1252";
       } else if (mode == XmlDecoding::kLenient) {
         result.text = ValidUtf8(bytes);
@@ -141,14 +161,10 @@ std::optional<DecodedXml> DecodeXmlBytes(const std::string& raw, XmlDecoding mod
     } else {
       std::string from = declared;
       if (from == "ISO-8859-1" || from == "LATIN1" || from == "LATIN-1" || from == "US-ASCII" ||
-          from == "ASCII" || from == "ISO_8859-1") {
+          from == "ASCII" || from == "ISO_8859-1" || from == "CP1252") {
         from = "WINDOWS-1252";
       }
-      if (!Convert(bytes, from, result.text, error)) {
-        if (from != "WINDOWS-1252" || !Convert(bytes, "ISO-8859-1", result.text, error)) {
-          return std::nullopt;
-        }
-      }
+      if (!Convert(bytes, from, result.text, error)) return std::nullopt;
       result.encoding = from == "WINDOWS-1252" ? "windows-1252" : DeclaredEncoding(bytes);
     }
   }
