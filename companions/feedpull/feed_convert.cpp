@@ -323,6 +323,85 @@ std::optional<Feed> RdfFeed(pugi::xml_node root, const std::string& document_url
   return std::nullopt;
 }
 
+// The feed that `element` is, when it is the document element of one of the
+// vocabularies this converter reads.
+std::optional<Feed> FeedAt(pugi::xml_node element, const std::string& document_url) {
+  std::optional<std::string_view> ns = NamespaceUri(element);
+  if (!ns) return std::nullopt;
+  const std::string_view local = LocalName(element);
+  if (local == "rss" && (ns->empty() || *ns == kUserlandRss2 || *ns == kUserlandRss)) {
+    return RssFeed(element, *ns, document_url);
+  }
+  if (local == "RDF" && *ns == kRdf) return RdfFeed(element, document_url);
+  if (local == "feed" && (*ns == kAtom10 || *ns == kAtom03 || ns->empty())) {
+    return AtomFeed(element, *ns, document_url);
+  }
+  return std::nullopt;
+}
+
+bool IsFeedElement(pugi::xml_node element) {
+  std::optional<std::string_view> ns = NamespaceUri(element);
+  if (!ns) return false;
+  const std::string_view local = LocalName(element);
+  if (local == "rss") return ns->empty() || *ns == kUserlandRss2 || *ns == kUserlandRss;
+  if (local == "RDF" && *ns == kRdf) {
+    for (std::string_view rss : {kRss10, kRss090}) {
+      if (Child(element, rss, "channel") || Child(element, rss, "item")) return true;
+    }
+    return false;
+  }
+  return local == "feed" && (*ns == kAtom10 || *ns == kAtom03 || ns->empty());
+}
+
+// The outermost feed elements below `root` (what a feed holds, a feed in an
+// entry's content say, is part of that feed). Walked without recursion, as
+// a hostile document may nest deeply.
+std::vector<pugi::xml_node> FeedElementsBelow(pugi::xml_node root) {
+  std::vector<pugi::xml_node> found;
+  pugi::xml_node node = root.first_child();
+  while (node && node != root) {
+    const bool feed = node.type() == pugi::node_element && IsFeedElement(node);
+    if (feed) found.push_back(node);
+    if (!feed && node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node != root && !node.next_sibling()) node = node.parent();
+    if (node == root) break;
+    node = node.next_sibling();
+  }
+  return found;
+}
+
+// A field that rssnotify keeps on one line (in its update-state file and its
+// log): every line break and other control character becomes a blank, a CR
+// LF pair one blank. Besides the C0 controls and DEL these are the C1
+// controls (NEL among them) and the Unicode line and paragraph separators.
+std::string SingleLine(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    const auto third = i + 2 < text.size() ? static_cast<unsigned char>(text[i + 2]) : 0;
+    if (c == '\r' && next == '\n') {
+      out += ' ';
+      ++i;
+    } else if (c < 0x20 || c == 0x7F) {
+      out += ' ';
+    } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      out += ' ';
+      ++i;
+    } else if (c == 0xE2 && next == 0x80 && (third == 0xA8 || third == 0xA9)) {
+      out += ' ';
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
 }
@@ -377,21 +456,30 @@ std::optional<Feed> ReadFeed(const std::string& bytes, const std::string& docume
                         " at offset " + std::to_string(parsed.offset) + ")");
     return std::nullopt;
   }
-  pugi::xml_node root = document.document_element();
-  std::optional<std::string_view> ns = NamespaceUri(root);
-  const std::string_view local = LocalName(root);
-  if (ns && local == "rss" && (ns->empty() || *ns == kUserlandRss2 || *ns == kUserlandRss)) {
-    return RssFeed(root, *ns, document_url);
+  const pugi::xml_node root = document.document_element();
+  std::optional<Feed> feed = FeedAt(root, document_url);
+  if (!feed) {
+    // Not a feed itself, but maybe a page that holds one: an Atom feed in an
+    // XHTML page, say. Only one feed in it can be the feed meant.
+    std::vector<pugi::xml_node> found = FeedElementsBelow(root);
+    if (found.size() == 1) {
+      feed = FeedAt(found.front(), document_url);
+    } else {
+      std::string reason =
+          "the document is not a feed (its root element is <" + std::string(root.name()) + ">";
+      if (found.size() > 1) reason += " and it holds " + std::to_string(found.size()) + " feeds";
+      SetError(error, reason + ")");
+      return std::nullopt;
+    }
   }
-  if (ns && local == "RDF" && *ns == kRdf) {
-    if (std::optional<Feed> feed = RdfFeed(root, document_url)) return feed;
+  for (FeedItem& item : feed->items) {
+    for (std::string* field : {&item.title, &item.link, &item.pubdate, &item.author, &item.guid}) {
+      *field = SingleLine(*field);
+    }
   }
-  if (ns && local == "feed" && (*ns == kAtom10 || *ns == kAtom03 || ns->empty())) {
-    return AtomFeed(root, *ns, document_url);
-  }
-  SetError(error,
-           "the document is not a feed (its root element is <" + std::string(root.name()) + ">)");
-  return std::nullopt;
+  feed->title = SingleLine(feed->title);
+  feed->link = SingleLine(feed->link);
+  return feed;
 }
 
 void OrderNewestFirst(std::vector<FeedItem>& items) {

@@ -35,8 +35,8 @@ struct Feed {
 // Reads the document `bytes` fetched from `document_url`.
 //
 // Texts are taken as the feed gives them: entities decoded, CDATA unwrapped,
-// white space kept, dates unchanged. Links are trimmed and resolved against
-// xml:base in scope, then against `document_url`. Entry texts:
+// white space kept, dates unchanged (but see single lines below). Links are trimmed and resolved
+// against xml:base in scope, then against `document_url`. Entry texts:
 // - title: RSS/Atom title, else dc:title;
 // - description: RSS description, else content:encoded, else dc:description;
 //   Atom content, else summary. Markup given as escaped text stays text;
@@ -53,10 +53,18 @@ struct Feed {
 //   else the feed's author;
 // - guid: RSS guid (RSS 1.0: rdf:about); Atom id.
 //
+// Title, link, pubdate, author and guid of the entries, and the feed's
+// title and link, are single lines: line breaks and other control
+// characters in them become blanks.
+//
+// A document whose element is not rss, rdf:RDF or feed but that holds
+// exactly one of them deeper inside (an Atom feed in an XHTML page) is read
+// from that element.
+//
 // Returns nothing, with a one-line reason in `error`, for anything that is
 // not a feed: bytes that do not decode, XML that is not well-formed
-// (truncated, say), an empty document, or a document element other than
-// rss, rdf:RDF or feed. A feed without items is a feed.
+// (truncated, say), an empty document, or a document that neither is nor
+// holds exactly one feed. A feed without items is a feed.
 std::optional<Feed> ReadFeed(const std::string& bytes, const std::string& document_url,
                              std::string* error = nullptr);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,16 @@ namespace feedpull {
 namespace {
 
 constexpr const char* kUrl = "http://example.org/news/feed.xml";
+
+}  // namespace
+
+void PrintTo(const FeedItem& item, std::ostream* out) {
+  *out << "{title '" << item.title << "', description '" << item.description << "', link '"
+       << item.link << "', pubdate '" << item.pubdate << "', author '" << item.author << "', guid '"
+       << item.guid << "'}";
+}
+
+namespace {
 
 Feed Read(const std::string& document, const std::string& url = kUrl) {
   std::string error;
@@ -251,12 +262,149 @@ TEST(FeedConvert, TextsAsGiven) {
       OnlyItem(Rss("<title>  <![CDATA[a <b> & c]]>  </title><pubDate>\n  2022-09-10\n</pubDate>"
                    "<description>&#1;ok&#xFFFE;</description>"));
   EXPECT_EQ(item.title, "  a <b> & c  ");
-  EXPECT_EQ(item.pubdate, "\n  2022-09-10\n");
+  EXPECT_EQ(item.pubdate, "   2022-09-10 ");
   // Characters XML does not allow are left out of the output document only.
   std::optional<std::string> document =
       ConvertFeed(Rss("<description>&#1;ok&#xFFFE;</description>"), kUrl);
   ASSERT_TRUE(document);
   EXPECT_NE(document->find("<description>ok</description>"), std::string::npos) << *document;
+}
+
+TEST(FeedConvert, SingleLineFields) {
+  // A line break in a date must not start a line of its own in rssnotify's
+  // update-state file or log: every control character becomes a blank (CR LF
+  // one blank), in the C1 range and the Unicode line separators too.
+  FeedItem item =
+      OnlyItem(Rss("<title>a\r\nb&#13;&#10;c\td&#x1E;e</title>"
+                   "<link>http://example.org/x&#10;[Link_2_T_1]</link>"
+                   "<pubDate>Mon, 07 Dec 2026\n[Link_2_T_1]\r\nLatestGUID=x</pubDate>"
+                   "<author>Ann&#x85;&#x2028;&#x2029;&#x7F;&#x9F;Bee</author>"
+                   "<guid isPermaLink='false'>g&#13;1</guid>"
+                   "<description>keeps\nits\r\nlines&#x85;</description>"));
+  EXPECT_EQ(item,
+            (FeedItem{"a b c d e", "keeps\nits\nlines\u0085", "http://example.org/x [Link_2_T_1]",
+                      "Mon, 07 Dec 2026 [Link_2_T_1] LatestGUID=x", "Ann     Bee", "g 1"}));
+  Feed feed = Read(
+      "<rss><channel><title>T&#10;itle</title><link>http://e.example/a\nb</link>"
+      "<description>D\nD</description></channel></rss>");
+  EXPECT_EQ(feed.title, "T itle");
+  EXPECT_EQ(feed.description, "D\nD");
+}
+
+TEST(FeedConvert, OutputHoldsOnlyXmlCharacters) {
+  // Character references to what XML 1.0 does not allow, a raw control byte
+  // and bytes that are no UTF-8: the output leaves them out (or, for bad
+  // bytes, shows U+FFFD) and is itself well-formed XML.
+  std::optional<std::string> document = ConvertFeed(
+      "<?xml version='1.0' encoding='UTF-8'?><rss><channel><title>T</title><item>"
+      "<title>a&#1;b&#xFFFF;c\x1E"
+      "d</title>"
+      "<description>x&#x1E;y&#xFFFE;z&#8;\x01\xC3(\xED\xA0\x80!</description>"
+      "</item></channel></rss>",
+      kUrl);
+  ASSERT_TRUE(document);
+  EXPECT_EQ(*document,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<rootrss>\n"
+            "  <maintitle>T</maintitle>\n"
+            "  <mainlink />\n"
+            "  <maindescription />\n"
+            "  <item>\n"
+            "    <title>a bc d</title>\n"
+            "    <description>xyz\uFFFD(\uFFFD\uFFFD\uFFFD!</description>\n"
+            "    <link />\n"
+            "    <pubdate />\n"
+            "    <author />\n"
+            "    <guid />\n"
+            "  </item>\n"
+            "</rootrss>\n");
+}
+
+TEST(FeedConvert, UndeclaredEightBitBytesAreWindows1252) {
+  // Undeclared bytes that are no UTF-8 are windows-1252, as browsers read
+  // them: 0x80 is the euro sign and 0x93/0x94 curly quotes, not the C1
+  // controls Latin-1 would make of them.
+  EXPECT_EQ(
+      Read("<rss><channel><title>\x80 5, \x93quoted\x94, caf\xE9</title></channel></rss>").title,
+      "\u20AC 5, \u201Cquoted\u201D, caf\u00E9");
+  // A byte that windows-1252 leaves undefined does not turn the rest of the
+  // document into Latin-1.
+  EXPECT_EQ(
+      Read("<rss><channel><description>\x80\x93\x81</description></channel></rss>").description,
+      "\u20AC\u201C\u0081");
+  // So does a document that says it is ISO-8859-1.
+  EXPECT_EQ(Read("<?xml version='1.0' encoding='ISO-8859-1'?><rss><channel><title>\x80\x93"
+                 "</title></channel></rss>")
+                .title,
+            "\u20AC\u201C");
+}
+
+TEST(FeedConvert, FeedInsideAnotherDocument) {
+  // An Atom feed inside an XHTML page, doctype and HTML entities included.
+  const std::string page =
+      "<?xml version='1.0' encoding='UTF-8'?>\n"
+      "<!DOCTYPE html PUBLIC '-//W3C//DTD XHTML 1.0 Strict//EN' "
+      "'http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd'>\n"
+      "<html xmlns='http://www.w3.org/1999/xhtml' xml:lang='en'>\n"
+      "<head><title>News&nbsp;page</title></head>\n"
+      "<body><div class='feed'><p>Our news:</p>\n"
+      "<feed xmlns='http://www.w3.org/2005/Atom'><title>Wrapped</title>"
+      "<link href='/news/'/>"
+      "<entry><title>One</title><link href='one.html'/><id>tag:w,1</id>"
+      "<updated>2026-12-07T09:00:00Z</updated><summary>S&nbsp;1</summary></entry>"
+      "<entry><title>Two</title><id>tag:w,2</id><updated>2026-12-08T09:00:00Z</updated>"
+      "<content type='xhtml'><div xmlns='http://www.w3.org/1999/xhtml'><p>P</p></div>"
+      "</content></entry></feed>\n"
+      "</div></body></html>\n";
+  std::string error;
+  std::optional<std::string> document = ConvertFeed(page, kUrl, &error);
+  ASSERT_TRUE(document) << error;
+  EXPECT_EQ(*document,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<rootrss>\n"
+            "  <maintitle>Wrapped</maintitle>\n"
+            "  <mainlink>http://example.org/news/</mainlink>\n"
+            "  <maindescription />\n"
+            "  <item>\n"
+            "    <title>Two</title>\n"
+            "    <description>&lt;p&gt;P&lt;/p&gt;</description>\n"
+            "    <link />\n"
+            "    <pubdate>2026-12-08T09:00:00Z</pubdate>\n"
+            "    <author />\n"
+            "    <guid>tag:w,2</guid>\n"
+            "  </item>\n"
+            "  <item>\n"
+            "    <title>One</title>\n"
+            "    <description>S\u00A01</description>\n"
+            "    <link>http://example.org/news/one.html</link>\n"
+            "    <pubdate>2026-12-07T09:00:00Z</pubdate>\n"
+            "    <author />\n"
+            "    <guid>tag:w,1</guid>\n"
+            "  </item>\n"
+            "</rootrss>\n");
+
+  // RSS deeper inside a document of another kind.
+  Feed rss = Read(
+      "<envelope><payload><rss version='2.0'><channel><title>Inner</title>"
+      "<item><title>I</title></item></channel></rss></payload></envelope>");
+  EXPECT_EQ(rss.title, "Inner");
+  ASSERT_EQ(rss.items.size(), 1u);
+  // A feed held inside the one feed of a page does not make two.
+  EXPECT_EQ(Read("<html><body><feed xmlns='http://www.w3.org/2005/Atom'><title>Outer</title>"
+                 "<entry><content type='xhtml'><feed><title>quoted</title></feed></content>"
+                 "</entry></feed></body></html>")
+                .title,
+            "Outer");
+  // Two feeds in one page: which one is meant cannot be told.
+  error.clear();
+  EXPECT_FALSE(
+      ConvertFeed("<html><body><feed xmlns='http://www.w3.org/2005/Atom'><title>A</title></feed>"
+                  "<rss><channel><title>B</title></channel></rss></body></html>",
+                  kUrl, &error));
+  EXPECT_EQ(error, "the document is not a feed (its root element is <html> and it holds 2 feeds)");
+  error.clear();
+  EXPECT_FALSE(ConvertFeed("<html><body><p>no feed</p></body></html>", kUrl, &error));
+  EXPECT_EQ(error, "the document is not a feed (its root element is <html>)");
 }
 
 TEST(FeedConvert, OrderNewestFirst) {
