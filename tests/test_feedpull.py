@@ -6,14 +6,17 @@ Feeds come from an HTTP server on 127.0.0.1 that the test starts, and from
 file:// URLs.
 """
 
+import email.utils
 import gzip
 import http.server
 import os
+import re
 import shutil
 import socket
 import subprocess
 import tempfile
 import threading
+import time
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -104,9 +107,111 @@ HTML_PAGE = b"""<!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.01//EN">
 """
 
 
+# An Atom feed inside an XHTML page, as some sites publish theirs.
+WRAPPED_ATOM = b"""<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE html PUBLIC "-//W3C//DTD XHTML 1.0 Strict//EN"
+  "http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd">
+<html xmlns="http://www.w3.org/1999/xhtml" xml:lang="en">
+<head><title>Kestra&nbsp;news</title></head>
+<body>
+<h1>Our news</h1>
+<feed xmlns="http://www.w3.org/2005/Atom">
+  <title>Wrapped news</title>
+  <link rel="alternate" href="/news/"/>
+  <author><name>Kestra</name></author>
+  <entry>
+    <title>Maintenance on Saturday</title>
+    <link href="/news/maintenance.html"/>
+    <id>tag:kestra.example,2026:2</id>
+    <updated>2026-12-05T08:00:00Z</updated>
+    <summary>Short outage&nbsp;expected.</summary>
+  </entry>
+  <entry>
+    <title>Welcome</title>
+    <link href="/news/welcome.html"/>
+    <id>tag:kestra.example,2026:1</id>
+    <updated>2026-12-01T08:00:00Z</updated>
+    <summary>Hello.</summary>
+  </entry>
+</feed>
+</body>
+</html>
+"""
+
+
+def wrapped_expected(site_root):
+    return [
+        ("maintitle", "Wrapped news"),
+        ("mainlink", site_root + "news/"),
+        ("maindescription", ""),
+        ("item", [("title", "Maintenance on Saturday"),
+                  ("description", "Short outage\u00a0expected."),
+                  ("link", site_root + "news/maintenance.html"),
+                  ("pubdate", "2026-12-05T08:00:00Z"), ("author", "Kestra"),
+                  ("guid", "tag:kestra.example,2026:2")]),
+        ("item", [("title", "Welcome"), ("description", "Hello."),
+                  ("link", site_root + "news/welcome.html"),
+                  ("pubdate", "2026-12-01T08:00:00Z"), ("author", "Kestra"),
+                  ("guid", "tag:kestra.example,2026:1")]),
+    ]
+
+
+# The converter's byte limit for one fetched document.
+FETCH_LIMIT = 10 * 1024 * 1024
+
+
+def sized_feed(size):
+    """RSS_FEED padded with blanks to exactly `size` bytes."""
+    return RSS_FEED.replace(b"<channel>", b"<channel>" + b" " * (size - len(RSS_FEED)))
+
+
+# Undeclared 8-bit bytes: windows-1252, the usual cause.
+CP1252_FEED = (b"<rss version='2.0'><channel><title>Prices in \x80</title>"
+               b"<item><title>\x93Quoted\x94 \x80 5</title></item></channel></rss>")
+
+# A feed that tries to plant lines into rssnotify's update-state file and log.
+FORGED_FEED = (b"<rss version='2.0'><channel><title>Forged</title><item>"
+               b"<title>Line\r\n[Link_2_T_1]\x1e</title>"
+               b"<link>http://forged.example/1</link>"
+               b"<pubDate>Mon, 07 Dec 2026 09:00:00 GMT\n[Link_2_T_1]\nLatestGUID=x&#30;</pubDate>"
+               b"<author>A&#13;&#10;ERR : forged</author>"
+               b"<guid>g&#x1e;1</guid>"
+               b"<description>two\nlines&#x1e;</description>"
+               b"</item></channel></rss>")
+
+CACHE_NAME = "FeedPull_Cache.dat"
+
+
+def parse_cache(data):
+    """The cache file's entries as (url, etag, last_modified, document), or
+    None when the file is not a whole cache file."""
+    magic = b"FeedPull validator cache 1\n"
+    if not data.startswith(magic):
+        return None
+    pos, entries = len(magic), []
+    while data.startswith(b"E ", pos):
+        end = data.index(b"\n", pos)
+        fields = data[pos + 2:end].split(b" ")
+        sizes = [int(f) for f in fields[:4]]
+        pos = end + 1
+        texts = []
+        for size in sizes:
+            texts.append(data[pos:pos + size])
+            pos += size
+        if data[pos:pos + 1] != b"\n":
+            return None
+        pos += 1
+        entries.append(tuple(texts))
+    if data[pos:] != b"end %d\n" % len(entries):
+        return None
+    return entries
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     # Filled in by the test class.
     requests = []
+    statuses = []  # of the versioned feeds
+    versioned = {}  # path: {"body", "etag", "last_modified", "headers"}
 
     def log_message(self, *args):
         pass
@@ -128,6 +233,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Location", location)
         self.send_header("Content-Length", "0")
         self.end_headers()
+
+    def versioned_feed(self, version):
+        """A feed with validators that answers conditional requests as a
+        careful server does; `version` says what it holds now."""
+        etag = version.get("etag")
+        modified = version.get("last_modified")
+        validators = []
+        if etag:
+            validators.append(("ETag", etag))
+        if modified:
+            validators.append(("Last-Modified", modified))
+        extra = validators + list(version.get("headers", ()))
+        match = self.headers.get("If-None-Match")
+        since = self.headers.get("If-Modified-Since")
+        if (match is not None and match == etag) or (match is None and since is not None
+                                                     and since == modified):
+            self.send_response(304)
+            for name, value in extra:
+                self.send_header(name, value)
+            self.end_headers()
+            Handler.statuses.append(304)
+            return
+        Handler.statuses.append(200)
+        self.send_body(200, version["body"], "application/rss+xml", extra)
 
     def do_GET(self):
         Handler.requests.append((self.path, dict(self.headers)))
@@ -156,6 +285,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_body(200, padded, "text/xml")
         elif path == "/empty.xml":
             self.send_body(200, b"", "text/xml")
+        elif path in Handler.versioned:
+            self.versioned_feed(Handler.versioned[path])
+        elif path == "/too-many":
+            self.send_body(429, b"slow down", "text/plain", [("Retry-After", "120")])
+        elif path == "/unavailable":
+            when = email.utils.formatdate(time.time() + 600, usegmt=True)
+            self.send_body(503, b"maintenance", "text/plain", [("Retry-After", when)])
+        elif path == "/wrapped.html":
+            self.send_body(200, WRAPPED_ATOM, "application/xhtml+xml")
+        elif path.startswith("/sized/"):
+            self.send_body(200, sized_feed(int(path[len("/sized/"):])), "application/rss+xml")
+        elif path == "/unknown-encoding.xml":
+            self.send_body(200, b'<?xml version="1.0" encoding="x-no-such-code"?><rss/>',
+                           "text/xml")
+        elif path == "/cp1252.xml":
+            self.send_body(200, CP1252_FEED, "text/xml")
+        elif path == "/forged.xml":
+            self.send_body(200, FORGED_FEED, "application/rss+xml")
         else:
             self.send_body(404, b"<html><body>Not found</body></html>", "text/html")
 
@@ -197,6 +344,8 @@ class FeedPullTest(unittest.TestCase):
 
     def setUp(self):
         Handler.requests = []
+        Handler.statuses = []
+        Handler.versioned = {}
         self.root = tempfile.mkdtemp(prefix="feedpull-")
         self.addCleanup(shutil.rmtree, self.root, True)
         self.install = os.path.join(self.root, "install")
@@ -233,7 +382,8 @@ class FeedPullTest(unittest.TestCase):
         self.assertTrue(document.startswith(DECLARATION + b"\n"), document[:80])
         self.assertEqual(tree(document), expected)
         # The atomic replacement leaves no temporary file behind.
-        self.assertEqual(os.listdir(os.path.dirname(output or self.output)), ["Temp_RSS.xml"])
+        self.assertEqual(sorted(set(os.listdir(os.path.dirname(output or self.output)))
+                                - {CACHE_NAME}), ["Temp_RSS.xml"])
 
     def assert_failed_untouched(self, result, previous=b"previous feed\r\n"):
         self.assertNotEqual(result.returncode, 0)
@@ -241,7 +391,7 @@ class FeedPullTest(unittest.TestCase):
         self.assertEqual(len(lines), 1, result.stderr)
         self.assertTrue(lines[0].startswith("FeedPull: "), lines[0])
         self.assertEqual(self.read_output(), previous)
-        self.assertEqual(os.listdir(self.folder), ["Temp_RSS.xml"])
+        self.assertEqual(sorted(set(os.listdir(self.folder)) - {CACHE_NAME}), ["Temp_RSS.xml"])
 
     def seed_previous(self):
         with open(self.output, "wb") as f:
@@ -346,6 +496,229 @@ class FeedPullTest(unittest.TestCase):
         self.assertNotEqual(result.returncode, 0)
         self.assertEqual(len(result.stderr.decode("utf-8").splitlines()), 1, result.stderr)
         self.assertFalse(os.path.exists(self.folder))
+
+    # --- conditional requests and the validator cache --------------------
+
+    def cache_path(self):
+        return os.path.join(self.folder, CACHE_NAME)
+
+    def read_cache(self):
+        with open(self.cache_path(), "rb") as f:
+            return parse_cache(f.read())
+
+    def serve(self, path, body, etag=None, last_modified=None, headers=()):
+        Handler.versioned[path] = {"body": body, "etag": etag, "last_modified": last_modified,
+                                   "headers": headers}
+
+    def conditional_headers(self, index=-1):
+        _, headers = Handler.requests[index]
+        return {name: headers[name] for name in ("If-None-Match", "If-Modified-Since")
+                if name in headers}
+
+    def test_unchanged_feed_is_not_fetched_again(self):
+        modified = "Mon, 07 Dec 2026 09:00:00 GMT"
+        self.serve("/v.xml", RSS_FEED, etag='"v1"', last_modified=modified)
+        url = self.base + "v.xml"
+        result = self.run_converter(url)
+        self.assert_converted(result, rss_expected(self.base))
+        first = self.read_output()
+        self.assertEqual(self.conditional_headers(), {})
+        # rssnotify's next feed overwrites the output in between.
+        self.seed_previous()
+        result = self.run_converter(url)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(self.conditional_headers(),
+                         {"If-None-Match": '"v1"', "If-Modified-Since": modified})
+        self.assertEqual(Handler.statuses, [200, 304])
+        self.assertEqual(self.read_output(), first)
+        self.assertEqual(sorted(os.listdir(self.folder)), [CACHE_NAME, "Temp_RSS.xml"])
+
+    def test_changed_feed_is_fetched_in_full(self):
+        self.serve("/v.xml", RSS_FEED, etag='"v1"')
+        url = self.base + "v.xml"
+        self.assert_converted(self.run_converter(url), rss_expected(self.base))
+        self.serve("/v.xml", ATOM_FEED, etag='W/"v2"')
+        self.assert_converted(self.run_converter(url), atom_expected(self.base))
+        self.assertEqual(self.conditional_headers(), {"If-None-Match": '"v1"'})
+        second = self.read_output()
+        self.seed_previous()
+        result = self.run_converter(url)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(self.conditional_headers(), {"If-None-Match": 'W/"v2"'})
+        self.assertEqual(Handler.statuses, [200, 200, 304])
+        self.assertEqual(self.read_output(), second)
+
+    def test_last_modified_alone_is_a_validator(self):
+        modified = "Sun, 06 Dec 2026 18:30:00 GMT"
+        self.serve("/v.xml", RSS_FEED, last_modified=modified)
+        url = self.base + "v.xml"
+        self.assert_converted(self.run_converter(url), rss_expected(self.base))
+        first = self.read_output()
+        self.seed_previous()
+        self.assertEqual(self.run_converter(url).returncode, 0)
+        self.assertEqual(self.conditional_headers(), {"If-Modified-Since": modified})
+        self.assertEqual(Handler.statuses, [200, 304])
+        self.assertEqual(self.read_output(), first)
+
+    def test_what_may_not_or_cannot_be_validated_is_not_cached(self):
+        url = self.base + "v.xml"
+        # Cache-Control: no-store, among other directives.
+        self.serve("/v.xml", RSS_FEED, etag='"v1"',
+                   headers=[("Cache-Control", "max-age=60, No-Store")])
+        for _ in range(2):
+            self.assert_converted(self.run_converter(url), rss_expected(self.base))
+            self.assertEqual(self.conditional_headers(), {})
+        self.assertEqual(Handler.statuses, [200, 200])
+        self.assertFalse(os.path.exists(self.cache_path()))
+        # Without validators.
+        self.serve("/v.xml", RSS_FEED)
+        for _ in range(2):
+            self.assert_converted(self.run_converter(url), rss_expected(self.base))
+            self.assertEqual(self.conditional_headers(), {})
+        self.assertFalse(os.path.exists(self.cache_path()))
+        # A cached feed that turns no-store loses its entry.
+        self.serve("/v.xml", RSS_FEED, etag='"v1"')
+        self.assert_converted(self.run_converter(url), rss_expected(self.base))
+        self.assertEqual(len(self.read_cache()), 1)
+        self.serve("/v.xml", ATOM_FEED, etag='"v2"', headers=[("Cache-Control", "no-store")])
+        self.assert_converted(self.run_converter(url), atom_expected(self.base))
+        self.assertEqual(self.read_cache(), [])
+        self.assert_converted(self.run_converter(url), atom_expected(self.base))
+        self.assertEqual(self.conditional_headers(), {})
+
+    def test_damaged_cache_is_ignored_and_rewritten(self):
+        self.serve("/v.xml", RSS_FEED, etag='"v1"')
+        url = self.base + "v.xml"
+        self.assert_converted(self.run_converter(url), rss_expected(self.base))
+        with open(self.cache_path(), "rb") as f:
+            good = f.read()
+        # A byte of the stored document changed, then a cut file, then junk.
+        at = good.index(b"<rootrss>") + 3
+        for damaged in (good[:at] + b"X" + good[at + 1:], good[:-9], b"\x00garbage\r\n"):
+            with open(self.cache_path(), "wb") as f:
+                f.write(damaged)
+            self.seed_previous()
+            self.assert_converted(self.run_converter(url), rss_expected(self.base))
+            self.assertEqual(self.conditional_headers(), {})
+            with open(self.cache_path(), "rb") as f:
+                self.assertEqual(f.read(), good)
+        self.assertEqual(Handler.statuses, [200] * 4)
+        # The rewritten cache works.
+        self.seed_previous()
+        self.assertEqual(self.run_converter(url).returncode, 0)
+        self.assertEqual(Handler.statuses[-1], 304)
+        self.assert_converted(self.run_converter(url), rss_expected(self.base))
+
+    def test_cache_holds_every_feed_of_a_template(self):
+        # Several feeds of one run, and converters of several sessions at
+        # once: the file stays whole, one entry per URL.
+        urls = []
+        for n in range(6):
+            self.serve("/f%d.xml" % n, RSS_FEED, etag='"f%d"' % n)
+            urls.append(self.base + "f%d.xml" % n)
+        for url in urls:
+            self.assert_converted(self.run_converter(url), rss_expected(self.base))
+        entries = self.read_cache()
+        self.assertEqual(sorted(e[0].decode() for e in entries), sorted(urls))
+        for _ in range(3):
+            runs = [subprocess.Popen([CONVERTER, url], env=self.env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL) for url in urls]
+            for run in runs:
+                self.assertEqual(run.wait(timeout=RUN_BOUND_SECONDS), 0)
+            self.assertIsNotNone(self.read_cache())
+
+    def test_retry_after_fails_fast_and_holds_back_later_runs(self):
+        url = self.base + "too-many"
+        result = self.run_converter(url)
+        self.assertEqual(result.returncode, 3)
+        self.assertEqual(result.stderr.decode(),
+                         "FeedPull: cannot fetch %s: the server answered with HTTP status 429 "
+                         "and asks to be asked again in 120 seconds (Retry-After); "
+                         "not retrying\n" % url)
+        self.assertEqual(len(Handler.requests), 1)
+        result = self.run_converter(url)
+        self.assertEqual(result.returncode, 3)
+        self.assertRegex(result.stderr.decode(),
+                         r"\AFeedPull: not fetching %s: the server asked to be left alone for "
+                         r"(1[01]\d|120) more seconds \(Retry-After\)\n\Z" % re.escape(url))
+        self.assertEqual(len(Handler.requests), 1)
+        # An HTTP-date on a 503.
+        url = self.base + "unavailable"
+        result = self.run_converter(url)
+        self.assertEqual(result.returncode, 3)
+        self.assertRegex(result.stderr.decode(),
+                         r"\AFeedPull: cannot fetch %s: the server answered with HTTP status "
+                         r"503 and asks to be asked again in (59\d|600) seconds \(Retry-After\); "
+                         r"not retrying\n\Z" % re.escape(url))
+        self.assertEqual(len(Handler.requests), 2)
+
+    # --- lenient reading ----------------------------------------------------
+
+    def test_atom_feed_wrapped_in_an_xhtml_page(self):
+        result = self.run_converter(self.base + "wrapped.html")
+        self.assert_converted(result, wrapped_expected(self.base))
+
+    def test_undeclared_eight_bit_bytes_are_windows_1252(self):
+        result = self.run_converter(self.base + "cp1252.xml")
+        self.assert_converted(result, [
+            ("maintitle", "Prices in \u20ac"), ("mainlink", ""), ("maindescription", ""),
+            ("item", [("title", "\u201cQuoted\u201d \u20ac 5"), ("description", ""),
+                      ("link", ""), ("pubdate", ""), ("author", ""), ("guid", "")])])
+
+    def test_single_line_fields_and_xml_characters_only(self):
+        result = self.run_converter(self.base + "forged.xml")
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertEqual(self.read_output(), DECLARATION + b"""
+<rootrss>
+  <maintitle>Forged</maintitle>
+  <mainlink />
+  <maindescription />
+  <item>
+    <title>Line [Link_2_T_1] </title>
+    <description>two
+lines</description>
+    <link>http://forged.example/1</link>
+    <pubdate>Mon, 07 Dec 2026 09:00:00 GMT [Link_2_T_1] LatestGUID=x </pubdate>
+    <author>A ERR : forged</author>
+    <guid>g 1</guid>
+  </item>
+</rootrss>
+""")
+
+    # --- the byte limit -------------------------------------------------------
+
+    def test_byte_limit_is_exact(self):
+        result = self.run_converter(self.base + "sized/%d" % FETCH_LIMIT)
+        self.assert_converted(result, rss_expected(self.base))
+        self.seed_previous()
+        url = self.base + "sized/%d" % (FETCH_LIMIT + 1)
+        result = self.run_converter(url)
+        self.assert_failed_untouched(result)
+        self.assertEqual(result.stderr.decode(), "FeedPull: cannot fetch %s: the document is "
+                         "larger than %d bytes\n" % (url, FETCH_LIMIT))
+
+    # --- the reason of a failure ---------------------------------------------
+
+    def test_each_failure_says_why_in_one_line(self):
+        self.seed_previous()
+        cases = [
+            ("missing.xml", 3, "cannot fetch {url}: the server answered with HTTP status 404"),
+            ("huge.xml", 3, "cannot fetch {url}: the document is larger than 10485760 bytes"),
+            ("page.html", 4, "cannot convert {url}: the document is not a feed (its root "
+                             "element is <html>)"),
+            ("empty.xml", 4, "cannot convert {url}: the document is empty"),
+            ("unknown-encoding.xml", 4, "cannot convert {url}: the document cannot be "
+                                        "decoded: unknown encoding X-NO-SUCH-CODE"),
+        ]
+        for path, status, message in cases:
+            url = self.base + path
+            result = self.run_converter(url)
+            self.assert_failed_untouched(result)
+            self.assertEqual((result.returncode, result.stderr.decode()),
+                             (status, "FeedPull: " + message.format(url=url) + "\n"))
+        # A URL with a line break in it still gives one line.
+        result = self.run_converter(self.base + "missing\n.xml")
+        self.assert_failed_untouched(result)
 
 
 if __name__ == "__main__":
