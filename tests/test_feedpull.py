@@ -608,6 +608,13 @@ class FeedPullTest(unittest.TestCase):
         self.assertEqual(self.run_converter(url).returncode, 0)
         self.assertEqual(Handler.statuses[-1], 304)
         self.assert_converted(self.run_converter(url), rss_expected(self.base))
+        # A damaged file is rewritten also by a fetch that adds nothing to it.
+        with open(self.cache_path(), "wb") as f:
+            f.write(good[:-1])
+        self.assert_converted(self.run_converter(self.base + "feed.xml"),
+                              rss_expected(self.base))
+        with open(self.cache_path(), "rb") as f:
+            self.assertEqual(f.read(), b"FeedPull validator cache 1\nend 0\n")
 
     def test_cache_holds_every_feed_of_a_template(self):
         # Several feeds of one run, and converters of several sessions at
