@@ -8,6 +8,7 @@
 # the allocator keeps its memory for the benchmark's lifetime.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+cmake -S . -B build -DRSSNOTIFY_BENCHMARKS=ON > /dev/null
 cmake --build build --target store_update_bench > /dev/null
 export GLIBC_TUNABLES=glibc.malloc.trim_threshold=4000000000:glibc.malloc.mmap_threshold=33554432
 bench=build/bench/store_update_bench

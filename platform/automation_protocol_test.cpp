@@ -68,13 +68,29 @@ TEST(AutomationProtocolTest, MalformedRequestsAreRejected) {
   }
 }
 
+// Answers built field by field: GCC 12 takes the empty Variant of a braced
+// temporary for uninitialised in optimised builds.
+Answer Success(Variant value) {
+  Answer answer;
+  answer.value = std::move(value);
+  return answer;
+}
+
+Answer Failed(long number, std::string description) {
+  Answer answer;
+  answer.ok = false;
+  answer.number = number;
+  answer.description = std::move(description);
+  return answer;
+}
+
 TEST(AutomationProtocolTest, AnswersFormatAndParse) {
-  EXPECT_EQ(FormatAnswer({}), "OK");
-  EXPECT_EQ(FormatAnswer({true, Variant::Bstr("CLICK"), 0, {}}), "OK BSTR CLICK");
-  EXPECT_EQ(FormatAnswer({true, Variant::I2(5), 0, {}}), "OK I2 5");
-  EXPECT_EQ(FormatAnswer({false, {}, 438, "Object doesn't support this property or method"}),
+  EXPECT_EQ(FormatAnswer(Answer{}), "OK");
+  EXPECT_EQ(FormatAnswer(Success(Variant::Bstr("CLICK"))), "OK BSTR CLICK");
+  EXPECT_EQ(FormatAnswer(Success(Variant::I2(5))), "OK I2 5");
+  EXPECT_EQ(FormatAnswer(Failed(438, "Object doesn't support this property or method")),
             "ERR 438 Object doesn't support this property or method");
-  EXPECT_EQ(FormatAnswer({false, {}, -2147023170, "a\nb"}), "ERR -2147023170 a\\nb");
+  EXPECT_EQ(FormatAnswer(Failed(-2147023170, "a\nb")), "ERR -2147023170 a\\nb");
 
   const auto ok = ParseAnswer("OK BSTR tab\\there");
   ASSERT_TRUE(ok);

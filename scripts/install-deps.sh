@@ -7,6 +7,12 @@ packages=(
   libpugixml-dev libcurl4-openssl-dev libglib2.0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 dbus-daemon
+  # the sanitizer build and the fuzzers: clang with its sanitizer and
+  # libFuzzer libraries
+  clang libclang-rt-dev
+  # the Debian package and its test: dpkg-shlibdeps, file (CPack's look for
+  # programs), systemd-analyze, systemd-tmpfiles and systemd-sysusers
+  dpkg-dev file systemd
 )
 missing=()
 for p in "${packages[@]}"; do

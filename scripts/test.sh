@@ -1,9 +1,54 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test.
+# Installs what is missing, builds everything and runs every test, twice:
+# 1. GCC, warnings as errors, the benchmarks built too (so they keep
+#    compiling); the whole test suite;
+# 2. when clang is there (scripts/install-deps.sh installs it): clang with
+#    AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors, the
+#    fuzzers; the whole test suite again, which on this build includes each
+#    fuzzer's short run over its seed corpus and regression inputs
+#    (fuzz/run.sh fuzzes for longer).
+# Build output goes to build.log and build-asan.log; the times of the steps
+# are printed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > build.log 2>&1 || { cat build.log; exit 1; }
-cmake --build build -j"$(nproc)" >> build.log 2>&1 || { tail -60 build.log; exit 1; }
-cd build
-ctest --output-on-failure -j"$(nproc)"
+jobs=$(nproc)
+times=()
+step() {
+  local started=$SECONDS
+  "$@"
+  times+=("$(printf '%5d s  %s' $((SECONDS - started)) "$*")")
+}
+report() {
+  printf '%s\n' "${times[@]}"
+  echo "$((SECONDS - all_started)) s in all"
+}
+all_started=$SECONDS
+failed=0
+
+gcc_build() {
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+    -DRSSNOTIFY_BENCHMARKS=ON > build.log 2>&1 || { cat build.log; return 1; }
+  cmake --build build -j"$jobs" >> build.log 2>&1 || { tail -60 build.log; return 1; }
+}
+asan_build() {
+  bash scripts/configure-asan.sh build-asan > build-asan.log 2>&1 || { cat build-asan.log; return 1; }
+  cmake --build build-asan -j"$jobs" >> build-asan.log 2>&1 || { tail -60 build-asan.log; return 1; }
+}
+run_tests() {
+  (cd "$1" && ctest --output-on-failure -j"$jobs") || failed=1
+}
+
+step gcc_build
+step run_tests build
+if command -v clang++ > /dev/null; then
+  # Every finding of the sanitizers ends the program with a report; LeakSanitizer
+  # is left out, as the programs' leaks at exit are no memory error.
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1
+  step asan_build
+  step run_tests build-asan
+else
+  echo "clang++ missing: no sanitizer build, no fuzzers"
+fi
+report
+exit $failed
