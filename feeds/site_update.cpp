@@ -16,9 +16,18 @@ namespace {
 
 constexpr std::int32_t kConverterTimeoutMs = 30000;
 
+// A line break or NUL stands as a blank, as the update-state file stores it,
+// so that an item whose link or date held one is still known by the next run.
+std::string Folded(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  }
+  return text;
+}
+
 // How an item is recognised: its link and pubDate, trimmed and upper-cased.
 std::string ItemKey(const std::string& link, const std::string& pub_date) {
-  return UpperCase(Trimmed(link)) + '\x1f' + UpperCase(Trimmed(pub_date));
+  return UpperCase(Trimmed(Folded(link))) + '\x1f' + UpperCase(Trimmed(Folded(pub_date)));
 }
 
 // The first child element of `parent` called `name`, or null.
@@ -41,7 +50,7 @@ std::unordered_set<std::string> StoredItemKeys(const platform::XmlNode& root,
   for (platform::XmlNode child = root.FirstChild(); child; child = child.NextSibling()) {
     if (child.NodeName() != "item") continue;
     const std::string link = ChildNamed(child, "link").Text();
-    if (offered_links.count(UpperCase(Trimmed(link))) == 0) continue;
+    if (offered_links.count(UpperCase(Trimmed(Folded(link)))) == 0) continue;
     keys.insert(ItemKey(link, ChildNamed(child, "pubDate").Text()));
   }
   return keys;
