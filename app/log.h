@@ -7,7 +7,13 @@
 
 // Appends one time-stamped line to the activity log. Never fails towards its
 // caller: before the log is open, or when writing fails, the line is lost.
+// One call is always exactly one line: see SingleLine.
 void WriteLog(std::string text);
+
+// The text with every character that could end or break a line (control
+// characters other than TAB, DEL, NEL, U+2028 and U+2029) replaced by one
+// blank each.
+std::string SingleLine(std::string text);
 
 // "MM/DD/YYYY HH:NN:SS" + TAB + text, without the line end.
 std::string FormatLogLine(const platform::LocalTime& time, const std::string& text);

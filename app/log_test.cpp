@@ -51,13 +51,22 @@ TEST(WriteLog, AppendsOneCrLfLinePerCallAndNeverFails) {
   WriteLog("first");
   WriteLog("");
   WriteLog("two\r\nlines");
-  // Three calls, one timestamp each; the embedded CR LF continues the line.
-  ASSERT_EQ(written.size(), 3 * 20 + std::string("first\r\n\r\ntwo\r\nlines\r\n").size());
+  // Three calls, one timestamp each; the embedded CR LF becomes two blanks,
+  // so that the call still makes exactly one line.
+  ASSERT_EQ(written.size(), 3 * 20 + std::string("first\r\n\r\ntwo  lines\r\n").size());
   EXPECT_EQ(written.substr(19, 8), "\tfirst\r\n");
   EXPECT_EQ(written.substr(27 + 19, 3), "\t\r\n");
-  EXPECT_EQ(written.substr(49 + 19), "\ttwo\r\nlines\r\n");
+  EXPECT_EQ(written.substr(49 + 19), "\ttwo  lines\r\n");
 
   AppState.LogStream = std::make_unique<RecordingStream>(&written, true);
   WriteLog("lost on a full disk");  // must not throw
   ResetAppStateForTesting();
+}
+
+TEST(WriteLog, EveryLineBreakingCharacterBecomesOneBlank) {
+  EXPECT_EQ(SingleLine("a\rb\nc\r\nd"), "a b c  d");
+  EXPECT_EQ(SingleLine(std::string("nul\0x\x1e\x0b\x0c\x7f|", 10)), "nul x    |");
+  EXPECT_EQ(SingleLine("tab\tstays"), "tab\tstays");
+  EXPECT_EQ(SingleLine("nel\xC2\x85ls\xE2\x80\xA8ps\xE2\x80\xA9."), "nel ls ps .");
+  EXPECT_EQ(SingleLine("caf\xC3\xA9 \xE2\x80\x94 ok"), "caf\xC3\xA9 \xE2\x80\x94 ok");
 }

@@ -16,9 +16,18 @@ namespace {
 
 constexpr std::int32_t kConverterTimeoutMs = 30000;
 
+// A line break or NUL stands as a blank, as the update-state file stores it,
+// so that an item whose link or date held one is still known by the next run.
+std::string Folded(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  }
+  return text;
+}
+
 // How an item is recognised: its link and pubDate, trimmed and upper-cased.
 std::string ItemKey(const std::string& link, const std::string& pub_date) {
-  return UpperCase(Trimmed(link)) + '\x1f' + UpperCase(Trimmed(pub_date));
+  return UpperCase(Trimmed(Folded(link))) + '\x1f' + UpperCase(Trimmed(Folded(pub_date)));
 }
 
 // The first child element of `parent` called `name`, or null.
@@ -41,10 +50,17 @@ std::unordered_set<std::string> StoredItemKeys(const platform::XmlNode& root,
   for (platform::XmlNode child = root.FirstChild(); child; child = child.NextSibling()) {
     if (child.NodeName() != "item") continue;
     const std::string link = ChildNamed(child, "link").Text();
-    if (offered_links.count(UpperCase(Trimmed(link))) == 0) continue;
+    if (offered_links.count(UpperCase(Trimmed(Folded(link)))) == 0) continue;
     keys.insert(ItemKey(link, ChildNamed(child, "pubDate").Text()));
   }
   return keys;
+}
+
+// The converter's own word on what went wrong, when it gave one.
+void LogConverterReason(const ProgramOutcome& outcome) {
+  if (!outcome.error_line.empty()) {
+    WriteLog("MSG : fncParseRSSSite :  Converter said :: " + outcome.error_line);
+  }
 }
 
 void AppendTextElement(platform::XmlDocument& document, platform::XmlNode parent,
@@ -98,13 +114,32 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     // Output left by an earlier feed or run must never pass for this feed's:
     // only a file written since the converter started counts.
     const platform::FileStamp before = fs.Stamp(sXMLFiletemp);
-    fncExecuteShell(AppState.InstallPath + "qLUX\\FeedPull.exe " + url, kConverterTimeoutMs, kTrue);
+    ProgramOutcome converter_outcome;
+    fncExecuteShell(AppState.InstallPath + "qLUX\\FeedPull.exe " + url, kConverterTimeoutMs, kTrue,
+                    &converter_outcome);
 
     WriteLog("MSG : fncParseRSSSite :  sXMLFiletemp" + sXMLFiletemp);
     const platform::FileStamp after = fs.Stamp(sXMLFiletemp);
     if (!after.exists || after == before) {
       WriteLog("MSG : fncParseRSSSite :  Failed to find " + AppState.DataPath +
                "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url);
+      LogConverterReason(converter_outcome);
+      return;
+    }
+    // A converter stopped at its time-out may have left anything, even a
+    // file that is still growing: none of it is read.
+    if (converter_outcome.killed) {
+      WriteLog(
+          "MSG : fncParseRSSSite :  Output not used, the converter was stopped at its "
+          "time-out, for URL :: " +
+          url);
+      LogConverterReason(converter_outcome);
+      return;
+    }
+    if (after.size > kMaxConvertedBytes) {
+      WriteLog("ERR : fncParseRSSSite : Output of " + std::to_string(after.size) +
+               " bytes refused, over the bound of " + std::to_string(kMaxConvertedBytes) +
+               " bytes, for URL :: " + url);
       return;
     }
 
@@ -115,6 +150,13 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
         converted = stream->ReadAll();
         stream->Close();
       }
+    }
+    // Decoded text is at most one and a half times the file's bytes, so a
+    // file that grew past the bound after it was measured shows here.
+    if (converted.size() > 2 * kMaxConvertedBytes) {
+      WriteLog("ERR : fncParseRSSSite : Output refused, over the bound of " +
+               std::to_string(kMaxConvertedBytes) + " bytes, for URL :: " + url);
+      return;
     }
 
     // Until this feed's own output has been read, nothing of the previous
@@ -139,6 +181,13 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     bool loaded = false;
     if (fs.FileExists(store_path)) {
       WriteLog("MSG : fncParseRSSSite :  Loading the XML file " + store_path);
+      const platform::FileStamp store = fs.Stamp(store_path);
+      if (store.size > kMaxStoreBytes) {
+        WriteLog("ERR :  fncParseRSSSite : Store of " + std::to_string(store.size) +
+                 " bytes refused, over the bound of " + std::to_string(kMaxStoreBytes) + " bytes");
+        WriteLog("ERR :  fncParseRSSSite : Failed to load " + store_path);
+        return;
+      }
       if (!document.Load(store_path)) {
         WriteLog("ERR :  fncParseRSSSite : Failed to load " + store_path);
         return;

@@ -1,7 +1,15 @@
 // The update of one feed: convert, compare, merge into its store, remember.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+// Size bounds of what a feed update reads from disk. A converted feed or a
+// store over its bound is refused before it is read or loaded, with a log
+// line naming the bound (the biggest real feeds are well under 1 MiB; a
+// store grows by the new items of every run, so its bound is wider).
+inline constexpr std::uint64_t kMaxConvertedBytes = 32ull << 20;  // 32 MiB
+inline constexpr std::uint64_t kMaxStoreBytes = 128ull << 20;     // 128 MiB
 
 void fncParseRSSSite(std::string feed_number, std::string url);
 

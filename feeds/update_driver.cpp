@@ -22,6 +22,17 @@ std::string CountedBody(const std::string& total) {
          " from your service provider for your reference. Click for view all messages.";
 }
 
+// A stored count is decimal digits only and fits a 32-bit counter. Anything
+// else (a damaged file, "9e999") would fail every later run if it were taken
+// for a number, so it counts as 0 and is replaced by this run's values.
+bool IsStoredCount(const std::string& text) {
+  if (text.empty() || text.size() > 10) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return std::stoull(text) <= 2147483647ull;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitFeedList(const std::string& feed_list) {
@@ -46,6 +57,11 @@ std::int16_t fncPopulateRSSLinks() {
     fncwriteToINI("RSSLinks", "Urls", AppState.RSSSites, UpdateStatePath());
 
     fncReadFromINI(AppState.strTotalNewRSS, "TotalNewRSS", "NewRSSCount", UpdateStatePath());
+    if (!AppState.strTotalNewRSS.empty() && !IsStoredCount(AppState.strTotalNewRSS)) {
+      WriteLog("ERR : in fncPopulateRSSLinks. Stored NewRSSCount is not a count, taken as 0 : " +
+               AppState.strTotalNewRSS);
+      AppState.strTotalNewRSS = "0";
+    }
     WriteLog("MSG : Total New RSS before updates :: " +
              NumberText(NumericValue(AppState.strTotalNewRSS)));
     // The previous total stays in the file until this run has its own, so a

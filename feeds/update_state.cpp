@@ -16,7 +16,24 @@ std::string FeedSection(const std::string& feed_number) {
          SafeNamePart(AppState.TemplateVersion);
 }
 
+namespace {
+
+// A line break in a name or value would end its line in the file, and the
+// rest would be read as lines of their own (a feed's date could plant a
+// section); a NUL would cut the value short. Each becomes a blank.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  }
+  return text;
+}
+
+}  // namespace
+
 void fncwriteToINI(std::string section, std::string key, std::string value, std::string path) {
+  section = OneLine(std::move(section));
+  key = OneLine(std::move(key));
+  value = OneLine(std::move(value));
   try {
     WriteLog("MSG : Writing [" + section + "] " + key + "=" + value + " to file " + path);
     if (platform::WriteProfileString(section.c_str(), key.c_str(), value.c_str(), path) == 0) {

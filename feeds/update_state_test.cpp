@@ -68,3 +68,19 @@ TEST_F(UpdateState, FailedWriteIsLoggedAfterItsLine) {
                                         "ERR : Failed to write to the INI"));
   EXPECT_FALSE(platform::Files().FolderExists(folder_ / "missing"));
 }
+
+TEST_F(UpdateState, LineBreaksAndNulNeverReachTheFile) {
+  const std::string path = UpdateStatePath();
+  // A feed's date that would plant a section for another feed.
+  fncwriteToINI("Link_1_T_2", "LatestPubDate", "Mon\r\n[Link_2_T_2]\nLatestGUID=x", path);
+  fncwriteToINI("Link_1_T_2", std::string("a\rb", 3), std::string("nul\0cut", 7), path);
+  EXPECT_THAT(log_.Lines(),
+              ElementsAre("MSG : Writing [Link_1_T_2] LatestPubDate=Mon  [Link_2_T_2] LatestGUID=x "
+                          "to file " +
+                              path,
+                          "MSG : Writing [Link_1_T_2] a b=nul cut to file " + path));
+  EXPECT_EQ(ReadFile(folder_ / "qLUX/Dovel/RSSLinks/LastUpdates_jdoe.ini"),
+            "[Link_1_T_2]\r\nLatestPubDate=Mon  [Link_2_T_2] LatestGUID=x\r\na b=nul cut\r\n");
+  std::string value;
+  EXPECT_EQ(fncReadFromINI(value, "Link_2_T_2", "LatestGUID", path), 0);
+}

@@ -6,6 +6,12 @@
 #include "app/log.h"
 #include "platform/automation.h"
 
+int PopupCallBoundMs(std::int32_t display_time_seconds) {
+  const std::int64_t shown = display_time_seconds > 0 ? display_time_seconds : 0;
+  const std::int64_t bound = (shown + kPopupMarginSeconds) * 1000;
+  return bound > 24 * 3600 * 1000 ? 24 * 3600 * 1000 : static_cast<int>(bound);
+}
+
 std::int16_t CallPopup(std::int32_t& icon, std::string& header, std::string& body,
                        std::int32_t& display_time_seconds, std::int32_t& popup_height,
                        std::int32_t& popup_width, std::int16_t& transparency_level,
@@ -22,8 +28,12 @@ std::int16_t CallPopup(std::int32_t& icon, std::string& header, std::string& bod
     popup->PutProperty("PopupWidth", Variant::I4(popup_width));
     popup->PutProperty("TransparencyLevel", Variant::I2(transparency_level));
     popup->PutProperty("ModalForm", Variant::I4(modal_form));
-    // Modal: returns once the popup has closed, so ClosedBy is final.
+    // Modal: returns once the popup has closed, so ClosedBy is final. A
+    // component that never answers must not hold the run: the popup gets its
+    // display time and a margin, every other call the short default bound.
+    popup->SetCallBound(PopupCallBoundMs(display_time_seconds));
     popup->CallMethod("Popup");
+    popup->SetCallBound(platform::AutomationObject::kDefaultCallBoundMs);
     answer = popup->GetProperty("ClosedBy").ToText();
   } catch (...) {
     const platform::Failure failure = platform::CaughtFailure();

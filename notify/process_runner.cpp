@@ -7,7 +7,8 @@
 #include "platform/system.h"
 
 std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
-                             std::int16_t hide_window) {
+                             std::int16_t hide_window, ProgramOutcome* outcome) {
+  if (outcome != nullptr) *outcome = {};
   platform::ProcessHandle handle = 0;
   // The handle is released on every way out; the run may go on for a while.
   struct Release {
@@ -19,7 +20,9 @@ std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
   try {
     WriteLog("MSG : fncExecuteShell :: " + command_line);
     const std::uint32_t process_id = platform::StartProcess(
-        command_line, hide_window != kFalse ? platform::kShowHidden : platform::kShowNormal);
+        command_line, hide_window != kFalse ? platform::kShowHidden : platform::kShowNormal,
+        outcome != nullptr && timeout_ms > 0 ? platform::ErrorOutput::kKeepFirstLine
+                                             : platform::ErrorOutput::kDiscard);
     if (process_id == 0) {
       WriteLog("ERR : Failed to Execute  " + command_line);
     } else {
@@ -38,10 +41,21 @@ std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
     }
     std::uint32_t exit_code = 0;
     platform::GetProcessExitCode(handle, &exit_code);
-    if (exit_code != platform::kStillActive) return kTrue;
+    if (exit_code != platform::kStillActive) {
+      if (outcome != nullptr) outcome->error_line = platform::ProcessErrorLine(handle);
+      return kTrue;
+    }
     platform::WaitForProcess(handle, static_cast<std::uint32_t>(timeout_ms));
+    // Whether the terminate call ends a running program is what tells a
+    // program killed at its time-out from one that finished.
+    platform::GetProcessExitCode(handle, &exit_code);
+    const bool running_at_time_out = exit_code == platform::kStillActive;
     std::string reason;
     fncTerminateProcess(handle, reason);
+    if (outcome != nullptr) {
+      outcome->killed = running_at_time_out;
+      outcome->error_line = platform::ProcessErrorLine(handle);
+    }
     platform::CloseProcessHandle(handle);
     handle = 0;
     return kTrue;

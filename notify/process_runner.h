@@ -6,7 +6,15 @@
 
 #include "platform/process.h"
 
+// What a caller that waits for a program may want to know beyond the result.
+struct ProgramOutcome {
+  bool killed = false;     // still running at the end of the wait, and ended then
+  std::string error_line;  // first line of its error output (bounded), "" when none
+};
+
+// With `outcome`, the program's error output is kept (its first line) and
+// `outcome` is filled when the wait is seen through.
 std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
-                             std::int16_t hide_window);
+                             std::int16_t hide_window, ProgramOutcome* outcome = nullptr);
 std::int16_t fncTerminateProcess(platform::ProcessHandle& handle, std::string& reason);
 std::string fncFormatMessage(std::int32_t error_code);

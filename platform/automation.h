@@ -44,10 +44,29 @@ class AutomationObject {
   // Each call throws Failure with the server's number and description when
   // the server answers with a failure (438 for a member it does not know), and
   // -2147023170 "The remote procedure call failed." when the server dies or
-  // closes its output before answering. A call blocks until the answer comes.
+  // closes its output before answering.
+  //
+  // Every call is bounded: a call blocks until the answer comes or the call
+  // bound (see SetCallBound) has passed since the call began. Past the bound
+  // the server's whole process group is killed and the call throws
+  // kCallTimedOut "This operation returned because the timeout period
+  // expired."; every later call on the object throws the failure above.
   virtual void PutProperty(const std::string& member, const Variant& value) = 0;
   virtual Variant CallMethod(const std::string& member) = 0;
   virtual Variant GetProperty(const std::string& member) = 0;
+
+  // The bound of the calls made from now on, in milliseconds (at least 1).
+  // It starts as kDefaultCallBoundMs, which suits property puts and gets; a
+  // call that shows something to the user (a modal popup) needs its display
+  // time on top.
+  void SetCallBound(int milliseconds) { call_bound_ms_ = milliseconds < 1 ? 1 : milliseconds; }
+  int CallBound() const { return call_bound_ms_; }
+
+  static constexpr int kDefaultCallBoundMs = 5000;
+  static constexpr long kCallTimedOut = -2147023436;  // HRESULT of ERROR_TIMEOUT
+
+ private:
+  int call_bound_ms_ = kDefaultCallBoundMs;
 };
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 // close it by process id, with the semantics of the Windows functions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,7 +39,17 @@ std::vector<std::string> SplitArgumentText(const std::string& text);
 // (kShowHidden) gets no terminal: standard input, output and error are
 // /dev/null. Never goes through a shell. Throws Failure (53 when no program
 // file is found, 75 when it cannot be run).
-std::uint32_t StartProcess(const std::string& command_line, int show_state);
+//
+// With kKeepFirstLine the program's standard error goes to a pipe instead,
+// of which the layer keeps the first line (see ProcessErrorLine) and drops
+// the rest; it is drained while the program is waited for, so a program that
+// writes much cannot block on it.
+enum class ErrorOutput { kDiscard, kKeepFirstLine };
+std::uint32_t StartProcess(const std::string& command_line, int show_state,
+                           ErrorOutput error_output = ErrorOutput::kDiscard);
+
+// The longest first line of error output that is kept, in bytes.
+inline constexpr std::size_t kErrorLineBytes = 1024;
 
 // A process handle; 0 is the null handle.
 using ProcessHandle = std::intptr_t;
@@ -58,5 +69,10 @@ std::uint32_t WaitForProcess(ProcessHandle handle, std::uint32_t milliseconds);
 bool TerminateProcessHandle(ProcessHandle handle, std::uint32_t exit_code);
 // Releases the handle (and reaps the process when it has ended).
 bool CloseProcessHandle(ProcessHandle handle);
+
+// The first line that a process started with ErrorOutput::kKeepFirstLine has
+// written to its standard error so far: without its line end, cut to
+// kErrorLineBytes bytes; "" when there is none (or for any other process).
+std::string ProcessErrorLine(ProcessHandle handle);
 
 }  // namespace platform

@@ -5,10 +5,25 @@ ClosedBy with what the test asked for.
 
 Usage: scripted_popup.py <record file> <answer>
 The answer is written as typed: "BSTR:CLICK", "I4:3", or "FAIL:<number>:<text>"
-to fail the Popup call.
+to fail the Popup call. "HANG:POPUP" never answers the Popup call and
+"HANG:PUT" never answers the first property put; either first starts a
+helper in its process group that would outlive it, whose pid goes to
+<record file>.child.
 """
 
+import os
 import sys
+import time
+
+
+def hang(record_path):
+    child = os.fork()
+    if child == 0:
+        time.sleep(600)
+        os._exit(0)
+    with open(record_path + ".child", "w", encoding="utf-8") as f:
+        f.write("%d\n" % child)
+    time.sleep(600)
 
 
 def escape(text):
@@ -27,9 +42,13 @@ def main():
             record.flush()
             words = text.split(" ", 2)
             kind, member = words[0], words[1].lower() if len(words) > 1 else ""
+            if answer == "HANG:PUT" and kind == "PUT":
+                hang(record_path)
             if kind == "PUT" and member in members:
                 reply = "OK"
             elif kind == "CALL" and member == "popup":
+                if answer == "HANG:POPUP":
+                    hang(record_path)
                 if answer.startswith("FAIL:"):
                     _, number, description = answer.split(":", 2)
                     reply = "ERR %s %s" % (number, escape(description))

@@ -1,5 +1,7 @@
 #include "companions/viewer/stores.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <map>
 
 #include "app/app_state.h"
@@ -8,6 +10,7 @@
 #include "feeds/update_state.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
+#include "platform/profile.h"
 
 namespace viewer {
 namespace {
@@ -78,6 +81,21 @@ std::string ShownPath(const std::string& path) {
   }
 }
 
+// A value of the update-state file, whatever its length.
+std::string ReadWholeValue(const std::string& section, const std::string& key,
+                           const std::string& path) {
+  platform::FileSystem& files = platform::Files();
+  const platform::FileStamp stamp = files.Stamp(path);
+  // A UTF-16 file decodes to at most one and a half times its size.
+  const std::uint64_t room = stamp.exists ? stamp.size * 2 + 2 : 2;
+  std::string value(static_cast<std::size_t>(std::max<std::uint64_t>(room, 5000)), '\0');
+  const std::uint32_t length =
+      platform::GetProfileString(section.c_str(), key.c_str(), "", value.data(),
+                                 static_cast<std::uint32_t>(value.size()), path);
+  value.resize(length);
+  return value;
+}
+
 }  // namespace
 
 bool IsUnreadStatus(const std::string& status) {
@@ -90,7 +108,9 @@ RecordedFeeds ReadRecordedFeeds() {
   std::string urls;
   fncReadFromINI(recorded.template_id, "RSSLinks", "TemplateID", path);
   fncReadFromINI(recorded.template_version, "RSSLinks", "TemplateVersion", path);
-  fncReadFromINI(urls, "RSSLinks", "Urls", path);
+  // The feed list may be longer than the program's own reads take: a value
+  // is never longer than the file that holds it.
+  urls = ReadWholeValue("RSSLinks", "Urls", path);
   // A feed update records the list only when it names at least one feed.
   if (TrimmedWhiteSpace(urls).empty()) return recorded;
   recorded.recorded = true;

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -39,6 +40,22 @@ constexpr std::size_t kMaxAnswerBytes = 64u << 20;
 Failure RpcFailure() {
   return Failure(kRpcFailed, kRpcFailedText);
 }
+
+Failure TimeOutFailure() {
+  return Failure(AutomationObject::kCallTimedOut,
+                 "This operation returned because the timeout period expired.");
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline` for poll(), never negative.
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  return left > 1'000'000'000 ? 1'000'000'000 : static_cast<int>(left);
+}
+
+enum class Outcome { kDone, kBroken, kTimedOut };
 
 // The server's command line as program and arguments. A quoted program runs
 // to its closing quote, as registered servers under folders with blanks
@@ -119,9 +136,17 @@ class PipeServer final : public AutomationObject {
   Variant Exchange(const protocol::Request& request) {
     if (broken_) throw RpcFailure();
     broken_ = true;  // until a well-formed answer arrives
-    if (!WriteAll(protocol::FormatRequest(request) + "\n")) throw RpcFailure();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(CallBound());
     std::string line;
-    if (!ReadLine(line)) throw RpcFailure();
+    Outcome outcome = WriteAll(protocol::FormatRequest(request) + "\n", deadline);
+    if (outcome == Outcome::kDone) outcome = ReadLine(line, deadline);
+    if (outcome == Outcome::kTimedOut) {
+      // A server that does not answer in time is not waited for again: it
+      // and everything it started go now.
+      ::kill(-pid_, SIGKILL);
+      throw TimeOutFailure();
+    }
+    if (outcome != Outcome::kDone) throw RpcFailure();
     const auto answer = protocol::ParseAnswer(line);
     if (!answer) throw RpcFailure();
     broken_ = false;
@@ -130,8 +155,10 @@ class PipeServer final : public AutomationObject {
   }
 
   // Writes with SIGPIPE held back, so that a server that has gone away
-  // shows up as EPIPE instead of ending this process.
-  bool WriteAll(const std::string& bytes) {
+  // shows up as EPIPE instead of ending this process. The pipe is
+  // non-blocking: a server that stops reading cannot hold the call past its
+  // deadline.
+  Outcome WriteAll(const std::string& bytes, Clock::time_point deadline) {
     sigset_t pipe_only;
     sigset_t previous;
     sigemptyset(&pipe_only);
@@ -141,59 +168,71 @@ class PipeServer final : public AutomationObject {
     sigpending(&pending);
     const bool was_pending = sigismember(&pending, SIGPIPE) == 1;
 
-    bool ok = true;
+    Outcome outcome = Outcome::kDone;
     std::size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t n = ::write(to_server_, bytes.data() + done, bytes.size() - done);
       if (n < 0) {
         if (errno == EINTR) continue;
-        ok = false;
+        if (errno == EAGAIN) {
+          pollfd fd{to_server_, POLLOUT, 0};
+          const int ready = ::poll(&fd, 1, MillisecondsLeft(deadline));
+          if (ready == 0) {
+            outcome = Outcome::kTimedOut;
+            break;
+          }
+          if (ready > 0 || errno == EINTR) continue;
+        }
+        outcome = Outcome::kBroken;
         break;
       }
       done += static_cast<std::size_t>(n);
     }
+    const int write_error = errno;
 
-    if (!ok && errno == EPIPE && !was_pending) {
+    if (outcome == Outcome::kBroken && write_error == EPIPE && !was_pending) {
       // Take the SIGPIPE this write raised before the mask is restored.
       const timespec zero{0, 0};
       while (::sigtimedwait(&pipe_only, nullptr, &zero) < 0 && errno == EINTR) {
       }
     }
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return ok;
+    return outcome;
   }
 
   // Reads up to the next line feed. Fails at end of output, and when the
   // server has ended with nothing more to read (even if a process it left
-  // behind still holds the pipe open).
-  bool ReadLine(std::string& line) {
+  // behind still holds the pipe open); times out at `deadline`.
+  Outcome ReadLine(std::string& line, Clock::time_point deadline) {
     while (true) {
       const auto newline = buffer_.find('\n');
       if (newline != std::string::npos) {
         line = buffer_.substr(0, newline);
         buffer_.erase(0, newline + 1);
-        return true;
+        return Outcome::kDone;
       }
-      if (buffer_.size() > kMaxAnswerBytes) return false;
+      if (buffer_.size() > kMaxAnswerBytes) return Outcome::kBroken;
+      const int left = MillisecondsLeft(deadline);
+      if (left == 0) return Outcome::kTimedOut;
       pollfd fds[2] = {{from_server_, POLLIN, 0}, {pidfd_, POLLIN, 0}};
       const nfds_t count = pidfd_ >= 0 ? 2 : 1;
       // Without a pidfd, look at the server now and then instead.
-      const int timeout = pidfd_ >= 0 ? -1 : 200;
+      const int timeout = pidfd_ >= 0 ? left : std::min(left, 200);
       const int ready = ::poll(fds, count, timeout);
       if (ready < 0) {
         if (errno == EINTR) continue;
-        return false;
+        return Outcome::kBroken;
       }
       if (fds[0].revents != 0) {
         char chunk[4096];
         const ssize_t n = ::read(from_server_, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) return Outcome::kBroken;
         buffer_.append(chunk, static_cast<std::size_t>(n));
         continue;
       }
-      if (count == 2 && fds[1].revents != 0) return false;
-      if (count == 1 && HasExited()) return false;
+      if (count == 2 && fds[1].revents != 0) return Outcome::kBroken;
+      if (count == 1 && HasExited()) return Outcome::kBroken;
     }
   }
 
@@ -310,6 +349,8 @@ std::unique_ptr<AutomationObject> AutomationObject::Create(const std::string& pr
     CloseAll({input[1], output[0]});
     throw Failure(err::kCantCreateObject);
   }
+  // Our end of the server's input never blocks a call past its bound.
+  ::fcntl(input[1], F_SETFL, ::fcntl(input[1], F_GETFL) | O_NONBLOCK);
   return std::make_unique<PipeServer>(pid, input[1], output[0]);
 }
 

@@ -60,6 +60,17 @@ while True:
         out.write(b'OK\n')
         out.flush()
         os._exit(0)
+    elif verb == b'CALL' and key == b'hang':
+        child = os.fork()
+        if child == 0:
+            time.sleep(600)
+            os._exit(0)
+        record.write(b'CHILD %d\n' % child)
+        time.sleep(600)
+    elif verb == b'CALL' and key == b'deaf':
+        out.write(b'OK\n')
+        out.flush()
+        time.sleep(600)
     elif verb == b'CALL' and key == b'fail':
         answer = b'ERR 5 Invalid procedure call or argument'
     elif verb == b'CALL' and key == b'garbage':
@@ -273,6 +284,32 @@ TEST_F(AutomationTest, ServerThatIgnoresTheEndOfItsInputIsKilled) {
   object.reset();
   EXPECT_EQ(::kill(pid, 0), -1);
   EXPECT_EQ(errno, ESRCH);
+}
+
+TEST_F(AutomationTest, CallPastItsBoundTimesOutAndKillsTheServerGroup) {
+  auto object = Start();
+  EXPECT_EQ(object->CallBound(), AutomationObject::kDefaultCallBoundMs);
+  object->SetCallBound(500);
+  const auto started = std::chrono::steady_clock::now();
+  ExpectFailure([&] { object->CallMethod("Hang"); }, AutomationObject::kCallTimedOut,
+                "This operation returned because the timeout period expired.");
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+  // The server and what it started in its group are gone before the object
+  // is released; later calls fail at once.
+  EXPECT_TRUE(EndedWithin(RecordedPid("PID"), std::chrono::seconds(10)));
+  EXPECT_TRUE(EndedWithin(RecordedPid("CHILD"), std::chrono::seconds(10)));
+  ExpectFailure([&] { object->GetProperty("Icon"); }, kRpcFailed,
+                "The remote procedure call failed.");
+}
+
+TEST_F(AutomationTest, ServerThatStopsReadingCannotHoldAWritePastItsBound) {
+  auto object = Start();
+  EXPECT_EQ(object->CallMethod("Deaf"), Variant{});
+  object->SetCallBound(500);
+  ExpectFailure([&] { object->PutProperty("Body", Variant::Bstr(std::string(4 << 20, 'x'))); },
+                AutomationObject::kCallTimedOut,
+                "This operation returned because the timeout period expired.");
+  EXPECT_TRUE(EndedWithin(RecordedPid("PID"), std::chrono::seconds(10)));
 }
 
 // The popup component as the program drives it: registered by its path,

@@ -10,10 +10,12 @@
 // reaped when the last handle to it is closed after it has ended.
 #include "platform/process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -22,8 +24,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "platform/failure.h"
 #include "platform/filesystem.h"
@@ -83,6 +90,46 @@ struct ProcessRecord {
   std::optional<std::uint32_t> terminate_code;  // set once it was terminated
 };
 
+// The error output kept of a process started with ErrorOutput::kKeepFirstLine.
+struct ErrorCapture {
+  int fd = -1;             // read end of its standard error, non-blocking
+  std::string first_line;  // what was read of the first line
+  bool line_complete = false;
+};
+std::map<pid_t, ErrorCapture> error_captures;
+
+// Reads what is waiting in the pipe, keeping the first line (bounded).
+void DrainErrorOutput(ErrorCapture& capture) {
+  if (capture.fd < 0) return;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(capture.fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) {  // the writers are gone: nothing more will come
+        ::close(capture.fd);
+        capture.fd = -1;
+      }
+      return;
+    }
+    for (ssize_t i = 0; i < n && !capture.line_complete; ++i) {
+      if (chunk[i] == '\n' || chunk[i] == '\r') {
+        // Line ends before any text are skipped.
+        capture.line_complete = !capture.first_line.empty();
+        continue;
+      }
+      if (capture.first_line.size() < kErrorLineBytes) capture.first_line += chunk[i];
+    }
+  }
+}
+
+void DropErrorCapture(pid_t pid) {
+  auto it = error_captures.find(pid);
+  if (it == error_captures.end()) return;
+  if (it->second.fd >= 0) ::close(it->second.fd);
+  error_captures.erase(it);
+}
+
 std::map<ProcessHandle, HandleEntry> handles;
 std::map<pid_t, ProcessRecord> records;
 ProcessHandle next_handle = 4;
@@ -135,6 +182,30 @@ int WaitReadable(int pidfd, std::uint32_t milliseconds) {
   }
 }
 
+// WaitReadable that also keeps the program's error output flowing.
+int WaitReadableDraining(int pidfd, std::uint32_t milliseconds, ErrorCapture& capture) {
+  using Clock = std::chrono::steady_clock;
+  const bool infinite = milliseconds == kInfinite;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    int timeout = -1;
+    if (!infinite) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left < 0) left = 0;
+      timeout = left > INT_MAX ? INT_MAX : static_cast<int>(left);
+    }
+    pollfd entries[2] = {{pidfd, POLLIN, 0}, {capture.fd, POLLIN, 0}};
+    const int n = ::poll(entries, capture.fd >= 0 ? 2 : 1, timeout);
+    if (n < 0 && errno != EINTR) return -1;
+    if (n > 0 && entries[0].revents != 0) {
+      DrainErrorOutput(capture);
+      return 1;
+    }
+    if (n > 0) DrainErrorOutput(capture);
+    if (!infinite && Clock::now() >= deadline) return 0;
+  }
+}
+
 // Sets the last error for a failed system call, in Windows numbering.
 void SetLastErrorFromErrno(int error_number) {
   switch (error_number) {
@@ -157,6 +228,107 @@ void SetLastErrorFromErrno(int error_number) {
     default:
       SetLastErrorCode(kErrorInvalidParameter);
       break;
+  }
+}
+
+// --- the whole tree of a started program ---------------------------------
+//
+// A program may start others that leave its process group, even its session
+// (setsid), so that a group kill does not reach them; once their parent has
+// ended they would be handed to init and outlive the run. This process
+// therefore becomes the child subreaper of everything it starts: orphans of
+// its descendants become its own children. Ending a program's tree kills
+// every process whose parent chain leads to it, and every orphan handed to
+// this process, until none is left, and reaps the orphans.
+
+// Processes this layer started itself (not orphans handed over).
+std::set<pid_t> own_children;
+
+void BecomeSubreaper() {
+  static const bool done = [] {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+    return true;
+  }();
+  (void)done;
+}
+
+struct ProcInfo {
+  pid_t parent = 0;
+  bool zombie = false;
+};
+
+// Every process's parent, from /proc.
+std::map<pid_t, ProcInfo> ProcessTable() {
+  std::map<pid_t, ProcInfo> table;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return table;
+  while (dirent* entry = ::readdir(proc)) {
+    char* end = nullptr;
+    const long pid = std::strtol(entry->d_name, &end, 10);
+    if (pid <= 0 || *end != '\0') continue;
+    const std::string path = std::string("/proc/") + entry->d_name + "/stat";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    char buffer[512];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
+    ::close(fd);
+    if (n <= 0) continue;
+    buffer[n] = '\0';
+    // "pid (name) S ppid ...": the name may hold anything, so look after the
+    // last ")".
+    const char* close = std::strrchr(buffer, ')');
+    if (close == nullptr) continue;
+    char state = 0;
+    long parent = 0;
+    if (std::sscanf(close + 1, " %c %ld", &state, &parent) != 2) continue;
+    table[static_cast<pid_t>(pid)] = {static_cast<pid_t>(parent), state == 'Z'};
+  }
+  ::closedir(proc);
+  return table;
+}
+
+// The living descendants of `root` (not `root` itself) and the orphans handed
+// to this process.
+std::vector<pid_t> TreeAndOrphans(const std::map<pid_t, ProcInfo>& table, pid_t root,
+                                  std::vector<pid_t>* orphans) {
+  const pid_t self = ::getpid();
+  std::multimap<pid_t, pid_t> children;
+  for (const auto& [pid, info] : table) children.emplace(info.parent, pid);
+  std::vector<pid_t> found;
+  std::vector<pid_t> queue{root};
+  for (const auto& [pid, info] : table) {
+    if (info.parent == self && pid != root && own_children.count(pid) == 0) {
+      orphans->push_back(pid);
+      queue.push_back(pid);
+      if (!info.zombie) found.push_back(pid);
+    }
+  }
+  std::set<pid_t> seen(queue.begin(), queue.end());
+  for (std::size_t i = 0; i < queue.size(); ++i) {
+    const auto [first, last] = children.equal_range(queue[i]);
+    for (auto it = first; it != last; ++it) {
+      if (!seen.insert(it->second).second) continue;
+      queue.push_back(it->second);
+      if (!table.at(it->second).zombie) found.push_back(it->second);
+    }
+  }
+  return found;
+}
+
+// Kills the descendants of `root` and the orphans handed to this process,
+// then reaps the orphans, all within a bound.
+void EndTree(pid_t root) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(kKillSettleMilliseconds);
+  for (;;) {
+    std::vector<pid_t> orphans;
+    const std::vector<pid_t> living = TreeAndOrphans(ProcessTable(), root, &orphans);
+    for (const pid_t pid : living) ::kill(pid, SIGKILL);
+    for (const pid_t pid : orphans) ::waitpid(pid, nullptr, WNOHANG);
+    if ((living.empty() && orphans.empty()) || Clock::now() >= deadline) return;
+    const timespec step{0, 5'000'000};
+    ::nanosleep(&step, nullptr);
   }
 }
 
@@ -248,7 +420,8 @@ CommandLine SplitCommandLine(const std::string& command_line) {
   throw Failure(err::kFileNotFound);
 }
 
-std::uint32_t StartProcess(const std::string& command_line, int show_state) {
+std::uint32_t StartProcess(const std::string& command_line, int show_state,
+                           ErrorOutput error_output) {
   CommandLine split;
   try {
     split = SplitCommandLine(command_line);
@@ -281,10 +454,30 @@ std::uint32_t StartProcess(const std::string& command_line, int show_state) {
     ::posix_spawn_file_actions_addopen(setup.actions(), 1, "/dev/null", O_WRONLY, 0);
     ::posix_spawn_file_actions_adddup2(setup.actions(), 1, 2);
   }
+  int error_pipe[2] = {-1, -1};
+  if (error_output == ErrorOutput::kKeepFirstLine) {
+    if (::pipe2(error_pipe, O_CLOEXEC) != 0) {
+      SetLastErrorFromErrno(errno);
+      throw Failure(err::kPathFileAccess);
+    }
+    ::fcntl(error_pipe[0], F_SETFL, ::fcntl(error_pipe[0], F_GETFL) | O_NONBLOCK);
+    ::posix_spawn_file_actions_adddup2(setup.actions(), error_pipe[1], 2);
+  }
 
+  BecomeSubreaper();
   pid_t pid = 0;
   int error_number = ::posix_spawn(&pid, split.program.c_str(), setup.actions(), setup.attributes(),
                                    argv.data(), environ);
+  if (error_pipe[1] >= 0) ::close(error_pipe[1]);
+  if (error_number == 0) {
+    own_children.insert(pid);
+    if (error_pipe[0] >= 0) {
+      DropErrorCapture(pid);
+      error_captures[pid].fd = error_pipe[0];
+    }
+  } else if (error_pipe[0] >= 0) {
+    ::close(error_pipe[0]);
+  }
   if (error_number != 0) {
     SetLastErrorFromErrno(error_number);
     if (error_number == ENOENT) throw Failure(err::kFileNotFound);
@@ -344,7 +537,10 @@ bool GetProcessExitCode(ProcessHandle handle, std::uint32_t* exit_code) {
 std::uint32_t WaitForProcess(ProcessHandle handle, std::uint32_t milliseconds) {
   HandleEntry* entry = Lookup(handle);
   if (entry == nullptr) return kWaitFailed;
-  int outcome = WaitReadable(entry->pidfd, milliseconds);
+  auto capture = error_captures.find(entry->pid);
+  int outcome = capture == error_captures.end()
+                    ? WaitReadable(entry->pidfd, milliseconds)
+                    : WaitReadableDraining(entry->pidfd, milliseconds, capture->second);
   if (outcome < 0) {
     SetLastErrorFromErrno(errno);
     return kWaitFailed;
@@ -365,6 +561,9 @@ bool TerminateProcessHandle(ProcessHandle handle, std::uint32_t exit_code) {
   // refuses, and callers rely on the refusal to tell "finished in time" from
   // "had to be killed".
   if (ended) {
+    // What it left running (in its group or escaped from it) ends all the
+    // same: nothing of a program outlives the end of its wait.
+    EndTree(entry->pid);
     SetLastErrorCode(kErrorAccessDenied);
     return false;
   }
@@ -374,6 +573,8 @@ bool TerminateProcessHandle(ProcessHandle handle, std::uint32_t exit_code) {
   pid_t group = ::getpgid(entry->pid);
   if (group > 0 && group != ::getpgrp()) ::kill(-group, SIGKILL);
   PidfdKill(entry->pidfd);
+  // Then whatever left the group, and what the killed ones leave behind.
+  EndTree(entry->pid);
   WaitReadable(entry->pidfd, kKillSettleMilliseconds);
   return true;
 }
@@ -389,10 +590,21 @@ bool CloseProcessHandle(ProcessHandle handle) {
     // left to run on.
     siginfo_t info{};
     ::waitid(P_PIDFD, static_cast<id_t>(closing.pidfd), &info, WEXITED | WNOHANG);
+    if (info.si_pid == closing.pid) own_children.erase(closing.pid);
     records.erase(closing.pid);
+    DropErrorCapture(closing.pid);
   }
   ::close(closing.pidfd);
   return true;
+}
+
+std::string ProcessErrorLine(ProcessHandle handle) {
+  HandleEntry* entry = Lookup(handle);
+  if (entry == nullptr) return {};
+  auto capture = error_captures.find(entry->pid);
+  if (capture == error_captures.end()) return {};
+  DrainErrorOutput(capture->second);
+  return capture->second.first_line;
 }
 
 }  // namespace platform

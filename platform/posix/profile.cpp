@@ -145,6 +145,13 @@ std::string Encode(const Profile& profile) {
     case Encoding::kUtf16Le:
       return kUtf16LeBom + Utf8ToUtf16Le(text);
     case Encoding::kCodePage:
+      // Code-page text has no mark of its own: if its first line began with
+      // the bytes of a byte-order mark (once blanks and blank lines before it
+      // were dropped), the next read would take the file for UTF-8 or UTF-16.
+      // A blank line first keeps it code-page text; reads skip it.
+      if (text.compare(0, 3, kUtf8Bom) == 0 || text.compare(0, 2, kUtf16LeBom) == 0) {
+        return "\r\n" + text;
+      }
       break;
   }
   return text;

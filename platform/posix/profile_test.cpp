@@ -215,6 +215,11 @@ const std::vector<ReadRow>& ReadRows() {
       {"missing key", "[S]\nk=v\n", "S", "nokey", "DEF", 20, S("DEF\0", 4), 3},
       {"missing section", "[S]\nk=v\n", "T", "k", "DEF", 20, S("DEF\0", 4), 3},
       {"default cut", "[S]\n", "S", "k", "defaultvalue", 5, S("defa\0", 5), 4},
+      {"default cut, missing file", std::nullopt, "S", "k", "defaultvalue", 5, S("defa\0", 5), 4},
+      {"default cut, size 1, missing file", std::nullopt, "S", "k", "defaultvalue", 1, S("\0", 1),
+       0},
+      {"default cut, missing key", "[S]\nj=1\n", "S", "k", "defaultvalue", 8, S("default\0", 8), 7},
+      {"quoted default cut", "[S]\n", "S", "k", "\"defaultvalue\"", 5, S("defa\0", 5), 4},
       {"empty default", "[S]\n", "S", "k", "", 20, S("\0", 1), 0},
       {"null default", "[S]\n", "S", "k", kNull, 20, S("\0", 1), 0},
       {"padded default", "[S]\n", "S", "k", "  pad  ", 20, S("  pad\0", 6), 5},
@@ -336,6 +341,31 @@ TEST(Profile, LongValuesAndWriteThenRead) {
   // A key written by a Windows-style path to the same file is the same key.
   ASSERT_EQ(WriteProfileString("S", "k", "short", folder.path() + "\\STATE.INI"), 1u);
   EXPECT_EQ(ReadFile(path), "[S]\r\nk=short\r\n");
+}
+
+TEST(Profile, RewriteNeverTurnsCodePageTextIntoAByteOrderMark) {
+  // A code-page file whose first line is blanks and the bytes of a UTF-16 LE
+  // or UTF-8 mark: trimming that line on a rewrite must not make the file
+  // start with the mark, or the next read would take it for Unicode.
+  for (const char* mark_bytes : {"\xFF\xFE", "\xEF\xBB\xBF"}) {
+    const std::string mark = mark_bytes;
+    ScratchFolder folder;
+    std::string path = folder / "state.ini";
+    WriteFile(path, " " + mark + "\r\n[S]\r\nk=old\r\n");
+    ASSERT_EQ(WriteProfileString("S", "k", "new", path), 1u);
+    EXPECT_EQ(ReadFile(path), "\r\n" + mark + "\r\n[S]\r\nk=new\r\n");
+    ASSERT_EQ(WriteProfileString("S", "j", "2", path), 1u);
+    EXPECT_EQ(ReadFile(path), "\r\n" + mark + "\r\n[S]\r\nk=new\r\nj=2\r\n");
+    std::string buffer(20, '#');
+    EXPECT_EQ(GetProfileString("S", "k", "DEF", buffer.data(), 20, path), 3u);
+    EXPECT_EQ(buffer.substr(0, 4), std::string("new\0", 4));
+  }
+  // After a blank line, as written by a hand editor.
+  ScratchFolder folder;
+  std::string path = folder / "state.ini";
+  WriteFile(path, "\r\n\xFF\xFE\r\n[S]\r\nk=old\r\n");
+  ASSERT_EQ(WriteProfileString("S", "k", "new", path), 1u);
+  EXPECT_EQ(ReadFile(path), "\r\n\xFF\xFE\r\n[S]\r\nk=new\r\n");
 }
 
 TEST(Profile, FailedReplacementLeavesTheFileUnchanged) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -141,8 +142,14 @@ bool ParseValueLine(const std::string& line, bool unicode_export, std::string& n
     std::string kind = lower.substr(0, colon);
     if (kind == "hex") {
       value.type = kRegBinary;
-    } else if (kind.size() > 5 && kind.rfind("hex(", 0) == 0 && kind.back() == ')') {
-      value.type = static_cast<std::uint32_t>(std::stoul(kind.substr(4), nullptr, 16));
+    } else if (kind.size() > 5 && kind.size() <= 13 && kind.rfind("hex(", 0) == 0 &&
+               kind.back() == ')') {
+      // The type is 1 to 8 hex digits; anything else makes the line no value.
+      const std::string type = kind.substr(4, kind.size() - 5);
+      for (char c : type) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+      }
+      value.type = static_cast<std::uint32_t>(std::stoul(type, nullptr, 16));
     } else {
       return false;
     }
@@ -211,7 +218,15 @@ long LoadKey(const std::string& key_path, ValueMap& values) {
     if (!in_key) continue;
     std::string name;
     StoredValue value;
-    if (ParseValueLine(text, unicode_export, name, value)) values[Lower(name)] = value;
+    // A malformed value line is no value: it reads as missing, and the rest
+    // of the key stays readable.
+    bool parsed = false;
+    try {
+      parsed = ParseValueLine(text, unicode_export, name, value);
+    } catch (const std::exception&) {
+      parsed = false;
+    }
+    if (parsed) values[Lower(name)] = value;
   }
   return key_found ? kErrorSuccess : kErrorFileNotFound;
 }

@@ -129,3 +129,35 @@ TEST(Registry, MissingFileKeyOrHeaderCannotBeOpened) {
   ScopedRegistry regedit4("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]\n\"A\"=\"b\"\n");
   EXPECT_EQ(platform::RegOpenKey(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", 0, 1, key), 0);
 }
+
+TEST(Registry, MalformedValueIsUnreadableAndTheRestOfTheKeyIsNot) {
+  ScopedRegistry registry(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]\r\n"
+      "\"X\"=hex(zz):00\r\n"
+      "\"Y\"=hex(123456789):00\r\n"
+      "\"Z\"=hex():00\r\n"
+      "\"D\"=dword:zz\r\n"
+      "\"B\"=hex:0g\r\n"
+      "\"InstallationPath\"=\"/opt/kestra\"\r\n"
+      "\"T\"=hex(1):41,00\r\n");
+  auto key = Open("SOFTWARE\\KESTRA");
+  ASSERT_TRUE(key);
+  for (const char* name : {"X", "Y", "Z", "D", "B"}) {
+    SCOPED_TRACE(name);
+    std::uint32_t type = 99;
+    std::uint32_t size = 7;
+    EXPECT_EQ(key->QueryValue(name, &type, nullptr, &size), 2);
+    EXPECT_EQ(type, platform::kRegNone);
+    EXPECT_EQ(size, 7u);
+  }
+  std::string value;
+  EXPECT_TRUE(platform::RegReadText(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA",
+                                    "InstallationPath", value));
+  EXPECT_EQ(value, "/opt/kestra");
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
+  EXPECT_EQ(key->QueryValue("T", &type, nullptr, &size), 0);
+  EXPECT_EQ(type, 1u);
+  EXPECT_EQ(size, 2u);
+}

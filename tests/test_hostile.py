@@ -1,0 +1,421 @@
+"""Hostile feeds, hung companions and damaged state, through the built programs.
+
+Each test plays what an attacker with a feed of their own, a broken popup
+component or a damaged disk would do, and checks what a user then finds: the
+whole log, the update-state file's bytes and the stores.
+"""
+
+import os
+import resource
+import signal
+import subprocess
+import time
+import unittest
+
+from sandbox import BUILD_DIR, PROGRAM, FeedSandbox, reg_string, write_script
+from test_feed_update import ENDED, HEADER, NO_POPUP, item, stored
+from viewer_page import parse_page
+
+VIEWER = os.path.join(BUILD_DIR, "companions", "viewer", "qVMRSS.exe")
+
+# The bounds the program documents for what it reads.
+CONVERTED_BOUND = 32 << 20
+STORE_BOUND = 128 << 20
+
+TIMED_OUT = ("ERR : CallPopup, -2147023436:This operation returned because the timeout "
+             "period expired.")
+WRITE_FAILED = "ERR : Failed to write to the INI"
+
+
+def converted(items, title="Feed title"):
+    """A converted document whose item fields are given as XML text."""
+    parts = ['<?xml version="1.0" encoding="UTF-8"?>', "<rootrss>",
+             "<maintitle>%s</maintitle>" % title,
+             "<mainlink>http://feed.example/</mainlink>",
+             "<maindescription>Feed description</maindescription>"]
+    for fields in items:
+        parts.append("<item>" + "".join("<%s>%s</%s>" % (k, v, k) for k, v in fields) +
+                     "</item>")
+    parts.append("</rootrss>")
+    return "\n".join(parts)
+
+
+def gone_within(pid, seconds):
+    """Whether process `pid` has ended (a zombie counts) within `seconds`."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    return True
+        except (FileNotFoundError, ProcessLookupError):
+            return True
+        time.sleep(0.05)
+    return False
+
+
+class HostileTest(unittest.TestCase):
+    maxDiff = None
+
+    def sandbox(self, **kwargs):
+        box = FeedSandbox(**kwargs)
+        self.addCleanup(box.cleanup)
+        return box
+
+    def lines_after_template(self, box):
+        lines = box.log_lines()
+        return lines[lines.index("MSG : In fncPopulateRSSLinks"):]
+
+    def assert_single_lines(self, box):
+        """Every CR and LF of the log belongs to a line end."""
+        raw = box.log_bytes()
+        self.assertEqual(raw.count(b"\n"), raw.count(b"\r\n"))
+        self.assertEqual(raw.count(b"\r"), raw.count(b"\r\n"))
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    # --- single-line fields --------------------------------------------
+    def test_line_breaks_in_a_feed_plant_nothing_in_the_state_file_or_the_log(self):
+        box = self.sandbox()
+        forged_date = ("Mon, 01 Dec 2026&#13;&#10;[Link_2_T_1]&#13;&#10;"
+                       "LatestGUID=http://feed.example/b1&#10;LatestPubDate=x")
+        forged_link = "http://feed.example/a1&#13;MSG : Application Ended"
+        first = box.feed("one.xml", None, raw=converted([
+            [("title", "A1"), ("link", forged_link), ("pubdate", forged_date)]]))
+        b1, b2 = item("b1"), item("b2")
+        second = box.feed("two.xml", [b1, b2])
+        sites = first + "@#@" + second
+        box.write_feed_template(sites)
+        box.run()
+        self.assert_single_lines(box)
+        link = "http://feed.example/a1 MSG : Application Ended"
+        date = ("Mon, 01 Dec 2026  [Link_2_T_1]  LatestGUID=http://feed.example/b1 "
+                "LatestPubDate=x")
+        self.assertEqual(
+            box.log_lines(),
+            box.startup_lines() + box.template_lines(sites) + box.driver_start_lines(sites) +
+            box.converter_lines(1, first) + box.parsed_lines() + box.store_lines(1, True) +
+            box.saved_lines(1, 1, link, date) +
+            box.converter_lines(2, second) + box.parsed_lines() + box.store_lines(2, True) +
+            box.saved_lines(2, 2, b1["link"], b1["pubdate"]) + box.driver_end_lines(3) +
+            [NO_POPUP])
+        state = ("[RSSLinks]\r\nTemplateID=T\r\nTemplateVersion=1\r\nUrls=%s\r\n"
+                 "[TotalNewRSS]\r\nNewRSSCount=3\r\n"
+                 "[Link_1_T_1]\r\nLatestGUID=%s\r\nLatestPubDate=%s\r\nNewRSSCount=1\r\n"
+                 "[Link_2_T_1]\r\nLatestGUID=%s\r\nLatestPubDate=%s\r\nNewRSSCount=2\r\n"
+                 % (sites, link, date, b1["link"], b1["pubdate"]))
+        self.assertEqual(box.state_text(), state)
+        self.assertEqual(box.store_items(2), HEADER + [stored(b1), stored(b2)])
+
+        # The next run knows both feeds' newest items at once: the folded
+        # date in the state file still names the item.
+        box.run()
+        self.assert_single_lines(box)
+        self.assertEqual(
+            self.lines_after_template(box)[7:],
+            box.converter_lines(1, first) + box.parsed_lines() +
+            box.store_lines(1, False, (link, date, "1")) + box.saved_lines(1, 0) +
+            box.converter_lines(2, second) + box.parsed_lines() +
+            box.store_lines(2, False, (b1["link"], b1["pubdate"], "2")) + box.saved_lines(2, 0) +
+            box.driver_end_lines(0) + [ENDED])
+        self.assertEqual(box.state_text(), state.replace("NewRSSCount=3", "NewRSSCount=0")
+                         .replace("NewRSSCount=1", "NewRSSCount=0")
+                         .replace("NewRSSCount=2", "NewRSSCount=0"))
+
+    # --- damaged state -------------------------------------------------
+    def test_a_stored_total_that_is_no_count_counts_as_0_and_is_rewritten(self):
+        for bad in ("9e999", "1e308", "-3", "1.5", "12abc", "2147483648", "99999999999999999999"):
+            with self.subTest(value=bad):
+                box = self.sandbox()
+                a = item(1)
+                url = box.feed("f.xml", [a])
+                box.write_feed_template(url)
+                os.makedirs(box.rsslinks)
+                with open(box.state_file, "wb") as f:
+                    f.write(b"[TotalNewRSS]\r\nNewRSSCount=" + bad.encode() + b"\r\n")
+                box.run()
+                lines = self.lines_after_template(box)
+                start = box.driver_start_lines(url, "0")
+                start.insert(4, "ERR : in fncPopulateRSSLinks. Stored NewRSSCount is not a "
+                                "count, taken as 0 : " + bad)
+                self.assertEqual(
+                    lines,
+                    start + box.converter_lines(1, url) + box.parsed_lines() +
+                    box.store_lines(1, True) + box.saved_lines(1, 1, a["link"], a["pubdate"]) +
+                    box.driver_end_lines(1) + [NO_POPUP])
+                self.assertEqual(box.state_text(), (
+                    "[TotalNewRSS]\r\nNewRSSCount=1\r\n"
+                    "[RSSLinks]\r\nTemplateID=T\r\nTemplateVersion=1\r\nUrls=%s\r\n"
+                    "[Link_1_T_1]\r\nLatestGUID=%s\r\nLatestPubDate=%s\r\nNewRSSCount=1\r\n"
+                    % (url, a["link"], a["pubdate"])))
+        # The biggest count is a count.
+        box = self.sandbox()
+        url = box.feed("f.xml", [])
+        box.write_feed_template(url)
+        os.makedirs(box.rsslinks)
+        with open(box.state_file, "wb") as f:
+            f.write(b"[TotalNewRSS]\r\nNewRSSCount=2147483647\r\n")
+        box.run()
+        self.assertEqual(self.lines_after_template(box)[:7],
+                         box.driver_start_lines(url, "2147483647"))
+
+    def test_a_rewrite_keeps_the_state_file_code_page_text(self):
+        # A blank and the bytes FF FE as its first line: trimmed on a rewrite,
+        # the file must not start with FF FE, or the next read takes it for
+        # UTF-16 and loses what the feed's last run remembered.
+        box = self.sandbox()
+        a = item(1)
+        url = box.feed("f.xml", [a])
+        box.write_feed_template(url)
+        os.makedirs(box.rsslinks)
+        with open(box.state_file, "wb") as f:
+            f.write((" \xFF\xFE\r\n[Link_1_T_1]\r\nLatestGUID=%s\r\nLatestPubDate=%s\r\n"
+                     % (a["link"], a["pubdate"])).encode("latin-1"))
+        for created in (True, False):
+            box.run()
+            self.assertEqual(
+                self.lines_after_template(box)[7:],
+                box.converter_lines(1, url) + box.parsed_lines() +
+                box.store_lines(1, created, (a["link"], a["pubdate"], "" if created else "0")) +
+                box.saved_lines(1, 0) + box.driver_end_lines(0) + [ENDED])
+            self.assertEqual(self.read(box.state_file), (
+                "\r\n\xFF\xFE\r\n"
+                "[Link_1_T_1]\r\nLatestGUID=%s\r\nLatestPubDate=%s\r\nNewRSSCount=0\r\n"
+                "[RSSLinks]\r\nTemplateID=T\r\nTemplateVersion=1\r\nUrls=%s\r\n"
+                "[TotalNewRSS]\r\nNewRSSCount=0\r\n"
+                % (a["link"], a["pubdate"], url)).encode("latin-1"))
+
+    def test_a_malformed_registry_value_is_only_that_value_unreadable(self):
+        box = self.sandbox()
+        a = item(1)
+        url = box.feed("f.xml", [a])
+        box.write_feed_template(url)
+        box.register_popup("BSTR:EXIT")
+        box.extra_registry = (
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]\r\n\"X\"=hex(zz):00\r\n\r\n" +
+            box.extra_registry.replace("\r\n@=", "\r\n\"X\"=hex(zz):00\r\n@=", 1))
+        box.write_registry()
+        box.run()
+        self.assertEqual(
+            box.log_lines(),
+            box.startup_lines() + box.template_lines(url) + box.driver_start_lines(url) +
+            box.converter_lines(1, url) + box.parsed_lines() + box.store_lines(1, True) +
+            box.saved_lines(1, 1, a["link"], a["pubdate"]) + box.driver_end_lines(1) +
+            ["MSG : User clicked on the EXIT button of the popup", ENDED])
+
+        # The malformed value itself reads as a missing one: the usual line.
+        box = self.sandbox(identity={"siteid": "2", "MemberID": "3", "Type": "W"},
+                           extra_registry="[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]\r\n"
+                                          "\"RegID\"=hex(zz):00\r\n")
+        box.run()
+        lines = box.startup_lines()
+        self.assertEqual(box.log_lines(), lines[:lines.index("MSG : RegId : ") + 1] +
+                         ["MSG : Invalid RegId", ENDED])
+
+    # --- the converter -------------------------------------------------
+    def test_the_converter_says_why_it_failed(self):
+        box = self.sandbox()
+        url = "http://feed.example/missing"
+        box.write_feed_template(url)
+        for first_line, logged in (
+                ("fetch failed: HTTP 404 Not Found", "fetch failed: HTTP 404 Not Found"),
+                ("x" * 3000, "x" * 1024),
+                ("forged\\r12/07/2026 08:00:00\\tMSG : x\\001", "forged")):
+            with self.subTest(first_line=first_line[:40]):
+                box.install_converter(body="sleep 0.2\nprintf '\\n%s\\nsecond line\\n' >&2\n"
+                                           "exit 2\n" % first_line)
+                box.run()
+                self.assertEqual(
+                    self.lines_after_template(box)[7:],
+                    box.converter_lines(1, url) +
+                    ["MSG : fncParseRSSSite :  Failed to find " + box.data_path +
+                     "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url,
+                     "MSG : fncParseRSSSite :  Converter said :: " + logged] +
+                    box.driver_end_lines(0) + [ENDED])
+        # Without error output, the line stays away.
+        box.install_converter(body="sleep 0.2\nexit 2\n")
+        box.run()
+        self.assertEqual(self.lines_after_template(box)[-4:],
+                         ["MSG : fncParseRSSSite :  Failed to find " + box.data_path +
+                          "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url] +
+                         box.driver_end_lines(0) + [ENDED])
+
+    def test_converted_output_over_the_bound_is_refused_unread(self):
+        box = self.sandbox()
+        url = box.feed("f.xml", [item(1)])
+        box.write_feed_template(url)
+        out = os.path.join(box.rsslinks, "Temp_RSS.xml")
+        box.install_converter(body='sleep 0.2\ntruncate -s %d "%s.part" && mv "%s.part" "%s"\n'
+                                   % (CONVERTED_BOUND + 1, out, out, out))
+        box.run()
+        self.assertEqual(
+            self.lines_after_template(box)[7:],
+            box.converter_lines(1, url) +
+            ["ERR : fncParseRSSSite : Output of %d bytes refused, over the bound of %d bytes, "
+             "for URL :: %s" % (CONVERTED_BOUND + 1, CONVERTED_BOUND, url)] +
+            box.driver_end_lines(0) + [ENDED])
+        self.assertFalse(os.path.exists(box.store(1)))
+        self.assertNotIn("[Link_1_T_1]", box.state_text())
+
+        # Output of exactly the bound is read as any other.
+        a = item(1)
+        box.feed("f.xml", [a])
+        document = self.read(url)
+        with open(url, "wb") as f:
+            f.write(document + b" " * (CONVERTED_BOUND - len(document)))
+        box.install_converter()
+        box.run()
+        self.assertEqual(os.path.getsize(out), CONVERTED_BOUND)
+        self.assertEqual(self.lines_after_template(box)[-7:],
+                         box.saved_lines(1, 1, a["link"], a["pubdate"]) +
+                         box.driver_end_lines(1) + [NO_POPUP])
+        self.assertEqual(box.store_items(1), HEADER + [stored(a)])
+
+    def test_a_store_over_the_bound_is_refused_unloaded(self):
+        box = self.sandbox()
+        url = box.feed("f.xml", [item(1)])
+        box.write_feed_template(url)
+        os.makedirs(box.rsslinks)
+        with open(box.store(1), "wb") as f:
+            f.truncate(STORE_BOUND + 1)
+        before = os.stat(box.store(1))
+        box.run()
+        self.assertEqual(
+            self.lines_after_template(box)[7:],
+            box.converter_lines(1, url) + box.parsed_lines() +
+            ["MSG : fncParseRSSSite :  Loading the XML file " + box.store_path(1),
+             "ERR :  fncParseRSSSite : Store of %d bytes refused, over the bound of %d bytes"
+             % (STORE_BOUND + 1, STORE_BOUND),
+             "ERR :  fncParseRSSSite : Failed to load " + box.store_path(1)] +
+            box.driver_end_lines(0) + [ENDED])
+        after = os.stat(box.store(1))
+        self.assertEqual((after.st_size, after.st_mtime_ns), (before.st_size, before.st_mtime_ns))
+        self.assertNotIn("[Link_1_T_1]", box.state_text())
+
+    def test_a_converter_killed_at_its_time_out_is_not_read_and_leaves_nothing_running(self):
+        # It writes a complete document, says why it is stuck, starts a
+        # helper in a session of its own and hangs: at the 30 s time-out all
+        # of it ends, and nothing of what it wrote is used.
+        box = self.sandbox()
+        url = box.feed("f.xml", [item(1)])
+        box.write_feed_template(url)
+        out = os.path.join(box.rsslinks, "Temp_RSS.xml")
+        escapee = os.path.join(box.root, "escapee.pid")
+        box.install_converter(body=(
+            'cp "$1" "%s.part" && mv "%s.part" "%s"\n'
+            'echo "still waiting for the server" >&2\n'
+            "setsid sh -c 'echo $$ > \"$0\"; exec sleep 600' \"%s\" &\n"
+            "exec sleep 600\n" % (out, out, out, escapee)))
+        box.run(timeout=120)
+        self.assertEqual(
+            self.lines_after_template(box)[7:],
+            box.converter_lines(1, url, ran_to_end=False) +
+            ["MSG : fncParseRSSSite :  Output not used, the converter was stopped at its "
+             "time-out, for URL :: " + url,
+             "MSG : fncParseRSSSite :  Converter said :: still waiting for the server"] +
+            box.driver_end_lines(0) + [ENDED])
+        self.assertFalse(os.path.exists(box.store(1)))
+        self.assertNotIn("[Link_1_T_1]", box.state_text())
+        with open(escapee) as f:
+            pid = int(f.read())
+        self.assertTrue(gone_within(pid, 10), "the converter's helper %d still runs" % pid)
+
+    # --- the popup component -------------------------------------------
+    def test_a_popup_component_that_never_answers_cannot_hold_the_run(self):
+        for hang, least in (("HANG:PUT", 5), ("HANG:POPUP", 25)):
+            with self.subTest(hang=hang):
+                box = self.sandbox()
+                a = item(1)
+                url = box.feed("f.xml", [a])
+                box.write_feed_template(url)
+                box.register_popup(hang)
+                started = time.monotonic()
+                result = box.run(timeout=120)
+                took = time.monotonic() - started
+                self.assertEqual(result.returncode, 0)
+                # Short bound for a property, display time and margin for
+                # the popup itself.
+                self.assertGreaterEqual(took, least)
+                self.assertEqual(self.lines_after_template(box)[-3:],
+                                 box.driver_end_lines(1) + [TIMED_OUT])
+                requests = box.popup_requests()
+                self.assertEqual(requests[-1].split(" ")[:2],
+                                 ["PUT", "Icon"] if hang == "HANG:PUT" else ["CALL", "Popup"])
+                with open(box.popup_record + ".child") as f:
+                    helper = int(f.read())
+                self.assertTrue(gone_within(helper, 10), "popup helper %d still runs" % helper)
+
+    # --- a save that fails half-way ------------------------------------
+    def test_a_save_that_fails_half_way_leaves_store_and_state_file_as_they_were(self):
+        box = self.sandbox()
+        a = item(1, description="a" * 200000)
+        url = box.feed("f.xml", [a])
+        box.write_feed_template(url)
+        box.run()
+        box.run()  # unchanged: the stored total is 0 now
+        # Sections of templates long gone stay in the file for good.
+        with open(box.state_file, "ab") as f:
+            f.write(b"[Link_1_Old_1]\r\nLatestGUID=" + b"o" * 150000 + b"\r\n")
+        store_before = self.read(box.store(1))
+        state_before = self.read(box.state_file)
+        names_before = sorted(os.listdir(box.rsslinks))
+
+        # The feed now offers a new item; every file the program writes may
+        # grow to 100,000 bytes only, so neither the store nor the state file
+        # can be written whole.
+        b = item(2)
+        box.feed("f.xml", [b])
+
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+
+        box.started = __import__("datetime").datetime.now()
+        result = subprocess.run([PROGRAM], env=box.env(), stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=90, preexec_fn=limit,
+                                restore_signals=False)
+        box.finished = __import__("datetime").datetime.now()
+        self.assertEqual(result.returncode, 0)
+        lines = self.lines_after_template(box)
+        start = box.driver_start_lines(url, "0")
+        for at in (5, 3, 2, 1):
+            start.insert(at + 1, WRITE_FAILED)
+        self.assertEqual(
+            lines,
+            start + box.converter_lines(1, url) + box.parsed_lines() +
+            box.store_lines(1, False, (a["link"], a["pubdate"], "0")) +
+            ["MSG :  fncParseRSSSite : Saving the XML",
+             "ERR : in fncParseRSSSite. Err : 75::Path/File access error"] +
+            box.driver_end_lines(0)[:1] + [WRITE_FAILED] + box.driver_end_lines(0)[1:] + [ENDED])
+        self.assertEqual(self.read(box.store(1)), store_before)
+        self.assertEqual(self.read(box.state_file), state_before)
+        self.assertEqual(sorted(os.listdir(box.rsslinks)), names_before)
+
+    # --- the viewer ----------------------------------------------------
+    def test_the_viewer_shows_every_feed_of_a_long_list(self):
+        box = self.sandbox(converter_delay="0")
+        count = 80
+        urls = [box.feed("feed-number-%02d-with-a-long-name-for-its-url.xml" % n,
+                         [item(n, title="Item of feed %d" % n)]) for n in range(1, count + 1)]
+        sites = "@#@".join(urls)
+        self.assertGreater(len(sites), 5000)
+        box.write_feed_template(sites)
+        box.run(timeout=300)
+        self.assertEqual(box.log_lines()[-2:], ["MSG : Total New RSS after updates :: %d" % count,
+                                                NO_POPUP])
+        result = subprocess.run([VIEWER], env=box.env(), stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=120)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        with open(result.stdout.decode().strip(), encoding="utf-8") as f:
+            page = parse_page(f.read())
+        self.assertEqual(page["summary"], "%d unread items" % count)
+        self.assertEqual([feed["items"][0]["title"] for feed in page["feeds"]],
+                         ["Item of feed %d" % n for n in range(1, count + 1)])
+        for n in range(1, count + 1):
+            self.assertEqual(self.read(box.store(n)).count(b"<Status>Read</Status>"), 1, n)
+
+
+if __name__ == "__main__":
+    unittest.main()
