@@ -13,7 +13,9 @@
 // so that a full disk or a crash in the middle of a save can be simulated.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +35,15 @@ class TextStream {
   virtual std::string ReadAll() = 0;
   // Flushes and closes; further calls fail. Destruction closes too, silently.
   virtual void Close() = 0;
+};
+
+// Takes a file's new content piece by piece (see
+// ReplaceFileAtomicallyStreamed). Write throws Failure when the bytes cannot
+// be written.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void Write(const char* data, std::size_t size) = 0;
 };
 
 // Identity of a file at one moment; two stamps differ when the file was
@@ -73,6 +84,21 @@ class FileSystem {
   // over the target. On failure the old file is left as it was and no
   // temporary file stays behind.
   virtual void ReplaceFileAtomically(const std::string& path, const std::string& bytes) = 0;
+  // The same replacement, with the new content handed to the sink piece by
+  // piece by `produce` as it is made, so that a large file is never held
+  // whole in memory. When `produce` or a write throws, the old file stays as
+  // it was, no temporary file stays behind, and the exception passes on.
+  // This default collects the pieces and calls ReplaceFileAtomically, so a
+  // file system made for a test sees every save there.
+  virtual void ReplaceFileAtomicallyStreamed(const std::string& path,
+                                             const std::function<void(ByteSink&)>& produce) {
+    struct Collect : ByteSink {
+      std::string bytes;
+      void Write(const char* data, std::size_t size) override { bytes.append(data, size); }
+    } sink;
+    produce(sink);
+    ReplaceFileAtomically(path, sink.bytes);
+  }
   virtual FileStamp Stamp(const std::string& path) = 0;
   // The native path that a program-form path stands for (see above).
   virtual std::string NativePath(const std::string& path) = 0;

@@ -16,6 +16,11 @@
 
 namespace platform {
 
+// The deepest nesting of elements a document may have (the document element
+// is level 1). Feeds and stores need fewer than ten levels; a document nested
+// deeper does not load, and one built deeper does not save.
+inline constexpr int kXmlMaxDepth = 256;
+
 class XmlDocument;
 
 // A reference to a node of a live document; it stays valid while the node is
@@ -35,6 +40,10 @@ class XmlNode {
   // document order, joined without separators.
   std::string Text() const;
   // Replaces the element's children with one text node holding `text`.
+  // Malformed UTF-8 and characters XML 1.0 does not allow (control
+  // characters other than tab, line feed and carriage return; U+FFFE,
+  // U+FFFF) become U+FFFD, so that whatever is set can be saved and loaded
+  // again.
   void SetText(const std::string& text);
 
   // All child nodes in document order (a snapshot).
@@ -71,8 +80,9 @@ class XmlDocument {
   XmlDocument& operator=(const XmlDocument&) = delete;
 
   // Parses the file; the whole file is read before this returns. False when
-  // the file is missing, unreadable or not well-formed; the document is then
-  // empty.
+  // the file is missing, unreadable, not well-formed or nested deeper than
+  // kXmlMaxDepth; the document is then empty. Characters XML 1.0 does not
+  // allow, found raw in the text, are read as U+FFFD.
   bool Load(const std::string& path);
   // Parses a text held in memory (UTF-8).
   bool LoadXml(const std::string& text);
@@ -89,8 +99,10 @@ class XmlDocument {
 
   // The document as UTF-8 text with an XML declaration, indented.
   std::string Xml() const;
-  // Writes Xml() to the file, replacing it atomically through Files().
-  // Throws Failure on any error; the old file is then unchanged.
+  // Writes Xml() to the file as it is made, replacing the file atomically
+  // through Files(). Throws Failure on any error, and Failure 5 for a
+  // document nested deeper than kXmlMaxDepth; the old file is then
+  // unchanged.
   void Save(const std::string& path) const;
 
  private:

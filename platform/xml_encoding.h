@@ -1,15 +1,44 @@
 // Decoding of XML documents held as bytes into UTF-8 text.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
 struct DecodedXml {
   std::string text;      // the document as UTF-8, without a byte-order mark
   std::string encoding;  // the encoding it was read in ("UTF-8", "UTF-16LE", "windows-1252", ...)
+  // True when the text holds characters that XML 1.0 does not allow (see
+  // ScanUtf8); a parser that takes them must not pass them on.
+  bool non_xml_chars = false;
 };
+
+// What one pass over UTF-8 text finds.
+struct Utf8Scan {
+  // No malformed sequence: no stray continuation byte, no overlong form, no
+  // surrogate, nothing past U+10FFFF, no sequence cut off at the end.
+  bool valid = true;
+  // Characters XML 1.0 does not allow: the C0 controls other than tab, line
+  // feed and carriage return, U+FFFE and U+FFFF. Only looked for in valid text.
+  bool non_xml_chars = false;
+};
+
+// Checks the text where it lies, without decoding it: runs of plain ASCII are
+// taken eight bytes at a time.
+Utf8Scan ScanUtf8(std::string_view text);
+
+// True for the code points XML 1.0 allows in a document.
+inline bool IsXmlChar(char32_t code) {
+  return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+         (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+// `text` as valid UTF-8 that XML 1.0 can hold: every malformed sequence and
+// every character XML does not allow becomes U+FFFD.
+std::string XmlSafeText(std::string_view text);
 
 // How strictly bytes that do not fit the encoding are treated.
 enum class XmlDecoding {
@@ -30,7 +59,9 @@ enum class XmlDecoding {
 // Returns nothing, with a reason in `error`, when the bytes cannot be
 // decoded. The XML declaration stays in the text; its encoding label no
 // longer describes the text, which is UTF-8.
-std::optional<DecodedXml> DecodeXmlBytes(const std::string& bytes, XmlDecoding mode,
+// The bytes are taken by value: a caller that moves them in spares a copy of
+// the document.
+std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode,
                                          std::string* error = nullptr);
 
 }  // namespace platform

@@ -22,6 +22,25 @@
 // here: the five predefined entities and character references are expanded,
 // anything else fails the load. DOCTYPE declarations are skipped by pugixml
 // and nothing they name is ever fetched or expanded.
+//
+// The document is parsed where it lies: the bytes read from the file (or the
+// UTF-8 text decoded from them) become the document's own buffer, which
+// pugixml parses in place and whose strings the nodes point into, so a load
+// holds the file once, as pugixml's own load_file does. UTF-8 is validated
+// in that buffer without decoding it.
+//
+// Characters XML 1.0 does not allow (control characters, U+FFFE, U+FFFF)
+// never reach a saved file: a document that holds them raw loads with each
+// one replaced by U+FFFD, and so does text set by SetText. pugixml would
+// write them as character references such as "&#30;", which no conforming
+// parser, this one included, reads back. References to them are refused
+// when loading, as XML requires.
+//
+// Depth. Elements nested more than kXmlMaxDepth levels deep are refused on
+// load and on save. No feed needs a tenth of that, and the bound keeps the
+// indented output linear in the document's size: each line's indentation
+// is at most that many tabs.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <optional>
@@ -67,11 +86,6 @@ bool InHolder(pugi::xml_node node) {
 
 pugi::xml_node Visible(pugi::xml_node node) {
   return IsHolder(node) ? pugi::xml_node() : node;
-}
-
-bool IsXmlChar(unsigned long code) {
-  return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
-         (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
 }
 
 // Expands the references in `raw` into `out`. False, with the reason in
@@ -124,7 +138,7 @@ bool ExpandReferences(std::string_view raw, std::string& out, std::string& error
         }
         code = code * (hex ? 16 : 10) + static_cast<unsigned long>(value);
       }
-      if (!ok || !IsXmlChar(code)) {
+      if (!ok || code > 0x10FFFF || !IsXmlChar(static_cast<char32_t>(code))) {
         error = "invalid character reference &" + std::string(name) + ";";
         return false;
       }
@@ -138,9 +152,21 @@ bool ExpandReferences(std::string_view raw, std::string& out, std::string& error
   return true;
 }
 
-// Checks what pugixml lets pass but a conforming parser rejects, and expands
-// the references of text nodes and attributes.
-bool FinishParse(pugi::xml_document& doc, std::string& error) {
+std::string DepthError() {
+  return "elements nested deeper than " + std::to_string(kXmlMaxDepth) + " levels";
+}
+
+// Replaces each character XML does not allow in `value` with U+FFFD, through
+// `set` when there is one.
+template <typename Setter>
+void MakeXmlSafe(const char* value, Setter set) {
+  if (ScanUtf8(value).non_xml_chars) set(XmlSafeText(value).c_str());
+}
+
+// Checks what pugixml lets pass but a conforming parser rejects, expands the
+// references of text nodes and attributes, and, when the text was found to
+// hold characters XML does not allow, replaces them.
+bool FinishParse(pugi::xml_document& doc, bool non_xml_chars, std::string& error) {
   int elements = 0;
   for (pugi::xml_node top : doc.children()) {
     if (top.type() == pugi::node_element) ++elements;
@@ -155,13 +181,20 @@ bool FinishParse(pugi::xml_document& doc, std::string& error) {
   }
   std::string expanded;
   pugi::xml_node node = doc.first_child();
+  int depth = 0;  // of `node`'s parent, in elements
   while (node) {
-    if (node.type() == pugi::node_pcdata) {
+    const pugi::xml_node_type type = node.type();
+    if (type == pugi::node_pcdata) {
+      if (non_xml_chars) MakeXmlSafe(node.value(), [&](const char* v) { node.set_value(v); });
       if (std::strchr(node.value(), '&') != nullptr) {
         if (!ExpandReferences(node.value(), expanded, error)) return false;
         node.set_value(expanded.c_str());
       }
-    } else if (node.type() == pugi::node_element) {
+    } else if (type == pugi::node_element) {
+      if (depth >= kXmlMaxDepth) {
+        error = DepthError();
+        return false;
+      }
       for (pugi::xml_attribute attribute : node.attributes()) {
         for (pugi::xml_attribute later = attribute.next_attribute(); later;
              later = later.next_attribute()) {
@@ -170,21 +203,53 @@ bool FinishParse(pugi::xml_document& doc, std::string& error) {
             return false;
           }
         }
+        if (non_xml_chars) {
+          MakeXmlSafe(attribute.value(), [&](const char* v) { attribute.set_value(v); });
+        }
         if (std::strchr(attribute.value(), '&') != nullptr) {
           if (!ExpandReferences(attribute.value(), expanded, error)) return false;
           attribute.set_value(expanded.c_str());
         }
       }
+    } else if (non_xml_chars) {
+      // CDATA, comments, processing instructions, the DOCTYPE.
+      MakeXmlSafe(node.value(), [&](const char* v) { node.set_value(v); });
     }
     // Depth-first, document order, without recursion.
     if (node.first_child()) {
       node = node.first_child();
+      ++depth;
       continue;
     }
-    while (node && !node.next_sibling()) node = node.parent();
+    while (node && !node.next_sibling()) {
+      node = node.parent();
+      --depth;
+    }
     if (node) node = node.next_sibling();
   }
   return true;
+}
+
+// The deepest nesting of elements below `top`, `top` itself counted.
+int ElementDepth(pugi::xml_node top) {
+  if (top.type() != pugi::node_element) return 0;
+  int deepest = 1;
+  int depth = 1;
+  pugi::xml_node node = top;
+  for (;;) {
+    if (pugi::xml_node child = node.first_child()) {
+      node = child;
+      ++depth;
+    } else {
+      while (node != top && !node.next_sibling()) {
+        node = node.parent();
+        --depth;
+      }
+      if (node == top) return deepest;
+      node = node.next_sibling();
+    }
+    if (node.type() == pugi::node_element) deepest = std::max(deepest, depth);
+  }
 }
 
 // Names accepted by CreateElement: XML names, the holder's name excluded.
@@ -201,12 +266,22 @@ bool IsXmlName(const std::string& name) {
   return true;
 }
 
-class StringWriter : public pugi::xml_writer {
+// Hands pugixml's output, as it is made, to a sink.
+class SinkWriter : public pugi::xml_writer {
  public:
-  explicit StringWriter(std::string& out) : out_(out) {}
+  explicit SinkWriter(ByteSink& sink) : sink_(sink) {}
   void write(const void* data, size_t size) override {
-    out_.append(static_cast<const char*>(data), size);
+    sink_.Write(static_cast<const char*>(data), size);
   }
+
+ private:
+  ByteSink& sink_;
+};
+
+class StringSink : public ByteSink {
+ public:
+  explicit StringSink(std::string& out) : out_(out) {}
+  void Write(const char* data, std::size_t size) override { out_.append(data, size); }
 
  private:
   std::string& out_;
@@ -234,29 +309,48 @@ void CheckDocumentChild(pugi::xml_node parent, pugi::xml_node child) {
 
 struct XmlDocument::Impl {
   pugi::xml_document doc;
+  // The text the document was parsed from, in place: the parsed nodes point
+  // into it, so it lives as long as they do.
+  std::string buffer;
   std::string error;
 
-  bool Parse(const std::string& text) {
+  void Clear() {
     doc.reset();
+    std::string().swap(buffer);
+  }
+
+  bool Parse(std::string text, bool non_xml_chars) {
+    Clear();
     error.clear();
+    buffer = std::move(text);
     pugi::xml_parse_result result =
-        doc.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+        doc.load_buffer_inplace(buffer.data(), buffer.size(), kParseOptions, pugi::encoding_utf8);
     if (!result) {
       error = std::string(result.description()) + " at offset " + std::to_string(result.offset);
-    } else if (!FinishParse(doc, error)) {
+    } else if (!FinishParse(doc, non_xml_chars, error)) {
       // error set
     } else {
       return true;
     }
-    doc.reset();
+    Clear();
     return false;
   }
 
+  bool Decode(std::string bytes) {
+    std::string why;
+    std::optional<DecodedXml> decoded =
+        DecodeXmlBytes(std::move(bytes), XmlDecoding::kStrict, &why);
+    if (!decoded) return Fail(why);
+    return Parse(std::move(decoded->text), decoded->non_xml_chars);
+  }
+
   bool Fail(std::string why) {
-    doc.reset();
+    Clear();
     error = std::move(why);
     return false;
   }
+
+  void Write(ByteSink& sink) const;
 };
 
 XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
@@ -269,19 +363,17 @@ bool XmlDocument::Load(const std::string& path) {
   } catch (const Failure& failure) {
     return impl_->Fail(failure.description() + ": " + path);
   }
-  return LoadBytes(bytes);
+  return impl_->Decode(std::move(bytes));
 }
 
 bool XmlDocument::LoadXml(const std::string& text) {
-  if (ValidUtf8(text) != text) return impl_->Fail("text not valid UTF-8");
-  return impl_->Parse(text);
+  const Utf8Scan scan = ScanUtf8(text);
+  if (!scan.valid) return impl_->Fail("text not valid UTF-8");
+  return impl_->Parse(text, scan.non_xml_chars);
 }
 
 bool XmlDocument::LoadBytes(const std::string& bytes) {
-  std::string why;
-  std::optional<DecodedXml> decoded = DecodeXmlBytes(bytes, XmlDecoding::kStrict, &why);
-  if (!decoded) return impl_->Fail(why);
-  return impl_->Parse(decoded->text);
+  return impl_->Decode(bytes);
 }
 
 const std::string& XmlDocument::LoadError() const {
@@ -308,31 +400,44 @@ XmlNode XmlDocument::CreateElement(const std::string& name) {
   return XmlNode(element.internal_object());
 }
 
-std::string XmlDocument::Xml() const {
-  std::string out = "<?xml version=\"";
+void XmlDocument::Impl::Write(ByteSink& sink) const {
+  std::string head = "<?xml version=\"";
   pugi::xml_node declaration;
-  for (pugi::xml_node top : impl_->doc.children()) {
+  for (pugi::xml_node top : doc.children()) {
     if (top.type() == pugi::node_declaration) declaration = top;
   }
   const char* version = declaration.attribute("version").value();
-  out += *version != '\0' ? version : "1.0";
-  out += "\" encoding=\"UTF-8\"";
+  head += *version != '\0' ? version : "1.0";
+  head += "\" encoding=\"UTF-8\"";
   if (pugi::xml_attribute standalone = declaration.attribute("standalone")) {
-    out += " standalone=\"";
-    out += standalone.value();
-    out += '"';
+    head += " standalone=\"";
+    head += standalone.value();
+    head += '"';
   }
-  out += "?>\n";
-  StringWriter writer(out);
-  for (pugi::xml_node top : impl_->doc.children()) {
+  head += "?>\n";
+  sink.Write(head.data(), head.size());
+  SinkWriter writer(sink);
+  for (pugi::xml_node top : doc.children()) {
     if (top.type() == pugi::node_declaration || IsHolder(top)) continue;
     top.print(writer, "\t", pugi::format_default, pugi::encoding_utf8);
   }
+}
+
+std::string XmlDocument::Xml() const {
+  std::string out;
+  StringSink sink(out);
+  impl_->Write(sink);
   return out;
 }
 
 void XmlDocument::Save(const std::string& path) const {
-  Files().ReplaceFileAtomically(path, Xml());
+  // Checked before the file is touched, so a refused save leaves it as it was.
+  for (pugi::xml_node top : impl_->doc.children()) {
+    if (!IsHolder(top) && ElementDepth(top) > kXmlMaxDepth) {
+      throw Failure(err::kInvalidCall, DepthError());
+    }
+  }
+  Files().ReplaceFileAtomicallyStreamed(path, [&](ByteSink& sink) { impl_->Write(sink); });
 }
 
 std::string XmlNode::NodeName() const {
@@ -392,13 +497,15 @@ void XmlNode::SetText(const std::string& text) {
     case pugi::node_element:
       while (node.first_child()) node.remove_child(node.first_child());
       // An empty text leaves the element without children, as the DOM does.
-      if (!text.empty()) node.append_child(pugi::node_pcdata).set_value(text.c_str());
+      if (!text.empty()) {
+        node.append_child(pugi::node_pcdata).set_value(XmlSafeText(text).c_str());
+      }
       return;
     case pugi::node_pcdata:
     case pugi::node_cdata:
     case pugi::node_comment:
     case pugi::node_pi:
-      node.set_value(text.c_str());
+      node.set_value(XmlSafeText(text).c_str());
       return;
     default:
       throw Failure(err::kInvalidCall, "this node cannot hold text");

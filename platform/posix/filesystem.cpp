@@ -17,10 +17,10 @@ namespace platform {
 namespace {
 
 // Writes all of `bytes`, retrying short writes and interruptions.
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, const char* data, std::size_t size) {
   std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    ssize_t n = ::write(fd, data + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -28,6 +28,10 @@ bool WriteAll(int fd, const std::string& bytes) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  return WriteAll(fd, bytes.data(), bytes.size());
 }
 
 class PosixWriteStream : public TextStream {
@@ -168,10 +172,18 @@ class PosixFileSystem : public FileSystem {
     std::string native = NativePath(path);
     int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw FailureFromErrno(errno, native);
+    // Read straight into a string of the file's size, so that a large file
+    // is neither copied nor regrown; a file that grows meanwhile is read on
+    // to its end all the same.
+    struct stat st {};
+    std::size_t expected =
+        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
     std::string bytes;
-    char buffer[65536];
+    bytes.resize(expected + 1);
+    std::size_t used = 0;
     for (;;) {
-      ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (used == bytes.size()) bytes.resize(bytes.size() + 65536);
+      ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
       if (n < 0) {
         if (errno == EINTR) continue;
         int saved = errno;
@@ -179,13 +191,20 @@ class PosixFileSystem : public FileSystem {
         throw FailureFromErrno(saved, native);
       }
       if (n == 0) break;
-      bytes.append(buffer, static_cast<std::size_t>(n));
+      used += static_cast<std::size_t>(n);
     }
     ::close(fd);
+    bytes.resize(used);
     return bytes;
   }
 
   void ReplaceFileAtomically(const std::string& path, const std::string& bytes) override {
+    ReplaceFileAtomicallyStreamed(path,
+                                  [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); });
+  }
+
+  void ReplaceFileAtomicallyStreamed(const std::string& path,
+                                     const std::function<void(ByteSink&)>& produce) override {
     std::string native = NativePath(path);
     std::size_t slash = native.find_last_of('/');
     std::string folder = slash == std::string::npos ? "." : native.substr(0, slash);
@@ -207,19 +226,31 @@ class PosixFileSystem : public FileSystem {
       ::umask(mask);
       mode = 0666 & ~mask;
     }
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    int saved = errno;
-    if (::close(fd) != 0 && ok) {
-      ok = false;
-      saved = errno;
-    }
-    if (ok && ::rename(temp.c_str(), native.c_str()) != 0) {
-      ok = false;
-      saved = errno;
-    }
-    if (!ok) {
+    // Writes straight to the temporary file; the producer's own buffer sets
+    // the size of each write.
+    class FileSink : public ByteSink {
+     public:
+      FileSink(int fd, const std::string& native) : fd_(fd), native_(native) {}
+      void Write(const char* data, std::size_t size) override {
+        if (!WriteAll(fd_, data, size)) throw FailureFromErrno(errno, native_);
+      }
+
+     private:
+      int fd_;
+      const std::string& native_;
+    } sink(fd, native);
+    try {
+      if (::fchmod(fd, mode) != 0) throw FailureFromErrno(errno, native);
+      produce(sink);
+      if (::fsync(fd) != 0) throw FailureFromErrno(errno, native);
+      int descriptor = fd;
+      fd = -1;
+      if (::close(descriptor) != 0) throw FailureFromErrno(errno, native);
+      if (::rename(temp.c_str(), native.c_str()) != 0) throw FailureFromErrno(errno, native);
+    } catch (...) {
+      if (fd >= 0) ::close(fd);
       ::unlink(temp.c_str());
-      throw FailureFromErrno(saved, native);
+      throw;
     }
     // Make the rename itself durable.
     int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

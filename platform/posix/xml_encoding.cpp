@@ -42,10 +42,6 @@ std::string DeclaredEncoding(const std::string& bytes) {
   return declaration.substr(i + 1, close - i - 1);
 }
 
-bool IsValidUtf8(const std::string& text) {
-  return ValidUtf8(text) == text;
-}
-
 // windows-1252 as browsers read it: the five bytes the code page leaves
 // undefined stand for the C1 code points of the same value. (iconv refuses
 // them, and falling back to Latin-1 for the whole document would turn every
@@ -78,9 +74,10 @@ bool Convert(const std::string& bytes, const std::string& from, std::string& out
     return false;
   }
   out.clear();
-  std::string input = bytes;
-  char* in = input.data();
-  std::size_t in_left = input.size();
+  out.reserve(bytes.size() + bytes.size() / 4);
+  // iconv takes a non-const pointer but only reads through it.
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t in_left = bytes.size();
   char buffer[16384];
   bool ok = true;
   while (in_left > 0) {
@@ -100,9 +97,7 @@ bool Convert(const std::string& bytes, const std::string& from, std::string& out
 
 }  // namespace
 
-std::optional<DecodedXml> DecodeXmlBytes(const std::string& raw, XmlDecoding mode,
-                                         std::string* error) {
-  std::string bytes = raw;
+std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, std::string* error) {
   std::string encoding;
   std::size_t bom = 0;
   if (StartsWith(bytes, "\xEF\xBB\xBF", 3)) {
@@ -123,16 +118,24 @@ std::optional<DecodedXml> DecodeXmlBytes(const std::string& raw, XmlDecoding mod
   bytes.erase(0, bom);
 
   DecodedXml result;
+  // UTF-8 text is checked in one pass where it lies; converted text is
+  // valid UTF-8 by construction and is only looked through for characters
+  // XML does not allow.
+  bool scanned = false;
   if (!encoding.empty()) {
     if (encoding == "UTF-8") {
-      if (!IsValidUtf8(bytes)) {
+      Utf8Scan scan = ScanUtf8(bytes);
+      if (!scan.valid) {
         if (mode == XmlDecoding::kStrict) {
           if (error) *error = "bytes not valid in UTF-8";
           return std::nullopt;
         }
         bytes = ValidUtf8(bytes);
+        scan = ScanUtf8(bytes);
       }
-      result.text = bytes;
+      result.text = std::move(bytes);
+      result.non_xml_chars = scan.non_xml_chars;
+      scanned = true;
     } else if (!Convert(bytes, encoding, result.text, error)) {
       return std::nullopt;
     }
@@ -145,9 +148,11 @@ std::optional<DecodedXml> DecodeXmlBytes(const std::string& raw, XmlDecoding mod
     }
     std::string declared = Upper(DeclaredEncoding(bytes));
     if (declared.empty() || declared == "UTF-8" || declared == "UTF8") {
-      if (IsValidUtf8(bytes)) {
-        result.text = bytes;
+      if (const Utf8Scan scan = ScanUtf8(bytes); scan.valid) {
+        result.text = std::move(bytes);
         result.encoding = "UTF-8";
+        result.non_xml_chars = scan.non_xml_chars;
+        scanned = true;
       } else if (mode == XmlDecoding::kLenient && declared.empty()) {
         Convert(bytes, "WINDOWS-1252", result.text, error);
         result.encoding = "windows-1252";
@@ -168,6 +173,7 @@ std::optional<DecodedXml> DecodeXmlBytes(const std::string& raw, XmlDecoding mod
       result.encoding = from == "WINDOWS-1252" ? "windows-1252" : DeclaredEncoding(bytes);
     }
   }
+  if (!scanned) result.non_xml_chars = ScanUtf8(result.text).non_xml_chars;
   return result;
 }
 
