@@ -340,33 +340,45 @@ std::optional<Feed> FeedAt(pugi::xml_node element, const std::string& document_u
 }
 
 bool IsFeedElement(pugi::xml_node element) {
+  // The name first: finding an element's namespace walks up to the root.
+  const std::string_view local = LocalName(element);
+  if (local != "rss" && local != "RDF" && local != "feed") return false;
   std::optional<std::string_view> ns = NamespaceUri(element);
   if (!ns) return false;
-  const std::string_view local = LocalName(element);
   if (local == "rss") return ns->empty() || *ns == kUserlandRss2 || *ns == kUserlandRss;
-  if (local == "RDF" && *ns == kRdf) {
+  if (local == "RDF") {
+    if (*ns != kRdf) return false;
     for (std::string_view rss : {kRss10, kRss090}) {
       if (Child(element, rss, "channel") || Child(element, rss, "item")) return true;
     }
     return false;
   }
-  return local == "feed" && (*ns == kAtom10 || *ns == kAtom03 || ns->empty());
+  return *ns == kAtom10 || *ns == kAtom03 || ns->empty();
 }
 
+// How deep below the document element a feed is looked for: a page that
+// wraps a feed does so a few levels down, and the bound keeps the search
+// linear in a hostile document nested a hundred thousand levels deep.
+constexpr int kFeedSearchDepth = 64;
+
 // The outermost feed elements below `root` (what a feed holds, a feed in an
-// entry's content say, is part of that feed). Walked without recursion, as
-// a hostile document may nest deeply.
+// entry's content say, is part of that feed). Walked without recursion.
 std::vector<pugi::xml_node> FeedElementsBelow(pugi::xml_node root) {
   std::vector<pugi::xml_node> found;
   pugi::xml_node node = root.first_child();
+  int depth = 1;
   while (node && node != root) {
     const bool feed = node.type() == pugi::node_element && IsFeedElement(node);
     if (feed) found.push_back(node);
-    if (!feed && node.first_child()) {
+    if (!feed && node.first_child() && depth < kFeedSearchDepth) {
       node = node.first_child();
+      ++depth;
       continue;
     }
-    while (node != root && !node.next_sibling()) node = node.parent();
+    while (node != root && !node.next_sibling()) {
+      node = node.parent();
+      --depth;
+    }
     if (node == root) break;
     node = node.next_sibling();
   }

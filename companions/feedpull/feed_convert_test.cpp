@@ -395,6 +395,17 @@ TEST(FeedConvert, FeedInsideAnotherDocument) {
                  "</entry></feed></body></html>")
                 .title,
             "Outer");
+  // A feed is looked for 64 levels deep, no deeper, so that a hostile
+  // document nested very deep costs no more than its size.
+  auto nested = [](int levels) {
+    std::string open;
+    std::string close;
+    for (int i = 0; i < levels; ++i) open += "<div>", close += "</div>";
+    return "<html>" + open + "<rss><channel><title>Deep</title></channel></rss>" + close +
+           "</html>";
+  };
+  EXPECT_EQ(Read(nested(63)).title, "Deep");
+  EXPECT_FALSE(ReadFeed(nested(64), kUrl));
   // Two feeds in one page: which one is meant cannot be told.
   error.clear();
   EXPECT_FALSE(
