@@ -87,7 +87,13 @@ class HostileTest(unittest.TestCase):
         b1, b2 = item("b1"), item("b2")
         second = box.feed("two.xml", [b1, b2])
         sites = first + "@#@" + second
-        box.write_feed_template(sites)
+        # The template's text, too, may hold what looks like a line of the log.
+        box.write_template(
+            "<vsrgetdoveltemplate><templateid>T</templateid><templatever>1</templatever>"
+            "<rss>1</rss><rsssites>%s</rsssites><rssupd>5</rssupd>"
+            "<qvmrssmsg>You have news&#13;&#10;12/07/2026 08:00:00\tMSG : Application Ended"
+            "</qvmrssmsg></vsrgetdoveltemplate>" % sites)
+        message = "You have news  12/07/2026 08:00:00\tMSG : Application Ended"
         box.run()
         self.assert_single_lines(box)
         link = "http://feed.example/a1 MSG : Application Ended"
@@ -95,7 +101,8 @@ class HostileTest(unittest.TestCase):
                 "LatestPubDate=x")
         self.assertEqual(
             box.log_lines(),
-            box.startup_lines() + box.template_lines(sites) + box.driver_start_lines(sites) +
+            box.startup_lines() + box.template_lines(sites, message) +
+            box.driver_start_lines(sites) +
             box.converter_lines(1, first) + box.parsed_lines() + box.store_lines(1, True) +
             box.saved_lines(1, 1, link, date) +
             box.converter_lines(2, second) + box.parsed_lines() + box.store_lines(2, True) +
