@@ -175,6 +175,37 @@ TEST(MarkShownItemsRead, ItemsAddedAfterThePageStayUnread) {
                                 Replaced(before.substr(split), unread, "<Status>Read</Status>"));
 }
 
+TEST(MarkShownItemsRead, OfTwoIdenticalUnreadItemsOnlyAsManyAsShownAreMarked) {
+  ScratchFolder scratch;
+  const std::string path = scratch / "Link_1_T_1.xml";
+  const std::string twin =
+      "<item><title>Same</title><description>D</description><link>https://example.com/s</link>"
+      "<pubDate>Thu, 04 Jan 2024</pubDate><author>Di</author><GUID>s</GUID>"
+      "<Status>Unread</Status></item>";
+  // The page was made while the store held one of them; a feed update then
+  // stored the same item again.
+  SaveStore(path, Replaced(kStore, "<rootrss>", "<rootrss>" + twin));
+  const FeedView shown = LoadStore("1", "u", path);
+  SaveStore(path, Replaced(kStore, "<rootrss>", "<rootrss>" + twin + twin));
+  const std::string before = ReadFile(path);
+
+  EXPECT_EQ(MarkShownItemsRead(path, shown), 3u);
+  // The first twin in the file is marked, the second stays unread.
+  const std::string unread = "<Status>Unread</Status>";
+  const std::size_t first = before.find(unread);
+  const std::size_t second = before.find(unread, first + 1);
+  ASSERT_NE(second, std::string::npos);
+  ASSERT_LT(second, before.find("Example News"));
+  const std::string read = "<Status>Read</Status>";
+  const std::string expected =
+      before.substr(0, first) + read +
+      before.substr(first + unread.size(), second - first - unread.size()) + unread +
+      Replaced(before.substr(second + unread.size()), unread, read);
+  EXPECT_EQ(ReadFile(path), expected);
+  EXPECT_EQ(LoadStore("1", "u", path).items[1].unread, true);
+  EXPECT_EQ(LoadStore("1", "u", path).items[0].unread, false);
+}
+
 TEST(MarkShownItemsRead, StoresNotShownAreLeftAlone) {
   ScratchFolder scratch;
   const std::string path = scratch / "Link_1_T_1.xml";
