@@ -7,6 +7,7 @@ whole log, the update-state file's bytes and the stores.
 
 import os
 import resource
+import shutil
 import signal
 import subprocess
 import time
@@ -247,6 +248,30 @@ class HostileTest(unittest.TestCase):
         self.assertEqual(self.lines_after_template(box)[-4:],
                          ["MSG : fncParseRSSSite :  Failed to find " + box.data_path +
                           "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url] +
+                         box.driver_end_lines(0) + [ENDED])
+
+    def test_the_real_converter_says_why_it_failed(self):
+        converter = os.path.join(BUILD_DIR, "companions", "feedpull", "FeedPull.exe")
+        box = self.sandbox(converter_delay=None)
+        shutil.copy(converter, box.converter)
+        page = os.path.join(box.feeds_dir, "page.html")
+        with open(page, "w", encoding="utf-8") as f:
+            f.write("<html><body>not a feed</body></html>")
+        box.write_feed_template("file://" + page)
+        os.makedirs(box.rsslinks)
+        # What the converter says when run by itself...
+        alone = subprocess.run([box.converter, "file://" + page], env=box.env(),
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        said = alone.stderr.decode().split("\n")[0]
+        self.assertTrue(said.startswith("FeedPull: cannot convert file://" + page), said)
+        # ... is what the run logs after its "Failed to find" line.
+        box.run()
+        lines = box.log_lines()
+        self.assertEqual(lines[lines.index("MSG : fncParseRSSSite :  sXMLFiletemp" +
+                                           box.temp_path) + 1:],
+                         ["MSG : fncParseRSSSite :  Failed to find " + box.data_path +
+                          "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: file://" + page,
+                          "MSG : fncParseRSSSite :  Converter said :: " + said] +
                          box.driver_end_lines(0) + [ENDED])
 
     def test_converted_output_over_the_bound_is_refused_unread(self):
