@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "app/app_state.h"
+#include "feeds/site_update.h"
 #include "platform/filesystem.h"
 #include "platform/posix/test_support.h"
 
@@ -132,6 +133,15 @@ TEST(LoadStore, MissingAndUnreadableStoresSayWhy) {
   expected.store_path = scratch / "other.xml";
   expected.problem = "it is not a feed store (its root element is not \"rootrss\")";
   EXPECT_EQ(LoadStore("2", "https://b", scratch / "other.xml"), expected);
+
+  // A store over the bound is not read at all (this one is sparse).
+  SaveStore(scratch / "huge.xml", kStore);
+  std::filesystem::resize_file(scratch / "huge.xml", kMaxStoreBytes + 1);
+  expected.store_path = scratch / "huge.xml";
+  expected.problem = "it holds 134217729 bytes, over the bound of 134217728 bytes";
+  EXPECT_EQ(LoadStore("2", "https://b", scratch / "huge.xml"), expected);
+  std::filesystem::resize_file(scratch / "huge.xml", kMaxStoreBytes);
+  EXPECT_NE(LoadStore("2", "https://b", scratch / "huge.xml").problem, expected.problem);
 }
 
 TEST(MarkShownItemsRead, OnlyStatusTextsChange) {
