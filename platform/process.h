@@ -66,6 +66,12 @@ std::uint32_t WaitForProcess(ProcessHandle handle, std::uint32_t milliseconds);
 // Ends a running process and every process in its group with `exit_code`.
 // Fails (false, last error 5) when the process has already ended, and (false,
 // last error 6) for an invalid handle.
+//
+// Either way nothing the process started outlives the call: this process is
+// the child subreaper of what it starts (from the first StartProcess on), and
+// the call kills every descendant of the process, also those that left its
+// group or session, and every orphan handed to this process, then reaps the
+// orphans (bounded by two seconds for processes stuck in the kernel).
 bool TerminateProcessHandle(ProcessHandle handle, std::uint32_t exit_code);
 // Releases the handle (and reaps the process when it has ended).
 bool CloseProcessHandle(ProcessHandle handle);

@@ -7,6 +7,7 @@ whole log, the update-state file's bytes and the stores.
 
 import os
 import resource
+import shutil
 import signal
 import subprocess
 import time
@@ -87,7 +88,13 @@ class HostileTest(unittest.TestCase):
         b1, b2 = item("b1"), item("b2")
         second = box.feed("two.xml", [b1, b2])
         sites = first + "@#@" + second
-        box.write_feed_template(sites)
+        # The template's text, too, may hold what looks like a line of the log.
+        box.write_template(
+            "<vsrgetdoveltemplate><templateid>T</templateid><templatever>1</templatever>"
+            "<rss>1</rss><rsssites>%s</rsssites><rssupd>5</rssupd>"
+            "<qvmrssmsg>You have news&#13;&#10;12/07/2026 08:00:00\tMSG : Application Ended"
+            "</qvmrssmsg></vsrgetdoveltemplate>" % sites)
+        message = "You have news  12/07/2026 08:00:00\tMSG : Application Ended"
         box.run()
         self.assert_single_lines(box)
         link = "http://feed.example/a1 MSG : Application Ended"
@@ -95,7 +102,8 @@ class HostileTest(unittest.TestCase):
                 "LatestPubDate=x")
         self.assertEqual(
             box.log_lines(),
-            box.startup_lines() + box.template_lines(sites) + box.driver_start_lines(sites) +
+            box.startup_lines() + box.template_lines(sites, message) +
+            box.driver_start_lines(sites) +
             box.converter_lines(1, first) + box.parsed_lines() + box.store_lines(1, True) +
             box.saved_lines(1, 1, link, date) +
             box.converter_lines(2, second) + box.parsed_lines() + box.store_lines(2, True) +
@@ -240,6 +248,30 @@ class HostileTest(unittest.TestCase):
         self.assertEqual(self.lines_after_template(box)[-4:],
                          ["MSG : fncParseRSSSite :  Failed to find " + box.data_path +
                           "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url] +
+                         box.driver_end_lines(0) + [ENDED])
+
+    def test_the_real_converter_says_why_it_failed(self):
+        converter = os.path.join(BUILD_DIR, "companions", "feedpull", "FeedPull.exe")
+        box = self.sandbox(converter_delay=None)
+        shutil.copy(converter, box.converter)
+        page = os.path.join(box.feeds_dir, "page.html")
+        with open(page, "w", encoding="utf-8") as f:
+            f.write("<html><body>not a feed</body></html>")
+        box.write_feed_template("file://" + page)
+        os.makedirs(box.rsslinks)
+        # What the converter says when run by itself...
+        alone = subprocess.run([box.converter, "file://" + page], env=box.env(),
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        said = alone.stderr.decode().split("\n")[0]
+        self.assertTrue(said.startswith("FeedPull: cannot convert file://" + page), said)
+        # ... is what the run logs after its "Failed to find" line.
+        box.run()
+        lines = box.log_lines()
+        self.assertEqual(lines[lines.index("MSG : fncParseRSSSite :  sXMLFiletemp" +
+                                           box.temp_path) + 1:],
+                         ["MSG : fncParseRSSSite :  Failed to find " + box.data_path +
+                          "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: file://" + page,
+                          "MSG : fncParseRSSSite :  Converter said :: " + said] +
                          box.driver_end_lines(0) + [ENDED])
 
     def test_converted_output_over_the_bound_is_refused_unread(self):

@@ -153,6 +153,15 @@ FeedView LoadStore(const std::string& number, const std::string& url, const std:
       feed.state = FeedView::State::kMissing;
       return feed;
     }
+    // The feed update refuses a store over its bound; so does the page,
+    // before reading it.
+    const std::uint64_t size = files.Stamp(path).size;
+    if (size > kMaxStoreBytes) {
+      feed.state = FeedView::State::kUnreadable;
+      feed.problem = "it holds " + std::to_string(size) + " bytes, over the bound of " +
+                     std::to_string(kMaxStoreBytes) + " bytes";
+      return feed;
+    }
     platform::XmlDocument document;
     if (!document.LoadBytes(files.ReadFileBytes(path))) {
       feed.state = FeedView::State::kUnreadable;
@@ -180,7 +189,7 @@ std::size_t MarkShownItemsRead(const std::string& path, const FeedView& shown) {
   if (to_mark.empty()) return 0;
 
   platform::FileSystem& files = platform::Files();
-  if (!files.FileExists(path)) return 0;
+  if (!files.FileExists(path) || files.Stamp(path).size > kMaxStoreBytes) return 0;
   platform::XmlDocument document;
   if (!document.LoadBytes(files.ReadFileBytes(path))) return 0;
   const platform::XmlNode root = document.DocumentElement();

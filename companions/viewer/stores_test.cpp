@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "app/app_state.h"
+#include "feeds/site_update.h"
 #include "platform/filesystem.h"
 #include "platform/posix/test_support.h"
 
@@ -132,6 +133,13 @@ TEST(LoadStore, MissingAndUnreadableStoresSayWhy) {
   expected.store_path = scratch / "other.xml";
   expected.problem = "it is not a feed store (its root element is not \"rootrss\")";
   EXPECT_EQ(LoadStore("2", "https://b", scratch / "other.xml"), expected);
+
+  // A store over the bound is not read at all (this one is sparse).
+  SaveStore(scratch / "huge.xml", kStore);
+  std::filesystem::resize_file(scratch / "huge.xml", kMaxStoreBytes + 1);
+  expected.store_path = scratch / "huge.xml";
+  expected.problem = "it holds 134217729 bytes, over the bound of 134217728 bytes";
+  EXPECT_EQ(LoadStore("2", "https://b", scratch / "huge.xml"), expected);
 }
 
 TEST(MarkShownItemsRead, OnlyStatusTextsChange) {
@@ -173,6 +181,37 @@ TEST(MarkShownItemsRead, ItemsAddedAfterThePageStayUnread) {
   ASSERT_LT(before.find("g3"), split);
   EXPECT_EQ(ReadFile(path), before.substr(0, split) +
                                 Replaced(before.substr(split), unread, "<Status>Read</Status>"));
+}
+
+TEST(MarkShownItemsRead, OfTwoIdenticalUnreadItemsOnlyAsManyAsShownAreMarked) {
+  ScratchFolder scratch;
+  const std::string path = scratch / "Link_1_T_1.xml";
+  const std::string twin =
+      "<item><title>Same</title><description>D</description><link>https://example.com/s</link>"
+      "<pubDate>Thu, 04 Jan 2024</pubDate><author>Di</author><GUID>s</GUID>"
+      "<Status>Unread</Status></item>";
+  // The page was made while the store held one of them; a feed update then
+  // stored the same item again.
+  SaveStore(path, Replaced(kStore, "<rootrss>", "<rootrss>" + twin));
+  const FeedView shown = LoadStore("1", "u", path);
+  SaveStore(path, Replaced(kStore, "<rootrss>", "<rootrss>" + twin + twin));
+  const std::string before = ReadFile(path);
+
+  EXPECT_EQ(MarkShownItemsRead(path, shown), 3u);
+  // The first twin in the file is marked, the second stays unread.
+  const std::string unread = "<Status>Unread</Status>";
+  const std::size_t first = before.find(unread);
+  const std::size_t second = before.find(unread, first + 1);
+  ASSERT_NE(second, std::string::npos);
+  ASSERT_LT(second, before.find("Example News"));
+  const std::string read = "<Status>Read</Status>";
+  const std::string expected =
+      before.substr(0, first) + read +
+      before.substr(first + unread.size(), second - first - unread.size()) + unread +
+      Replaced(before.substr(second + unread.size()), unread, read);
+  EXPECT_EQ(ReadFile(path), expected);
+  EXPECT_EQ(LoadStore("1", "u", path).items[1].unread, true);
+  EXPECT_EQ(LoadStore("1", "u", path).items[0].unread, false);
 }
 
 TEST(MarkShownItemsRead, StoresNotShownAreLeftAlone) {

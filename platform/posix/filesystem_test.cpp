@@ -26,6 +26,24 @@ TEST(FileSystemPaths, WindowsFormMapsToTheExistingFolderWhateverItsCase) {
   EXPECT_EQ(fs.NativePath("/"), "/");
 }
 
+TEST(FileSystemPaths, OfTwoFoldersDifferingOnlyInCaseTheFirstInByteOrderIsTaken) {
+  ScratchFolder root;
+  platform::FileSystem& fs = platform::Files();
+  // Every spelling of "dovel" but the one asked for, so that the order in
+  // which the folder lists its entries cannot pick the right one by chance.
+  for (int mask = 0; mask < 32; ++mask) {
+    std::string name = "dovel";
+    for (int i = 0; i < 5; ++i) {
+      if ((mask >> i) & 1) name[i] = static_cast<char>(name[i] - 'a' + 'A');
+    }
+    if (name != "dovEl") ::mkdir((root / name).c_str(), 0777);
+  }
+  const std::string base = root.path() + "\\";
+  EXPECT_EQ(fs.NativePath(base + "dovEl\\x.xml"), root.path() + "/DOVEL/x.xml");
+  // An exact spelling is taken as it stands.
+  EXPECT_EQ(fs.NativePath(base + "doVel\\x.xml"), root.path() + "/doVel/x.xml");
+}
+
 TEST(FileSystemFolders, CreationFailuresCarryClassicNumbers) {
   ScratchFolder root;
   platform::FileSystem& fs = platform::Files();

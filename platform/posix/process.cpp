@@ -98,11 +98,13 @@ struct ErrorCapture {
 };
 std::map<pid_t, ErrorCapture> error_captures;
 
-// Reads what is waiting in the pipe, keeping the first line (bounded).
+// Reads what is waiting in the pipe, keeping the first line (bounded). A
+// program that writes without pause cannot keep the caller here: one call
+// reads at most 64 chunks.
 void DrainErrorOutput(ErrorCapture& capture) {
   if (capture.fd < 0) return;
   char chunk[4096];
-  for (;;) {
+  for (int reads = 0; reads < 64; ++reads) {
     const ssize_t n = ::read(capture.fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {

@@ -316,6 +316,15 @@ TEST(Profile, MissingFileOrFolderGivesTheDefaultAndTheLastError) {
   EXPECT_EQ(std::string(buffer), "DEF");
   EXPECT_EQ(platform::LastErrorCode(), 3u);
 
+  // A default longer than the buffer is cut to size - 1 characters, the
+  // NUL after them and nothing written beyond.
+  for (const std::string& path : {folder / "none.ini", folder / "no\\none.ini"}) {
+    SCOPED_TRACE(path);
+    std::string cut(8, '#');
+    EXPECT_EQ(GetProfileString("S", "k", "defaultvalue", cut.data(), 5, path), 4u);
+    EXPECT_EQ(cut, std::string("defa\0###", 8));
+  }
+
   platform::SetLastErrorCode(0);
   EXPECT_EQ(WriteProfileString("S", "k", "v", folder / "no/none.ini"), 0u);
   EXPECT_EQ(platform::LastErrorCode(), 3u);

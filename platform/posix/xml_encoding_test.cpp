@@ -40,3 +40,35 @@ TEST(XmlEncoding, InvalidBytesFailStrictlyAndAreRecoveredLeniently) {
                               XmlDecoding::kStrict, &error));
   EXPECT_EQ(error, "unknown encoding NO-SUCH");
 }
+
+namespace {
+
+// `text` (ASCII and Latin-1 only) as UTF-32 code units.
+std::string Utf32(const std::string& latin1, bool little_endian) {
+  std::string out;
+  for (char c : latin1) {
+    const char unit[4] = {static_cast<char>(c), 0, 0, 0};
+    if (little_endian) {
+      out.append(unit, 4);
+    } else {
+      out += std::string(3, '\0') + c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(XmlEncoding, Utf32WithItsByteOrderMarkIsNotTakenForUtf16) {
+  // FF FE 00 00 starts a UTF-16 LE mark too: the longer mark must win.
+  auto le = DecodeXmlBytes(std::string("\xFF\xFE\x00\x00", 4) + Utf32("<a>\xE9</a>", true),
+                           XmlDecoding::kStrict);
+  ASSERT_TRUE(le);
+  EXPECT_EQ(le->text, "<a>é</a>");
+  EXPECT_EQ(le->encoding, "UTF-32LE");
+  auto be = DecodeXmlBytes(std::string("\x00\x00\xFE\xFF", 4) + Utf32("<a>\xE9</a>", false),
+                           XmlDecoding::kStrict);
+  ASSERT_TRUE(be);
+  EXPECT_EQ(be->text, "<a>é</a>");
+  EXPECT_EQ(be->encoding, "UTF-32BE");
+}
