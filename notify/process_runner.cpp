@@ -6,8 +6,10 @@
 #include "platform/messagebox.h"
 #include "platform/system.h"
 
-std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
-                             std::int16_t hide_window) {
+namespace {
+
+std::int16_t ExecuteShell(const std::string& command_line, std::int32_t timeout_ms,
+                          std::int16_t hide_window, const platform::CommandLine* program) {
   platform::ProcessHandle handle = 0;
   // The handle is released on every way out; the run may go on for a while.
   struct Release {
@@ -18,8 +20,10 @@ std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
   } release{handle};
   try {
     WriteLog("MSG : fncExecuteShell :: " + command_line);
-    const std::uint32_t process_id = platform::StartProcess(
-        command_line, hide_window != kFalse ? platform::kShowHidden : platform::kShowNormal);
+    const int show = hide_window != kFalse ? platform::kShowHidden : platform::kShowNormal;
+    const std::uint32_t process_id = program != nullptr
+                                         ? platform::StartProgram(*program, show)
+                                         : platform::StartProcess(command_line, show);
     if (process_id == 0) {
       WriteLog("ERR : Failed to Execute  " + command_line);
     } else {
@@ -50,6 +54,18 @@ std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
     WriteLog("ERR : fncExecuteShell, " + FailureNumber(failure) + ":" + failure.description());
   }
   return kFalse;
+}
+
+}  // namespace
+
+std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
+                             std::int16_t hide_window) {
+  return ExecuteShell(command_line, timeout_ms, hide_window, nullptr);
+}
+
+std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
+                             std::int16_t hide_window, const platform::CommandLine& program) {
+  return ExecuteShell(command_line, timeout_ms, hide_window, &program);
 }
 
 std::int16_t fncTerminateProcess(platform::ProcessHandle& handle, std::string& reason) {

@@ -40,6 +40,11 @@ std::vector<std::string> SplitArgumentText(const std::string& text);
 // file is found, 75 when it cannot be run).
 std::uint32_t StartProcess(const std::string& command_line, int show_state);
 
+// Starts exactly `command.program` (a native path, used as it is: no search,
+// no extension added) with `command.arguments` as its arguments, each passed
+// whole whatever blanks or quotes it holds. Otherwise as StartProcess.
+std::uint32_t StartProgram(const CommandLine& command, int show_state);
+
 // A process handle; 0 is the null handle.
 using ProcessHandle = std::intptr_t;
 

@@ -34,7 +34,7 @@ bool OpenInBrowser(const std::string& page_path) {
       "xdg-open", platform::EnvironmentValue("PATH").value_or(kDefaultSearchPath));
   if (!opener) return false;
   try {
-    platform::StartProcess(*opener + " " + viewer::QuoteArgument(page_path), platform::kShowHidden);
+    platform::StartProgram(platform::CommandLine{*opener, {page_path}}, platform::kShowHidden);
     return true;
   } catch (const platform::Failure& failure) {
     std::cerr << kProgram << ": cannot start " << *opener << ": " << failure.description() << "\n";

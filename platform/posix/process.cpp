@@ -256,7 +256,11 @@ std::uint32_t StartProcess(const std::string& command_line, int show_state) {
     SetLastErrorCode(kErrorFileNotFound);
     throw;
   }
+  return StartProgram(split, show_state);
+}
 
+std::uint32_t StartProgram(const CommandLine& command, int show_state) {
+  CommandLine split = command;
   std::vector<char*> argv;
   argv.push_back(split.program.data());
   for (std::string& argument : split.arguments) argv.push_back(argument.data());
