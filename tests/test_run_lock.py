@@ -12,7 +12,7 @@ import subprocess
 import time
 import unittest
 
-from sandbox import FeedSandbox, PROGRAM
+from sandbox import FeedSandbox, PROGRAM, write_script
 from test_feed_update import HEADER, item, stored
 
 DEFAULT_SENTENCE = ("You have total new RSS feeds from your service provider for your reference. "
@@ -143,3 +143,85 @@ def datetime_now():
 
 if __name__ == "__main__":
     unittest.main()
+
+
+VIEWER = os.path.join(os.path.dirname(PROGRAM), "companions", "viewer", "qVMRSS.exe")
+
+
+class ViewerOverlapTest(unittest.TestCase):
+    """The viewer marks a large store read while a run saves new items into
+    it. The run's converter waits until the viewer hands its page to the
+    browser, that is between the viewer's reading of the stores for the page
+    and its marking of them, so the two saves meet every time."""
+
+    maxDiff = None
+    ITEMS = 2000
+
+    def overlap_once(self):
+        box = FeedSandbox(converter_delay=None)
+        self.addCleanup(box.cleanup)
+        signal = os.path.join(box.root, "page-opened")
+        out = os.path.join(box.rsslinks, "Temp_RSS.xml")
+        box.install_converter(body=(
+            'i=0\nwhile [ ! -e "%s" ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i+1)); done\n'
+            'cp "$1" "%s.part" && mv "%s.part" "%s"\n' % (signal, out, out, out)))
+        bin_dir = os.path.join(box.root, "bin")
+        write_script(os.path.join(bin_dir, "xdg-open"), 'touch "%s"\n' % signal)
+
+        old = [item("old-%d" % k, description="x" * 500) for k in range(self.ITEMS)]
+        url = box.feed("f.xml", old)
+        box.write_feed_template(url)
+        open(signal, "w").close()  # the first run's converter need not wait
+        box.run()
+        os.unlink(signal)
+        self.assertEqual(len(box.store_items(1)), 3 + self.ITEMS)
+
+        new = [item("new-1"), item("new-2")]
+        box.feed("f.xml", new + old[:1])
+        run = start_run(box)
+        time.sleep(0.3)  # the run holds the lock and waits in its converter
+        env = box.env()
+        env.update({"DISPLAY": ":99", "PATH": bin_dir + ":" + env["PATH"]})
+        viewer = subprocess.run([VIEWER], env=env, stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=120)
+        self.assertEqual(run.wait(timeout=120), 0)
+        self.assertEqual((viewer.returncode, viewer.stdout, viewer.stderr), (0, b"", b""))
+        self.assertEqual(box.store_items(1),
+                         [stored(new[1]), stored(new[0])] + HEADER +
+                         [stored(e, "Read") for e in old])
+
+    def test_viewer_marking_while_a_run_saves_loses_nothing(self):
+        for attempt in range(3):
+            with self.subTest(attempt=attempt):
+                self.overlap_once()
+
+
+class ViewerLockHeldTest(unittest.TestCase):
+    def test_viewer_shows_the_page_and_leaves_the_statuses(self):
+        import fcntl
+        box = FeedSandbox()
+        self.addCleanup(box.cleanup)
+        a = item(1)
+        box.write_feed_template(box.feed("f.xml", [a]))
+        box.run()
+        with open(box.store(1), "rb") as f:
+            before = f.read()
+        # Held as a run holds it: the lock file open, flock() taken.
+        with open(os.path.join(box.data, "rssnotify.lock"), "rb") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            started = time.monotonic()
+            viewer = subprocess.run([VIEWER], env=box.env(), stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=60)
+            waited = time.monotonic() - started
+        page = os.path.join(box.root, "cache", "rssnotify", "feeds.html")
+        self.assertEqual(viewer.stdout.decode(), page + "\n")
+        self.assertEqual(viewer.stderr.decode(),
+                         "qVMRSS: a feed update is in progress; the items shown stay marked new "
+                         "until the next time\n")
+        self.assertEqual(viewer.returncode, 1)
+        self.assertGreaterEqual(waited, 5)
+        self.assertLess(waited, 30)
+        with open(page, encoding="utf-8") as f:
+            self.assertIn(a["title"], f.read())
+        with open(box.store(1), "rb") as f:
+            self.assertEqual(f.read(), before)

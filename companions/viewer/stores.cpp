@@ -80,6 +80,14 @@ std::string ShownPath(const std::string& path) {
 
 }  // namespace
 
+bool HasUnreadItems(const FeedView& shown) {
+  if (shown.state != FeedView::State::kShown) return false;
+  for (const ItemView& item : shown.items) {
+    if (item.unread) return true;
+  }
+  return false;
+}
+
 bool IsUnreadStatus(const std::string& status) {
   return SameNameIgnoringCase(TrimmedWhiteSpace(status), "Unread");
 }
