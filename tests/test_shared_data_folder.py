@@ -4,11 +4,13 @@ URLs with blanks, leftovers of killed runs, and the modes of what a run
 creates."""
 
 import os
+import shutil
 import stat
+import subprocess
 import unittest
 
-from sandbox import FeedSandbox, STARS, user_name, write_script
-from test_feed_update import ENDED, NO_POPUP, item, stored
+from sandbox import BUILD_DIR, FeedSandbox, PROGRAM, STARS, user_name, write_script
+from test_feed_update import ENDED, HEADER, item, stored
 
 SECRET = b"another user's private file\r\n\x00\xff"
 
@@ -213,6 +215,97 @@ class ModesTest(unittest.TestCase):
                         self.assertEqual(os.stat(path).st_gid, group, path)
                         seen += 1
                 self.assertGreaterEqual(seen, 7)
+
+
+
+@unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
+                     "runs the program as other users: needs root and setpriv")
+class SeveralUsersTest(unittest.TestCase):
+    """Two users, members of one group, take turns on a data folder set up
+    as the README says: each one's run reads and replaces what the other's
+    run and converter left."""
+
+    maxDiff = None
+    GROUP = 54321
+    USERS = (("alice", 54001), ("bob", 54002))
+
+    def setUp(self):
+        box = self.box = FeedSandbox()
+        self.addCleanup(box.cleanup)
+        os.chmod(box.root, 0o755)
+        os.chmod(box.feeds_dir, 0o755)
+        os.chmod(box.registry_file, 0o644)
+        for folder in ("ApplicationLog", "ApplicationLog/qLUXLog", "LUXPostLogs",
+                       "qLUX/Dovel/RSSLinks"):
+            path = os.path.join(box.install, folder)
+            os.makedirs(path, exist_ok=True)
+            os.chown(path, 0, self.GROUP)
+            os.chmod(path, 0o2770)
+        lock = os.path.join(box.install, "rssnotify.lock")
+        open(lock, "w").close()
+        os.chown(lock, 0, self.GROUP)
+        os.chmod(lock, 0o640)
+
+    def run_as(self, name, uid):
+        env = self.box.env()
+        env["USER"] = name
+        result = subprocess.run(
+            ["setpriv", "--reuid=%d" % uid, "--regid=%d" % self.GROUP, "--clear-groups",
+             PROGRAM], env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def offer(self, items):
+        url = self.box.feed("f.xml", items)
+        os.chmod(url, 0o644)
+        return url
+
+    def test_users_take_turns_on_one_store(self):
+        box = self.box
+        (alice, alice_uid), (bob, bob_uid) = self.USERS
+        a, b, c = item(1), item(2), item(3)
+        box.write_feed_template(self.offer([a]))
+        self.run_as(alice, alice_uid)
+        self.offer([b, a])
+        self.run_as(bob, bob_uid)
+        self.offer([c, b, a])
+        self.run_as(alice, alice_uid)
+        self.assertEqual(box.store_items(1), [stored(c), stored(b)] + HEADER + [stored(a)])
+        # Bob's converter replaced alice's output, and alice's bob's.
+        converted = os.stat(os.path.join(box.rsslinks, "Temp_RSS.xml"))
+        self.assertEqual(converted.st_uid, alice_uid)
+        logs = os.path.join(box.data, "ApplicationLog", "qLUXLog")
+        names = sorted(os.listdir(logs))
+        self.assertEqual([n.rsplit("_", 1)[1] for n in names], ["alice.txt", "bob.txt"])
+        for folder, dirs, files in os.walk(box.install):
+            for name in files + dirs:
+                path = os.path.join(folder, name)
+                st = os.lstat(path)
+                if path.startswith(box.rsslinks) or path.startswith(logs):
+                    self.assertEqual(st.st_gid, self.GROUP, path)
+                    if name in files and name != "Temp_RSS.xml":
+                        self.assertEqual(stat.S_IMODE(st.st_mode), 0o640, path)
+                self.assertEqual(st.st_mode & 0o002, 0, path)
+
+
+class InstallTest(unittest.TestCase):
+    def test_install_makes_the_data_folders_shareable(self):
+        prefix = os.path.join(BUILD_DIR, "install test")
+        shutil.rmtree(prefix, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, prefix, True)
+        subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", prefix], check=True,
+                       capture_output=True, timeout=120)
+        modes = {}
+        for folder, dirs, files in os.walk(prefix):
+            for name in dirs + files:
+                path = os.path.join(folder, name)
+                modes[os.path.relpath(path, prefix)] = stat.S_IMODE(os.lstat(path).st_mode)
+        for folder in ("ApplicationLog", "ApplicationLog/qLUXLog", "LUXPostLogs",
+                       "qLUX/Dovel/RSSLinks"):
+            self.assertEqual(modes.pop(folder), 0o2770, folder)
+        self.assertEqual(modes.pop("rssnotify.lock"), 0o640)
+        # The programs and the folders that hold them: nobody but the owner writes.
+        for path, mode in modes.items():
+            self.assertEqual(mode & 0o022, 0, path)
 
 
 if __name__ == "__main__":
