@@ -28,6 +28,7 @@ class PlantedLinkTest(unittest.TestCase):
         outside = os.path.join(self.box.root, "outside")
         os.makedirs(outside)
         self.target = os.path.join(outside, "private.txt")
+        self.secret = SECRET
         with open(self.target, "wb") as f:
             f.write(SECRET)
         os.chmod(self.target, 0o600)
@@ -37,7 +38,7 @@ class PlantedLinkTest(unittest.TestCase):
 
     def assert_target_untouched(self):
         with open(self.target, "rb") as f:
-            self.assertEqual(f.read(), SECRET)
+            self.assertEqual(f.read(), self.secret)
         self.assertEqual(stat.S_IMODE(os.stat(self.target).st_mode), 0o600)
 
     def plant(self, path):
@@ -85,13 +86,22 @@ class PlantedLinkTest(unittest.TestCase):
 
     def test_link_at_a_store(self):
         box = self.box
+        # A target that would load as a store: a run reading through the link
+        # would copy it into a shared one.
+        self.secret = (b"<?xml version=\"1.0\"?><rootrss><maintitle>private</maintitle>"
+                       b"<mainlink/><maindescription/></rootrss>")
+        with open(self.target, "wb") as f:
+            f.write(self.secret)
         self.plant(box.store(1))
         box.run()
         self.assert_target_untouched()
         self.assertTrue(os.path.islink(box.store(1)))
         lines = box.log_lines()
-        self.assertIn("ERR :  fncParseRSSSite : Failed to load " + box.store_path(1), lines)
-        self.assertNotIn("MSG :  fncParseRSSSite : Saving the XML", lines)
+        at = lines.index("MSG : fncParseRSSSite :  Loading the XML file " + box.store_path(1))
+        self.assertEqual(lines[at + 1:], [
+            "ERR :  fncParseRSSSite : Failed to load " + box.store_path(1),
+            "MSG : Writing [TotalNewRSS] NewRSSCount=0 to file " + box.state_path,
+            "MSG : Total New RSS after updates :: 0", ENDED])
 
     def test_link_at_the_update_state_file(self):
         box = self.box
