@@ -10,6 +10,7 @@
 
 #include "feeds/converted_reader.h"
 #include "platform/filesystem.h"
+#include "platform/run_lock.h"
 
 // 16-bit booleans, as the agent's other programs use them.
 using VBBool = std::int16_t;
@@ -40,6 +41,9 @@ struct AppStateRecord {
   platform::FileSystem* FileSys = nullptr;
   // The activity log, open from start-up to EndApplication.
   std::unique_ptr<platform::TextStream> LogStream;
+  // The data folder's run lock, taken at start-up before any file of the
+  // data folder is touched and held until the process ends.
+  platform::RunLock RunLock;
 };
 
 extern AppStateRecord AppState;

@@ -41,6 +41,8 @@ void EndApplication() {
   }
   AppState.LogStream.reset();
   AppState.FileSys = nullptr;
+  // Last: everything this run wrote is closed before the next run may start.
+  AppState.RunLock.Release();
   platform::ExitProcess(0);
 }
 

@@ -7,12 +7,52 @@
 #include "app/log.h"
 #include "app/system_readers.h"
 #include "app/text.h"
+#include "feeds/site_update.h"
 #include "platform/failure.h"
+#include "platform/run_lock.h"
 #include "platform/system.h"
 
 namespace {
 
 const std::string kStars(85, '*');
+
+// How long a run waits for the run in progress on the same data folder: two
+// converter time-outs, so that a run started while another one is busy with
+// a feed still gets its turn. One that holds the lock longer (many slow
+// feeds, a popup nobody closes) is left to finish, and this run ends.
+constexpr std::uint32_t kRunLockWaitMs = 2 * 30000;
+
+// The day's log of this user, as InitEnvironment names it.
+std::string DayLogPath(const std::string& user_name) {
+  return AppState.DataPath + "ApplicationLog\\qLUXLog\\" +
+         LogFileName(platform::ExecutableBaseName(), AppState.RegID, platform::Now(), user_name);
+}
+
+// Takes the data folder's run lock, or ends the run. A run that cannot have
+// it touches nothing of the data folder but its day's log, where it appends
+// one line: that log may be the one the run in progress is writing.
+void TakeRunLockOrEnd(platform::FileSystem& fs) {
+  std::string line;
+  try {
+    AppState.RunLock = platform::RunLock::Take(AppState.DataPath, kRunLockWaitMs);
+    if (AppState.RunLock.held()) return;
+    line = "MSG : Another run is in progress; this run ends without changing anything";
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    line = "ERR : InitEnvironment, cannot take the run lock: " + failure.description();
+  }
+  try {
+    std::string user_name;
+    std::string scratch;
+    fncGetUserName("USERNAME", user_name, scratch);
+    auto stream = fs.OpenTextFileForAppending(DayLogPath(user_name));
+    stream->WriteLine(FormatLogLine(platform::Now(), line));
+    stream->Close();
+  } catch (...) {
+    // No log folder yet, or a link in the way: the line is lost.
+  }
+  platform::ExitProcess(0);
+}
 
 // From the log banner on, a failing step is skipped and the next one runs:
 // a folder that cannot be made must not cost the run its identity checks.
@@ -113,6 +153,8 @@ void InitEnvironment() {
                                      platform::EnvironmentValue("ALLUSERSPROFILE").value_or(""));
 
   platform::FileSystem& fs = FileSysObject();
+  TakeRunLockOrEnd(fs);
+
   const std::string log_parent = AppState.DataPath + "ApplicationLog";
   if (!fs.FolderExists(log_parent)) fs.CreateFolder(log_parent);
   const std::string log_folder = AppState.DataPath + "ApplicationLog\\qLUXLog";
@@ -124,14 +166,21 @@ void InitEnvironment() {
   std::string scratch;
   fncGetUserName("USERNAME", AppState.UserName, scratch);
 
-  const std::string file_name = LogFileName(platform::ExecutableBaseName(), AppState.RegID,
-                                            platform::Now(), AppState.UserName);
-  AppState.LogStream =
-      fs.CreateTextFile(AppState.DataPath + "ApplicationLog\\qLUXLog\\" + file_name, true, false);
+  const std::string log_path = DayLogPath(AppState.UserName);
+  // A link at the log's place (another user of a shared data folder may have
+  // put one there) is removed, never written through; the run says so once
+  // its log is open.
+  const bool link_removed = fs.IsSymbolicLink(log_path);
+  if (link_removed) fs.DeleteFile(log_path, true);
+  AppState.LogStream = fs.CreateTextFile(log_path, true, false);
 
   WriteLog(kStars);
   WriteLog("MSG : Application started");
   WriteLog(kStars);
+  if (link_removed) {
+    WriteLog("ERR : InitEnvironment, a symbolic link stood at " + log_path +
+             "; it was removed and the file it points to left untouched");
+  }
 
   ResumeNext([] { WriteLog("MSG : NOVR installation path : " + AppState.InstallPath); });
   for (const char* literal : {"\\LUXPostLogs", "\\qLUX\\Dovel", "\\qLUX\\Dovel\\RSSLinks"}) {
@@ -151,4 +200,8 @@ void InitEnvironment() {
   ReadIdentity("MSG : Reading MEMBERID ", "MemberID", AppState.MemberID,
                "MSG : MemberID : ", "MSG : Invalid MemberID");
   ReadIdentity("MSG : Reading AGENTTYPE ", "Type", AppState.AgentType, "MSG : Type : ", "");
+
+  // What a killed run left half-written goes, now that this run holds the
+  // lock and nothing else can be saving.
+  RemoveLeftoverTemporaryFiles();
 }

@@ -1,5 +1,6 @@
 #include "feeds/site_update.h"
 
+#include <algorithm>
 #include <unordered_set>
 #include <vector>
 
@@ -85,6 +86,36 @@ std::string SafeNamePart(const std::string& text) {
   return safe;
 }
 
+bool IsLeftoverTemporaryName(const std::string& name) {
+  // ".<name>.tmp-" and six characters, as the file system names the
+  // temporary file of a replacement; nothing with a path separator in it.
+  constexpr std::string_view kMark = ".tmp-";
+  constexpr std::size_t kUnique = 6;
+  if (name.size() < 1 + 1 + kMark.size() + kUnique || name[0] != '.') return false;
+  if (name.find_first_of("\\/") != std::string::npos) return false;
+  return std::string_view(name).substr(name.size() - kUnique - kMark.size(), kMark.size()) == kMark;
+}
+
+void RemoveLeftoverTemporaryFiles() {
+  try {
+    platform::FileSystem& fs = FileSysObject();
+    const std::string folder = AppState.DataPath + "qLUX\\Dovel\\RSSLinks";
+    if (!fs.FolderExists(folder)) return;
+    std::vector<std::string> names = fs.EntryNames(folder);
+    std::sort(names.begin(), names.end());  // the log lists them in a stable order
+    for (const std::string& name : names) {
+      if (!IsLeftoverTemporaryName(name)) continue;
+      const std::string path = folder + "\\" + name;
+      WriteLog("MSG : Removing leftover temporary file " + path);
+      fs.DeleteFile(path, true);
+    }
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    WriteLog("ERR : in RemoveLeftoverTemporaryFiles. Err : " + FailureNumber(failure) +
+             "::" + failure.description());
+  }
+}
+
 std::string StorePath(const std::string& feed_number) {
   return AppState.DataPath + "qLUX\\Dovel\\RSSLinks\\Link_" + SafeNamePart(feed_number) + "_" +
          SafeNamePart(AppState.TemplateID) + "_" + SafeNamePart(AppState.TemplateVersion) + ".xml";
@@ -114,9 +145,15 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     // Output left by an earlier feed or run must never pass for this feed's:
     // only a file written since the converter started counts.
     const platform::FileStamp before = fs.Stamp(sXMLFiletemp);
+    // The converter just tested is started, with the URL as its one
+    // argument, whatever blanks the installation path or the URL hold (a
+    // blank URL, like an empty argument text, gives no argument); the log
+    // shows the command line as the agent's other programs write it.
+    platform::CommandLine command{fs.NativePath(converter), {}};
+    if (!Trimmed(url).empty()) command.arguments.push_back(url);
     ProgramOutcome converter_outcome;
     fncExecuteShell(AppState.InstallPath + "qLUX\\FeedPull.exe " + url, kConverterTimeoutMs, kTrue,
-                    &converter_outcome);
+                    command, &converter_outcome);
 
     WriteLog("MSG : fncParseRSSSite :  sXMLFiletemp" + sXMLFiletemp);
     const platform::FileStamp after = fs.Stamp(sXMLFiletemp);
@@ -166,6 +203,13 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     if (!Trimmed(converted).empty()) {
       const std::string copy = AppState.DataPath + "QLUX\\Dovel\\RSSLinks\\Temp_RSS_UniCode_" +
                                AppState.UserName + ".xml";
+      // Another user of a shared data folder may have put a link here; it is
+      // removed, never written through.
+      if (fs.IsSymbolicLink(copy)) {
+        WriteLog("ERR : fncParseRSSSite : a symbolic link stood at " + copy +
+                 "; it was removed and the file it points to left untouched");
+        fs.DeleteFile(copy, true);
+      }
       auto stream = fs.CreateTextFile(copy, true, true);
       if (fs.FileExists(copy)) {
         stream->Write(converted);

@@ -6,8 +6,11 @@
 #include "platform/messagebox.h"
 #include "platform/system.h"
 
-std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
-                             std::int16_t hide_window, ProgramOutcome* outcome) {
+namespace {
+
+std::int16_t ExecuteShell(const std::string& command_line, std::int32_t timeout_ms,
+                          std::int16_t hide_window, const platform::CommandLine* program,
+                          ProgramOutcome* outcome) {
   if (outcome != nullptr) *outcome = {};
   platform::ProcessHandle handle = 0;
   // The handle is released on every way out; the run may go on for a while.
@@ -19,10 +22,13 @@ std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
   } release{handle};
   try {
     WriteLog("MSG : fncExecuteShell :: " + command_line);
-    const std::uint32_t process_id = platform::StartProcess(
-        command_line, hide_window != kFalse ? platform::kShowHidden : platform::kShowNormal,
-        outcome != nullptr && timeout_ms > 0 ? platform::ErrorOutput::kKeepFirstLine
-                                             : platform::ErrorOutput::kDiscard);
+    const int show = hide_window != kFalse ? platform::kShowHidden : platform::kShowNormal;
+    const platform::ErrorOutput error_output = outcome != nullptr && timeout_ms > 0
+                                                   ? platform::ErrorOutput::kKeepFirstLine
+                                                   : platform::ErrorOutput::kDiscard;
+    const std::uint32_t process_id =
+        program != nullptr ? platform::StartProgram(*program, show, error_output)
+                           : platform::StartProcess(command_line, show, error_output);
     if (process_id == 0) {
       WriteLog("ERR : Failed to Execute  " + command_line);
     } else {
@@ -64,6 +70,19 @@ std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
     WriteLog("ERR : fncExecuteShell, " + FailureNumber(failure) + ":" + failure.description());
   }
   return kFalse;
+}
+
+}  // namespace
+
+std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
+                             std::int16_t hide_window, ProgramOutcome* outcome) {
+  return ExecuteShell(command_line, timeout_ms, hide_window, nullptr, outcome);
+}
+
+std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
+                             std::int16_t hide_window, const platform::CommandLine& program,
+                             ProgramOutcome* outcome) {
+  return ExecuteShell(command_line, timeout_ms, hide_window, &program, outcome);
 }
 
 std::int16_t fncTerminateProcess(platform::ProcessHandle& handle, std::string& reason) {

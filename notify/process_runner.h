@@ -16,5 +16,12 @@ struct ProgramOutcome {
 // `outcome` is filled when the wait is seen through.
 std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
                              std::int16_t hide_window, ProgramOutcome* outcome = nullptr);
+// The same, but starts exactly `program` rather than what a split of the
+// command line would find (a shorter prefix of a path with blanks can name
+// another program, and a blank in an argument would cut it). The log still
+// shows `command_line`, the text the line stands for.
+std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
+                             std::int16_t hide_window, const platform::CommandLine& program,
+                             ProgramOutcome* outcome = nullptr);
 std::int16_t fncTerminateProcess(platform::ProcessHandle& handle, std::string& reason);
 std::string fncFormatMessage(std::int32_t error_code);

@@ -11,7 +11,10 @@ void fncExecuteRSSExe() {
   try {
     const std::string viewer = AppState.InstallPath + "qLUX\\qVMRSS.exe";
     if (FileSysObject().FileExists(viewer)) {
-      fncExecuteShell(viewer, 0, kTrue);
+      // Started as the file just tested, not as whatever a prefix of its
+      // path up to a blank might name.
+      fncExecuteShell(viewer, 0, kTrue,
+                      platform::CommandLine{FileSysObject().NativePath(viewer), {}});
       EndApplication();
     }
     WriteLog("ERR : " + viewer + " is missing");

@@ -9,6 +9,16 @@
 // (53 file not found, 58 file already exists, 61 disk full, 70 permission
 // denied, 75 path/file access error, 76 path not found).
 //
+// The data folder may be shared by several users of the machine (see the
+// README), so no operation that writes, replaces or reads a file follows a
+// symbolic link that stands at the file's own place: such an operation fails
+// with 75 and a description that names the path, and the link's target is
+// never opened. Files are created with owner read-write and group read (0640),
+// whatever the umask, so that the other users of a shared folder can read
+// them; folders with owner and group full access (0770), keeping the
+// set-group-ID bit that a folder inherits from its parent. Nothing is ever
+// made writable for users outside the group.
+//
 // The instance in use can be replaced for tests (see SetFileSystemForTesting),
 // so that a full disk or a crash in the middle of a save can be simulated.
 #pragma once
@@ -18,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -68,7 +79,8 @@ class FileSystem {
   // exist at the path yet (58).
   virtual void CreateFolder(const std::string& path) = 0;
   // Creates a text file for writing. With `overwrite` an existing file is
-  // replaced, without it an existing file is failure 58.
+  // replaced (a new file is renamed over it, so the old one is never opened),
+  // without it an existing file is failure 58.
   virtual std::unique_ptr<TextStream> CreateTextFile(const std::string& path, bool overwrite,
                                                      bool unicode) = 0;
   // Opens an existing file for reading in the system-default format: a file
@@ -102,6 +114,17 @@ class FileSystem {
   virtual FileStamp Stamp(const std::string& path) = 0;
   // The native path that a program-form path stands for (see above).
   virtual std::string NativePath(const std::string& path) = 0;
+
+  // The members below have a default that passes to the real file system, so
+  // that a test's stand-in need not repeat them.
+
+  // True when a symbolic link stands at the path (whatever it points to).
+  virtual bool IsSymbolicLink(const std::string& path);
+  // Opens a text file for appending in the system code page, creating it when
+  // missing; existing content is never cut.
+  virtual std::unique_ptr<TextStream> OpenTextFileForAppending(const std::string& path);
+  // The names of the entries of a folder, without "." and "..", in no order.
+  virtual std::vector<std::string> EntryNames(const std::string& folder);
 };
 
 // The file system in use: the real one unless a test replaced it.

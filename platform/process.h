@@ -51,6 +51,12 @@ std::uint32_t StartProcess(const std::string& command_line, int show_state,
 // The longest first line of error output that is kept, in bytes.
 inline constexpr std::size_t kErrorLineBytes = 1024;
 
+// Starts exactly `command.program` (a native path, used as it is: no search,
+// no extension added) with `command.arguments` as its arguments, each passed
+// whole whatever blanks or quotes it holds. Otherwise as StartProcess.
+std::uint32_t StartProgram(const CommandLine& command, int show_state,
+                           ErrorOutput error_output = ErrorOutput::kDiscard);
+
 // A process handle; 0 is the null handle.
 using ProcessHandle = std::intptr_t;
 

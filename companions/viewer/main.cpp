@@ -2,6 +2,7 @@
 // arguments and without a window, when the user clicks the notification. It
 // shows the stores of the template the last feed update processed as one
 // HTML page in the desktop's browser, then marks the items it showed read.
+#include <cstdint>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -16,12 +17,18 @@
 #include "platform/failure.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
+#include "platform/run_lock.h"
 #include "platform/system.h"
 
 namespace {
 
 constexpr char kProgram[] = "qVMRSS";
 constexpr char kDefaultSearchPath[] = "/usr/local/bin:/usr/bin:/bin";
+// How long the viewer waits for a feed update to let go of the run lock
+// before it leaves the statuses of a store as they are. The page is already
+// shown by then; a run started just before the viewer (the click that
+// started it ends that run) is gone well within this.
+constexpr std::uint32_t kRunLockWaitMs = 5000;
 
 // Hands the page to the desktop's browser; false when there is no desktop or
 // no way to reach its browser, so the caller names the page instead.
@@ -34,7 +41,7 @@ bool OpenInBrowser(const std::string& page_path) {
       "xdg-open", platform::EnvironmentValue("PATH").value_or(kDefaultSearchPath));
   if (!opener) return false;
   try {
-    platform::StartProcess(*opener + " " + viewer::QuoteArgument(page_path), platform::kShowHidden);
+    platform::StartProgram(platform::CommandLine{*opener, {page_path}}, platform::kShowHidden);
     return true;
   } catch (const platform::Failure& failure) {
     std::cerr << kProgram << ": cannot start " << *opener << ": " << failure.description() << "\n";
@@ -82,11 +89,28 @@ int Run() {
   }
   if (!OpenInBrowser(page_path)) std::cout << page_path << std::endl;
 
-  // Only what the user has been shown counts as read.
+  // Only what the user has been shown counts as read. Each store is read,
+  // marked and saved under the data folder's run lock, so that a feed update
+  // cannot save new items in between and lose them to this save (nor this
+  // one lose its marks to the update's). A feed update that holds the lock
+  // longer than a few seconds wins: the statuses stay as they are, to be
+  // marked the next time.
   int status = 0;
+  bool lock_refused = false;
   for (const viewer::FeedView& feed : feeds) {
+    if (!viewer::HasUnreadItems(feed)) continue;
+    if (lock_refused) continue;
     const std::string store = StorePath(feed.number);
     try {
+      platform::RunLock lock = platform::RunLock::Take(data_path, kRunLockWaitMs);
+      if (!lock.held()) {
+        std::cerr << kProgram
+                  << ": a feed update is in progress; the items shown stay marked new until "
+                     "the next time\n";
+        lock_refused = true;
+        status = 1;
+        continue;
+      }
       viewer::MarkShownItemsRead(store, feed);
     } catch (const platform::Failure& failure) {
       std::cerr << kProgram << ": cannot mark the items of " << feed.store_path

@@ -98,6 +98,14 @@ std::string ReadWholeValue(const std::string& section, const std::string& key,
 
 }  // namespace
 
+bool HasUnreadItems(const FeedView& shown) {
+  if (shown.state != FeedView::State::kShown) return false;
+  for (const ItemView& item : shown.items) {
+    if (item.unread) return true;
+  }
+  return false;
+}
+
 bool IsUnreadStatus(const std::string& status) {
   return SameNameIgnoringCase(TrimmedWhiteSpace(status), "Unread");
 }

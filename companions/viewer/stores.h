@@ -34,6 +34,9 @@ FeedView LoadStore(const std::string& number, const std::string& url, const std:
 // (and `feed` untouched) when the document is not a feed store.
 bool ReadStoreDocument(const platform::XmlDocument& document, FeedView& feed);
 
+// True when a shown store has an item that MarkShownItemsRead would mark.
+bool HasUnreadItems(const FeedView& shown);
+
 // True when an item's "Status" text says it has not been shown yet.
 bool IsUnreadStatus(const std::string& status);
 

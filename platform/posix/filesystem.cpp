@@ -103,6 +103,61 @@ std::vector<std::string> SplitComponents(const std::string& path) {
   return parts;
 }
 
+// New files: the owner writes, the group of a shared data folder reads.
+constexpr mode_t kFileMode = 0640;
+// New folders: owner and group may add and replace files.
+constexpr mode_t kFolderMode = 0770;
+
+// The failure of an operation that found a symbolic link at the file's place.
+Failure LinkInTheWay(const std::string& native) {
+  return Failure(err::kPathFileAccess,
+                 "Path/File access error: a symbolic link stands at " + native);
+}
+
+bool IsLink(const std::string& native) {
+  struct stat st {};
+  return ::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Failure for an open that refused to follow a link, or any other errno.
+Failure OpenFailure(int error_number, const std::string& native) {
+  if (error_number == ELOOP && IsLink(native)) return LinkInTheWay(native);
+  if (error_number == ENOENT) return Failure(err::kPathNotFound);
+  return FailureFromErrno(error_number, native);
+}
+
+// Folder and name of a native path.
+void SplitPath(const std::string& native, std::string& folder, std::string& name) {
+  std::size_t slash = native.find_last_of('/');
+  folder = slash == std::string::npos ? "." : native.substr(0, slash);
+  if (folder.empty()) folder = "/";
+  name = slash == std::string::npos ? native : native.substr(slash + 1);
+}
+
+// A new, empty temporary file beside `native`, created exclusively (so no
+// link or file someone put there is ever opened), with the file mode `mode`.
+// Its name, ".<name>.tmp-XXXXXX", lets a later run recognise one that a
+// killed run left behind.
+// Written in append mode: a line another process appends to the same file
+// (a run that found the lock held) is never overwritten.
+int CreateTemporaryBeside(const std::string& native, mode_t mode, std::string& temp) {
+  std::string folder, name;
+  SplitPath(native, folder, name);
+  temp = folder + "/." + name + ".tmp-XXXXXX";
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC | O_APPEND);
+  if (fd < 0) {
+    if (errno == ENOENT) throw Failure(err::kPathNotFound);
+    throw FailureFromErrno(errno, native);
+  }
+  if (::fchmod(fd, mode) != 0) {
+    int saved = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    throw FailureFromErrno(saved, native);
+  }
+  return fd;
+}
+
 bool Exists(const std::string& native) {
   struct stat st {};
   return ::lstat(native.c_str(), &st) == 0;
@@ -136,20 +191,40 @@ class PosixFileSystem : public FileSystem {
 
   void CreateFolder(const std::string& path) override {
     std::string native = NativePath(path);
-    if (::mkdir(native.c_str(), 0777) != 0) {
+    if (::mkdir(native.c_str(), kFolderMode) != 0) {
       if (errno == ENOENT) throw Failure(err::kPathNotFound);
       throw FailureFromErrno(errno, native);
+    }
+    // The umask must not take the group's access away; the set-group-ID bit
+    // that a shared folder hands down to a new folder stays.
+    struct stat st {};
+    if (::lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::chmod(native.c_str(), kFolderMode | (st.st_mode & S_ISGID));
     }
   }
 
   std::unique_ptr<TextStream> CreateTextFile(const std::string& path, bool overwrite,
                                              bool unicode) override {
     std::string native = NativePath(path);
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
-    int fd = ::open(native.c_str(), flags, 0666);
-    if (fd < 0) {
-      if (errno == ENOENT) throw Failure(err::kPathNotFound);
-      throw FailureFromErrno(errno, native);
+    int fd = -1;
+    if (overwrite) {
+      // Never open what stands there: another user of a shared folder may
+      // have put a link or a hard link to a file of their choice in its
+      // place. A new file is renamed over it instead.
+      if (IsLink(native)) throw LinkInTheWay(native);
+      std::string temp;
+      fd = CreateTemporaryBeside(native, kFileMode, temp);
+      if (::rename(temp.c_str(), native.c_str()) != 0) {
+        int saved = errno;
+        ::close(fd);
+        ::unlink(temp.c_str());
+        throw FailureFromErrno(saved, native);
+      }
+    } else {
+      fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  kFileMode);
+      if (fd < 0) throw OpenFailure(errno, native);
+      ::fchmod(fd, kFileMode);
     }
     auto stream = std::make_unique<PosixWriteStream>(fd, unicode);
     if (unicode) {
@@ -170,14 +245,22 @@ class PosixFileSystem : public FileSystem {
 
   std::string ReadFileBytes(const std::string& path) override {
     std::string native = NativePath(path);
-    int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw FailureFromErrno(errno, native);
+    // Not through a link (it could make a run copy another user's private
+    // file into a shared one), and never blocking on a FIFO.
+    int fd = ::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ELOOP && IsLink(native)) throw LinkInTheWay(native);
+      throw FailureFromErrno(errno, native);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      throw Failure(err::kPathFileAccess, "Path/File access error: " + native + " is not a file");
+    }
     // Read straight into a string of the file's size, so that a large file
     // is neither copied nor regrown; a file that grows meanwhile is read on
     // to its end all the same.
-    struct stat st {};
-    std::size_t expected =
-        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+    const std::size_t expected = static_cast<std::size_t>(st.st_size);
     std::string bytes;
     bytes.resize(expected + 1);
     std::size_t used = 0;
@@ -206,26 +289,18 @@ class PosixFileSystem : public FileSystem {
   void ReplaceFileAtomicallyStreamed(const std::string& path,
                                      const std::function<void(ByteSink&)>& produce) override {
     std::string native = NativePath(path);
-    std::size_t slash = native.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "." : native.substr(0, slash);
-    if (folder.empty()) folder = "/";
-    std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
-    std::string temp = folder + "/." + name + ".tmp-XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-      if (errno == ENOENT) throw Failure(err::kPathNotFound);
-      throw FailureFromErrno(errno, native);
-    }
-    // Keep the permissions the file had; a new file gets the usual ones.
+    std::string folder, name;
+    SplitPath(native, folder, name);
+    // Keep the permissions the file had, but never writable for everyone;
+    // a new file gets the usual ones.
     struct stat st {};
-    mode_t mode;
-    if (::stat(native.c_str(), &st) == 0) {
-      mode = st.st_mode & 07777;
-    } else {
-      mode_t mask = ::umask(0);
-      ::umask(mask);
-      mode = 0666 & ~mask;
+    mode_t mode = kFileMode;
+    if (::lstat(native.c_str(), &st) == 0) {
+      if (S_ISLNK(st.st_mode)) throw LinkInTheWay(native);
+      if (S_ISREG(st.st_mode)) mode = st.st_mode & 0775;
     }
+    std::string temp;
+    int fd = CreateTemporaryBeside(native, mode, temp);
     // Writes straight to the temporary file; the producer's own buffer sets
     // the size of each write.
     class FileSink : public ByteSink {
@@ -240,12 +315,14 @@ class PosixFileSystem : public FileSystem {
       const std::string& native_;
     } sink(fd, native);
     try {
-      if (::fchmod(fd, mode) != 0) throw FailureFromErrno(errno, native);
       produce(sink);
       if (::fsync(fd) != 0) throw FailureFromErrno(errno, native);
       int descriptor = fd;
       fd = -1;
       if (::close(descriptor) != 0) throw FailureFromErrno(errno, native);
+      // rename() replaces a link rather than following it; the check is for
+      // one put there while the bytes were written, which is refused as well.
+      if (IsLink(native)) throw LinkInTheWay(native);
       if (::rename(temp.c_str(), native.c_str()) != 0) throw FailureFromErrno(errno, native);
     } catch (...) {
       if (fd >= 0) ::close(fd);
@@ -260,10 +337,39 @@ class PosixFileSystem : public FileSystem {
     }
   }
 
+  bool IsSymbolicLink(const std::string& path) override { return IsLink(NativePath(path)); }
+
+  std::unique_ptr<TextStream> OpenTextFileForAppending(const std::string& path) override {
+    std::string native = NativePath(path);
+    int fd = ::open(native.c_str(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kFileMode);
+    if (fd < 0) throw OpenFailure(errno, native);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      throw Failure(err::kPathFileAccess, "Path/File access error: " + native + " is not a file");
+    }
+    return std::make_unique<PosixWriteStream>(fd, false);
+  }
+
+  std::vector<std::string> EntryNames(const std::string& folder) override {
+    std::string native = NativePath(folder);
+    DIR* dir = ::opendir(native.c_str());
+    if (dir == nullptr) throw OpenFailure(errno, native);
+    std::vector<std::string> names;
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    ::closedir(dir);
+    return names;
+  }
+
   FileStamp Stamp(const std::string& path) override {
     FileStamp stamp;
     struct stat st {};
-    if (::stat(NativePath(path).c_str(), &st) != 0) return stamp;
+    // The entry itself: a link put in place of a file is a change too.
+    if (::lstat(NativePath(path).c_str(), &st) != 0) return stamp;
     stamp.exists = true;
     stamp.device = st.st_dev;
     stamp.inode = st.st_ino;
@@ -299,6 +405,18 @@ class PosixFileSystem : public FileSystem {
 FileSystem* override_fs = nullptr;
 
 }  // namespace
+
+bool FileSystem::IsSymbolicLink(const std::string& path) {
+  return RealFileSystem().IsSymbolicLink(path);
+}
+
+std::unique_ptr<TextStream> FileSystem::OpenTextFileForAppending(const std::string& path) {
+  return RealFileSystem().OpenTextFileForAppending(path);
+}
+
+std::vector<std::string> FileSystem::EntryNames(const std::string& folder) {
+  return RealFileSystem().EntryNames(folder);
+}
 
 FileSystem& RealFileSystem() {
   static PosixFileSystem fs;

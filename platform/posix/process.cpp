@@ -431,7 +431,11 @@ std::uint32_t StartProcess(const std::string& command_line, int show_state,
     SetLastErrorCode(kErrorFileNotFound);
     throw;
   }
+  return StartProgram(split, show_state, error_output);
+}
 
+std::uint32_t StartProgram(const CommandLine& command, int show_state, ErrorOutput error_output) {
+  CommandLine split = command;
   std::vector<char*> argv;
   argv.push_back(split.program.data());
   for (std::string& argument : split.arguments) argv.push_back(argument.data());

@@ -302,6 +302,25 @@ TEST_F(ProcessTest, ArgumentsArriveAsSplit) {
   EXPECT_EQ(RunToEnd(script + " " + out + " "), script + "\n");
 }
 
+TEST_F(ProcessTest, StartProgramRunsExactlyTheNamedFileWithWholeArguments) {
+  // A program in a folder with a blank, and a planted one at the shorter
+  // prefix that a split of the line would take.
+  ::mkdir((folder_ / "dir with").c_str(), 0755);
+  Script("dir", "echo planted > \"$(dirname \"$0\")/out\"\n");
+  Script("dir.exe", "echo planted > \"$(dirname \"$0\")/out\"\n");
+  std::string program = Script("dir with/prog.exe",
+                               "out=\"$1\"; shift; { echo \"$0\"; for a; do echo \"[$a]\"; done; } "
+                               "> \"$out\"\n");
+  std::string out = folder_ / "out";
+  const std::uint32_t pid = StartProgram(
+      CommandLine{program, {out, "http://x.example/a b?q=\"1\" \\", "", " lead"}}, kShowHidden);
+  started_.push_back(pid);
+  ProcessHandle handle = Open(pid);
+  ASSERT_EQ(WaitForProcess(handle, kBound), kWaitObject0);
+  Close(handle);
+  EXPECT_EQ(testing::ReadFile(out), program + "\n[http://x.example/a b?q=\"1\" \\]\n[]\n[ lead]\n");
+}
+
 TEST_F(ProcessTest, StartFailures) {
   SetLastErrorCode(0);
   EXPECT_THROW(

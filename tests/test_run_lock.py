@@ -1,0 +1,227 @@
+"""One run at a time per data folder.
+
+Runs started together on one installation take turns through the data
+folder's run lock; a run that cannot have it within its bound ends with one
+line appended to its day's log and leaves the log of the run in progress
+whole.
+"""
+
+import os
+import re
+import subprocess
+import time
+import unittest
+
+from sandbox import FeedSandbox, PROGRAM, write_script
+from test_feed_update import HEADER, item, stored
+
+DEFAULT_SENTENCE = ("You have total new RSS feeds from your service provider for your reference. "
+                    "Click for view all messages.")
+ANNOUNCED = re.compile(r"^PUT Body BSTR You have total (\d+) new RSS feeds? ")
+GAVE_UP = "MSG : Another run is in progress; this run ends without changing anything"
+ENDED = "MSG : Application Ended"
+# Two converter time-outs.
+LOCK_WAIT_SECONDS = 60
+
+
+def start_run(box):
+    return subprocess.Popen([PROGRAM], env=box.env(), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class OverlappingRunsTest(unittest.TestCase):
+    """Several runs started at once, over several rounds, each round after
+    both feeds gained new items: every new item lands once, in its own
+    feed's store, and is announced once."""
+
+    maxDiff = None
+
+    def overlapping_rounds(self, runs, rounds):
+        box = FeedSandbox(converter_delay="0.3")
+        self.addCleanup(box.cleanup)
+        box.register_popup("BSTR:EXIT")
+        offered = {1: [], 2: []}
+        expected = {1: [], 2: []}
+        announced_before = 0
+        for r in range(rounds):
+            for n, prefix, count in ((1, "a", 2), (2, "b", 3)):
+                new = [item("%s%d-%d" % (prefix, r, k)) for k in range(count)]
+                offered[n] = new + offered[n]
+                url = box.feed("feed%d.xml" % n, offered[n])
+                # A new store holds the header, then the items in feed order;
+                # later items go to the top, one above the other.
+                if r == 0:
+                    expected[n] = [("maintitle", "Feed title"), ("mainlink", HEADER[1][1]),
+                                   ("maindescription", HEADER[2][1])] + [stored(e) for e in new]
+                else:
+                    expected[n] = [stored(e) for e in reversed(new)] + expected[n]
+            if r == 0:
+                box.write_feed_template(
+                    os.path.join(box.feeds_dir, "feed1.xml") + "@#@" +
+                    os.path.join(box.feeds_dir, "feed2.xml"), DEFAULT_SENTENCE)
+            processes = [start_run(box) for _ in range(runs)]
+            for process in processes:
+                self.assertEqual(process.wait(timeout=300), 0)
+            for n in (1, 2):
+                self.assertEqual(box.store_items(n), expected[n], "round %d, feed %d" % (r, n))
+            requests = box.popup_requests()
+            announced = [int(m.group(1)) for m in map(ANNOUNCED.match, requests) if m]
+            # One run of the round found the five new items; the others none.
+            self.assertEqual(announced[announced_before:], [5], "round %d" % r)
+            announced_before = len(announced)
+            self.assertEqual(sorted(os.listdir(box.rsslinks)),
+                             sorted([box.store_name(1), box.store_name(2),
+                                     os.path.basename(box.state_file), "Temp_RSS.xml"]))
+
+    def test_four_runs_at_once(self):
+        self.overlapping_rounds(runs=4, rounds=4)
+
+    def test_eight_runs_at_once(self):
+        self.overlapping_rounds(runs=8, rounds=3)
+
+
+class LockHeldTest(unittest.TestCase):
+    maxDiff = None
+
+    def test_a_run_that_finds_the_lock_held_ends_within_the_bound(self):
+        box = FeedSandbox(converter_delay=None)
+        self.addCleanup(box.cleanup)
+        # Every conversion hangs until the converter time-out, so the first
+        # run holds the lock for three of them, longer than a run waits.
+        box.install_converter(body="sleep 100\n")
+        urls = [box.feed("f%d.xml" % n, [item(n)]) for n in (1, 2, 3)]
+        sites = "@#@".join(urls)
+        box.write_feed_template(sites)
+        log = os.path.join(box.data, "ApplicationLog", "qLUXLog")
+
+        box.started = datetime_now()
+        first = start_run(box)
+        for _ in range(600):
+            if "FeedPull.exe" in log_text(log):
+                break
+            time.sleep(0.05)
+        else:
+            self.fail("the first run never started its converter")
+        second_start = time.monotonic()
+        second = start_run(box)
+        self.assertEqual(second.wait(timeout=LOCK_WAIT_SECONDS + 60), 0)
+        waited = time.monotonic() - second_start
+        self.assertIsNone(first.poll(), "the first run ended before the second gave up")
+        self.assertGreaterEqual(waited, LOCK_WAIT_SECONDS - 1)
+        self.assertLess(waited, LOCK_WAIT_SECONDS + 20)
+        self.assertEqual(first.wait(timeout=200), 0)
+        box.finished = datetime_now()
+
+        lines = box.log_lines()
+        self.assertEqual(lines.count(GAVE_UP), 1)
+        at = lines.index(GAVE_UP)
+        # Appended while the first run was still writing its log.
+        self.assertLess(at, len(lines) - 1)
+        expected = box.startup_lines() + box.template_lines(sites, "You have news") + \
+            box.driver_start_lines(sites)
+        for n, url in enumerate(urls, 1):
+            expected += box.converter_lines(n, url, ran_to_end=False) + [
+                "MSG : fncParseRSSSite :  Failed to find " + box.data_path +
+                "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url]
+        expected += box.driver_end_lines(0) + [ENDED]
+        self.assertEqual(lines[:at] + lines[at + 1:], expected)
+
+
+def log_text(folder):
+    """The text of the one log in `folder`, "" while there is none."""
+    names = os.listdir(folder) if os.path.isdir(folder) else []
+    if not names:
+        return ""
+    with open(os.path.join(folder, names[0]), encoding="utf-8") as f:
+        return f.read()
+
+
+def datetime_now():
+    import datetime
+    return datetime.datetime.now()
+
+
+if __name__ == "__main__":
+    unittest.main()
+
+
+VIEWER = os.path.join(os.path.dirname(PROGRAM), "companions", "viewer", "qVMRSS.exe")
+
+
+class ViewerOverlapTest(unittest.TestCase):
+    """The viewer marks a large store read while a run saves new items into
+    it. The run's converter waits until the viewer hands its page to the
+    browser, that is between the viewer's reading of the stores for the page
+    and its marking of them, so the two saves meet every time."""
+
+    maxDiff = None
+    ITEMS = 2000
+
+    def overlap_once(self):
+        box = FeedSandbox(converter_delay=None)
+        self.addCleanup(box.cleanup)
+        signal = os.path.join(box.root, "page-opened")
+        out = os.path.join(box.rsslinks, "Temp_RSS.xml")
+        box.install_converter(body=(
+            'i=0\nwhile [ ! -e "%s" ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i+1)); done\n'
+            'cp "$1" "%s.part" && mv "%s.part" "%s"\n' % (signal, out, out, out)))
+        bin_dir = os.path.join(box.root, "bin")
+        write_script(os.path.join(bin_dir, "xdg-open"), 'touch "%s"\n' % signal)
+
+        old = [item("old-%d" % k, description="x" * 500) for k in range(self.ITEMS)]
+        url = box.feed("f.xml", old)
+        box.write_feed_template(url)
+        open(signal, "w").close()  # the first run's converter need not wait
+        box.run()
+        os.unlink(signal)
+        self.assertEqual(len(box.store_items(1)), 3 + self.ITEMS)
+
+        new = [item("new-1"), item("new-2")]
+        box.feed("f.xml", new + old[:1])
+        run = start_run(box)
+        time.sleep(0.3)  # the run holds the lock and waits in its converter
+        env = box.env()
+        env.update({"DISPLAY": ":99", "PATH": bin_dir + ":" + env["PATH"]})
+        viewer = subprocess.run([VIEWER], env=env, stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=120)
+        self.assertEqual(run.wait(timeout=120), 0)
+        self.assertEqual((viewer.returncode, viewer.stdout, viewer.stderr), (0, b"", b""))
+        self.assertEqual(box.store_items(1),
+                         [stored(new[1]), stored(new[0])] + HEADER +
+                         [stored(e, "Read") for e in old])
+
+    def test_viewer_marking_while_a_run_saves_loses_nothing(self):
+        for attempt in range(3):
+            with self.subTest(attempt=attempt):
+                self.overlap_once()
+
+
+class ViewerLockHeldTest(unittest.TestCase):
+    def test_viewer_shows_the_page_and_leaves_the_statuses(self):
+        import fcntl
+        box = FeedSandbox()
+        self.addCleanup(box.cleanup)
+        a = item(1)
+        box.write_feed_template(box.feed("f.xml", [a]))
+        box.run()
+        with open(box.store(1), "rb") as f:
+            before = f.read()
+        # Held as a run holds it: the lock file open, flock() taken.
+        with open(os.path.join(box.data, "rssnotify.lock"), "rb") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            started = time.monotonic()
+            viewer = subprocess.run([VIEWER], env=box.env(), stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=60)
+            waited = time.monotonic() - started
+        page = os.path.join(box.root, "cache", "rssnotify", "feeds.html")
+        self.assertEqual(viewer.stdout.decode(), page + "\n")
+        self.assertEqual(viewer.stderr.decode(),
+                         "qVMRSS: a feed update is in progress; the items shown stay marked new "
+                         "until the next time\n")
+        self.assertEqual(viewer.returncode, 1)
+        self.assertGreaterEqual(waited, 5)
+        self.assertLess(waited, 30)
+        with open(page, encoding="utf-8") as f:
+            self.assertIn(a["title"], f.read())
+        with open(box.store(1), "rb") as f:
+            self.assertEqual(f.read(), before)
