@@ -124,7 +124,7 @@ rm -f "$work"/start-*
 for ((r = 0; r < rounds; r++)); do
   hyperfine -N --style none --warmup 5 --runs 40 --export-json "$work/start.json" \
     "$build/bench/trivial_start_bench" "$build/rssnotify" \
-    "$build/companions/feedpull/FeedPull.exe file://$work/one.xml" > /dev/null
+    "$build/companions/feedpull/FeedPull.exe file://$work/one.xml" > /dev/null 2>&1
   ratios "$work/start.json" "$work/start"
 done
 [ -f "$agent/qLUX/Dovel/RSSLinks/Temp_RSS.xml" ] || echo "   FeedPull.exe wrote no output!"
@@ -160,7 +160,7 @@ HOME=$work/nbhome $newsboat_cmd
 rm -f "$work"/whole-*
 for ((r = 0; r < rounds; r++)); do
   HOME=$work/nbhome hyperfine -N --style none --warmup 1 --runs 3 \
-    --export-json "$work/whole.json" "$newsboat_cmd" "$build/rssnotify" > /dev/null
+    --export-json "$work/whole.json" "$newsboat_cmd" "$build/rssnotify" > /dev/null 2>&1
   ratios "$work/whole.json" "$work/whole"
 done
 stores=$(find "$agent/qLUX/Dovel/RSSLinks" -name 'Link_*_B_1.xml' | wc -l)

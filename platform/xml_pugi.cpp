@@ -66,9 +66,12 @@ pugi::xml_node ToPugi(void* node) {
   return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node));
 }
 
+// The name is looked at first: no other node's name starts with "#" (text
+// nodes have none), so for every other node this is one call into pugixml.
 bool IsHolder(pugi::xml_node node) {
-  return node.type() == pugi::node_element && node.parent().type() == pugi::node_document &&
-         std::strcmp(node.name(), kHolderName) == 0;
+  const char* name = node.name();
+  return name[0] == '#' && std::strcmp(name, kHolderName) == 0 &&
+         node.type() == pugi::node_element && node.parent().type() == pugi::node_document;
 }
 
 pugi::xml_node Holder(pugi::xml_node any) {
