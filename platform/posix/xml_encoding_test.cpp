@@ -56,6 +56,10 @@ TEST(XmlEncoding, ScanFindsMalformedUtf8AndCharactersXmlCannotHold) {
       {"plain ASCII, long enough for whole words", true, false},
       {"tab\tline\nreturn\r", true, false},
       {"eight b\x1E", true, true},
+      {"tab\there\x1E"
+       "and sixteen more bytes",
+       true, true},
+      {"\t\t\t\t\n\n\n\n\r\r\r\r\t\n\r\t and after", true, false},
       {std::string("0123456789abcdef\0", 17), true, true},
       {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", true, false},
       {"\xEF\xBF\xBD", true, false},  // U+FFFD itself
@@ -83,12 +87,25 @@ TEST(XmlEncoding, ScanFindsMalformedUtf8AndCharactersXmlCannotHold) {
   std::mt19937 random(7);
   for (int round = 0; round < 20000; ++round) {
     std::string text;
-    const int length = static_cast<int>(random() % 24);
+    const int length = static_cast<int>(random() % 40);
     for (int i = 0; i < length; ++i) {
-      text += random() % 4 == 0 ? static_cast<char>(random() % 256)
-                                : static_cast<char>(0x20 + random() % 0x5F);
+      const unsigned pick = random() % 16;
+      text += pick == 0   ? static_cast<char>(random() % 256)
+              : pick == 1 ? static_cast<char>(random() % 0x20)
+              : pick == 2 ? '\t'
+                          : static_cast<char>(0x20 + random() % 0x5F);
     }
     SCOPED_TRACE(testing::PrintToString(text));
-    ASSERT_EQ(ScanUtf8(text).valid, platform::ValidUtf8(text) == text);
+    const bool valid = platform::ValidUtf8(text) == text;
+    ASSERT_EQ(ScanUtf8(text).valid, valid);
+    if (!valid) continue;
+    bool non_xml = text.find("\xEF\xBF\xBE") != std::string::npos ||
+                   text.find("\xEF\xBF\xBF") != std::string::npos;
+    for (char c : text) {
+      if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+        non_xml = true;
+      }
+    }
+    ASSERT_EQ(ScanUtf8(text).non_xml_chars, non_xml);
   }
 }
