@@ -44,7 +44,6 @@ fi
 cmake --build build -j2 --target rssnotify feedpull rssnotify-messagebox xml_layer_bench \
   trivial_start_bench > /dev/null
 build=$(cd build && pwd)
-bench=$build/bench/xml_layer_bench
 work=$(mktemp -d /tmp/rssnotify-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
@@ -56,20 +55,28 @@ v = sorted(float(x) for x in sys.stdin.read().split())
 print("median %.2f (%.2f to %.2f, %d runs)" % (statistics.median(v), v[0], v[-1], len(v)))'
 }
 
+# glibc would hand the megabytes of a store document back to the system
+# after every run and fault them in again in the next, as often as its
+# allocation pattern happens to decide; that noise would swamp the
+# comparison, so in (a) and (b) the allocator keeps its memory for the
+# process's lifetime, for both sides alike.
+tunables=glibc.malloc.trim_threshold=4000000000:glibc.malloc.mmap_threshold=33554432
+bench() { GLIBC_TUNABLES=$tunables "$build/bench/xml_layer_bench" "$@"; }
+
 echo "== (a) XML layer against bare pugixml: load + save (temporary file, fsync, rename)"
 for items in 1000 20000 100000; do
   store=$work/store-$items.xml
-  "$bench" store "$items" "$store"
+  bench store "$items" "$store"
   runs=$((rounds * 3))
   [ "$items" -eq 100000 ] && runs=$rounds
-  out=$("$bench" pair "$store" "$runs")
+  out=$(bench pair "$store" "$runs")
   echo "-- $items items ($(stat -c %s "$store") bytes)"
   echo "$out" | sed 's/^/   /'
   : > "$work/peak"
   : > "$work/peak-mb"
   for ((r = 0; r < rounds; r++)); do
-    layer=$("$bench" xml layer "$store" 2 | sed 's/.*peak_mb=//')
-    bare=$("$bench" xml bare "$store" 2 | sed 's/.*peak_mb=//')
+    layer=$(bench xml layer "$store" 2 | sed 's/.*peak_mb=//')
+    bare=$(bench xml bare "$store" 2 | sed 's/.*peak_mb=//')
     python3 -c "print($layer / $bare)" >> "$work/peak"
     echo "$layer $bare" >> "$work/peak-mb"
   done
@@ -79,9 +86,9 @@ done
 
 echo
 echo "== (b) update of 500 new items into a 20,000-item store against bare pugixml"
-"$bench" update "$rounds" | sed 's/^/   /'
+bench update "$rounds" | sed 's/^/   /'
 echo "-- the three update-state writes of one feed (each a full atomic rewrite)"
-"$bench" state "$rounds" | sed 's/^/   /'
+bench state "$rounds" | sed 's/^/   /'
 
 # A sandbox installation for the programs.
 agent=$work/agent
