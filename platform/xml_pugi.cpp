@@ -504,8 +504,13 @@ std::string XmlNode::Text() const {
     default:
       return start.value();
   }
-  std::string text;
   pugi::xml_node node = start.first_child();
+  // The usual element of a feed or a store: one text child.
+  if (node && !node.next_sibling()) {
+    const pugi::xml_node_type type = node.type();
+    if (type == pugi::node_pcdata || type == pugi::node_cdata) return node.value();
+  }
+  std::string text;
   while (node && node != start) {
     if (IsHolder(node)) break;  // the last child of the document: nothing follows
     if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) text += node.value();
