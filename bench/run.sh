@@ -1,18 +1,177 @@
 #!/usr/bin/env bash
-# Runs the store update benchmark: the update alone, the plain load and save
-# alone (each with its own peak memory), and both in turn for their ratio.
+# All of the benchmarks in one run, each summed up as the median and the
+# spread (lowest to highest) of its runs:
+#   (a) the XML layer's load + save against bare pugixml's load_file +
+#       save_file with the same atomic replacement (temporary file, fsync,
+#       rename), over stores of 1,000, 20,000 and 100,000 items: time (both in
+#       turn in one process) and peak memory (each in its own process);
+#   (b) an update of 500 new items into a 20,000-item store against bare
+#       pugixml loading it, prepending 500 items and saving with fsync and
+#       rename, in one process run after run; and what the three
+#       update-state writes of a feed cost, with new and with unchanged values;
+#   (c) the start of rssnotify (a run that ends at once: no template) and of
+#       FeedPull.exe on a one-item feed file against a trivial C++ program,
+#       each started directly (no shell);
+#   (d) a whole run over 20 local feeds (the real converter, file:// URLs of
+#       the feeds in ../shared/feeds) against newsboat's "-x reload" of the
+#       same URLs, both in the steady state (nothing new).
+# (c) and (d) use hyperfine; the programs alternate round by round, so that a
+# busy moment of the machine falls on all of them.
 #
-# glibc would hand the 50 MB of a store document back to the system after
-# every iteration and fault it in again in the next, and how often it does so
-# depends on the allocation pattern; that noise would swamp the comparison, so
-# the allocator keeps its memory for the benchmark's lifetime.
+#   bash bench/run.sh [ROUNDS]      ROUNDS: runs of each measurement, 7 at least
+#
+# hyperfine and newsboat come from Debian; this script installs them when
+# missing (nothing else needs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+rounds=${1:-7}
+if [ "$rounds" -lt 7 ]; then
+  echo "at least 7 rounds" >&2
+  exit 2
+fi
+
+missing=()
+for p in hyperfine newsboat; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" > /dev/null
+fi
+
 cmake -S . -B build -DRSSNOTIFY_BENCHMARKS=ON > /dev/null
-cmake --build build --target store_update_bench > /dev/null
-export GLIBC_TUNABLES=glibc.malloc.trim_threshold=4000000000:glibc.malloc.mmap_threshold=33554432
-bench=build/bench/store_update_bench
-"$bench" --benchmark_filter='^BM_LoadAndSaveStore' --benchmark_min_time=3
-"$bench" --benchmark_filter='^BM_FeedUpdate' --benchmark_min_time=3
-"$bench" --benchmark_filter='Over' --benchmark_min_time=5 --benchmark_repetitions=5 \
-  --benchmark_report_aggregates_only=true
+cmake --build build -j2 --target rssnotify feedpull rssnotify-messagebox xml_layer_bench \
+  trivial_start_bench > /dev/null
+build=$(cd build && pwd)
+work=$(mktemp -d /tmp/rssnotify-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# Median and spread of the numbers on standard input, one a line.
+stats() {
+  python3 -c '
+import statistics, sys
+v = sorted(float(x) for x in sys.stdin.read().split())
+print("median %.2f (%.2f to %.2f, %d runs)" % (statistics.median(v), v[0], v[-1], len(v)))'
+}
+
+# glibc would hand the megabytes of a store document back to the system
+# after every run and fault them in again in the next, as often as its
+# allocation pattern happens to decide; that noise would swamp the
+# comparison, so in (a) and (b) the allocator keeps its memory for the
+# process's lifetime, for both sides alike.
+tunables=glibc.malloc.trim_threshold=4000000000:glibc.malloc.mmap_threshold=33554432
+bench() { GLIBC_TUNABLES=$tunables "$build/bench/xml_layer_bench" "$@"; }
+
+echo "== (a) XML layer against bare pugixml: load + save (temporary file, fsync, rename)"
+for items in 1000 20000 100000; do
+  store=$work/store-$items.xml
+  bench store "$items" "$store"
+  runs=$((rounds * 3))
+  [ "$items" -eq 100000 ] && runs=$rounds
+  out=$(bench pair "$store" "$runs")
+  echo "-- $items items ($(stat -c %s "$store") bytes)"
+  echo "$out" | sed 's/^/   /'
+  : > "$work/peak"
+  : > "$work/peak-mb"
+  for ((r = 0; r < rounds; r++)); do
+    layer=$(bench xml layer "$store" 2 | sed 's/.*peak_mb=//')
+    bare=$(bench xml bare "$store" 2 | sed 's/.*peak_mb=//')
+    python3 -c "print($layer / $bare)" >> "$work/peak"
+    echo "$layer $bare" >> "$work/peak-mb"
+  done
+  echo "   time ratio layer/bare:   $(echo "$out" | sed -n 's/^ratio median=\([^ ]*\) min=\([^ ]*\) max=\([^ ]*\) runs=\(.*\)/median \1 (\2 to \3, \4 runs)/p')"
+  echo "   peak memory layer/bare:  $(stats < "$work/peak")   [MB layer, bare: $(tail -1 "$work/peak-mb")]"
+done
+
+echo
+echo "== (b) update of 500 new items into a 20,000-item store against bare pugixml"
+bench update "$rounds" | sed 's/^/   /'
+echo "-- the three update-state writes of one feed (each a full atomic rewrite)"
+bench state "$rounds" | sed 's/^/   /'
+
+# A sandbox installation for the programs.
+agent=$work/agent
+mkdir -p "$agent/qLUX/Dovel/RSSLinks"
+ln -s "$build/companions/feedpull/FeedPull.exe" "$agent/qLUX/FeedPull.exe"
+cat > "$work/registry.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]
+"InstallationPath"="$agent"
+"RegID"="1001"
+"siteid"="42"
+"MemberID"="7"
+"Type"="Workstation"
+REG
+export RSSNOTIFY_REGISTRY=$work/registry.reg
+unset ALLUSERSPROFILE DBUS_SESSION_BUS_ADDRESS || true
+
+# Ratio of each command's mean to the first one's, per hyperfine run; one
+# line per command after the first, appended to $work/ratio-<n>.
+ratios() {
+  python3 -c '
+import json, sys
+r = json.load(open(sys.argv[1]))["results"]
+for i, x in enumerate(r[1:], 1):
+    open(sys.argv[2] + "-%d" % i, "a").write("%f\n" % (x["mean"] / r[0]["mean"]))
+    open(sys.argv[2] + "-ms-%d" % i, "a").write("%f\n" % (x["mean"] * 1000))
+open(sys.argv[2] + "-ms-0", "a").write("%f\n" % (r[0]["mean"] * 1000))' "$1" "$2"
+}
+
+echo
+echo "== (c) start-up against a trivial C++ program (hyperfine, no shell)"
+cat > "$work/one.xml" <<'FEED'
+<?xml version="1.0" encoding="UTF-8"?>
+<rss version="2.0"><channel><title>One</title><link>http://example.com/</link>
+<description>One item</description><item><title>Item</title><link>http://example.com/1</link>
+<pubDate>Mon, 07 Dec 2026 10:00:00 GMT</pubDate><guid>1</guid></item></channel></rss>
+FEED
+rm -f "$work"/start-*
+for ((r = 0; r < rounds; r++)); do
+  hyperfine -N --style none --warmup 5 --runs 40 --export-json "$work/start.json" \
+    "$build/bench/trivial_start_bench" "$build/rssnotify" \
+    "$build/companions/feedpull/FeedPull.exe file://$work/one.xml" > /dev/null 2>&1
+  ratios "$work/start.json" "$work/start"
+done
+[ -f "$agent/qLUX/Dovel/RSSLinks/Temp_RSS.xml" ] || echo "   FeedPull.exe wrote no output!"
+echo "   trivial program, ms:          $(stats < "$work/start-ms-0")"
+echo "   rssnotify, ms:                $(stats < "$work/start-ms-1")"
+echo "   FeedPull.exe one item, ms:    $(stats < "$work/start-ms-2")"
+echo "   rssnotify / trivial:          $(stats < "$work/start-1")"
+echo "   FeedPull.exe / trivial:       $(stats < "$work/start-2")"
+
+echo
+echo "== (d) a whole run over 20 local feeds against newsboat -x reload"
+feeds=$(cd .. && pwd)/shared/feeds
+if [ ! -d "$feeds" ]; then
+  echo "   skipped: $feeds is absent"
+  exit 0
+fi
+mapfile -t files < <(find "$feeds" -maxdepth 1 -name '*.xml' | sort | head -20)
+urls=()
+for f in "${files[@]}"; do urls+=("file://$f"); done
+printf '%s\n' "${urls[@]}" > "$work/urls"
+sites=$(IFS=$'\n'; echo "${urls[*]}" | sed ':a;N;$!ba;s/\n/@#@/g')
+cat > "$agent/qLUX/Dovel/qVMMenu.xml" <<TPL
+<?xml version="1.0"?>
+<vsrgetdoveltemplate><templateid>B</templateid><templatever>1</templatever><rss>1</rss>
+<rsssites>$sites</rsssites><rssupd>5</rssupd><qvmrssmsg></qvmrssmsg></vsrgetdoveltemplate>
+TPL
+mkdir -p "$work/nbhome"
+newsboat_cmd="newsboat -u $work/urls -c $work/nb-cache.db -C $work/nb-config -x reload"
+# First runs fill the stores and newsboat's cache: what follows is the
+# steady state, nothing new.
+"$build/rssnotify" || true
+HOME=$work/nbhome $newsboat_cmd
+rm -f "$work"/whole-*
+for ((r = 0; r < rounds; r++)); do
+  HOME=$work/nbhome hyperfine -N --style none --warmup 1 --runs 3 \
+    --export-json "$work/whole.json" "$newsboat_cmd" "$build/rssnotify" > /dev/null 2>&1
+  ratios "$work/whole.json" "$work/whole"
+done
+stores=$(find "$agent/qLUX/Dovel/RSSLinks" -name 'Link_*_B_1.xml' | wc -l)
+echo "   ${#urls[@]} feeds, $stores stores"
+echo "   newsboat -x reload, ms:       $(stats < "$work/whole-ms-0")"
+echo "   rssnotify run, ms:            $(stats < "$work/whole-ms-1")"
+echo "   rssnotify / newsboat:         $(stats < "$work/whole-1")"

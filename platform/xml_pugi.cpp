@@ -66,9 +66,12 @@ pugi::xml_node ToPugi(void* node) {
   return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node));
 }
 
+// The name is looked at first: no other node's name starts with "#" (text
+// nodes have none), so for every other node this is one call into pugixml.
 bool IsHolder(pugi::xml_node node) {
-  return node.type() == pugi::node_element && node.parent().type() == pugi::node_document &&
-         std::strcmp(node.name(), kHolderName) == 0;
+  const char* name = node.name();
+  return name[0] == '#' && std::strcmp(name, kHolderName) == 0 &&
+         node.type() == pugi::node_element && node.parent().type() == pugi::node_document;
 }
 
 pugi::xml_node Holder(pugi::xml_node any) {
@@ -166,7 +169,10 @@ void MakeXmlSafe(const char* value, Setter set) {
 // Checks what pugixml lets pass but a conforming parser rejects, expands the
 // references of text nodes and attributes, and, when the text was found to
 // hold characters XML does not allow, replaces them.
-bool FinishParse(pugi::xml_document& doc, bool non_xml_chars, std::string& error) {
+bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_chars,
+                 std::string& error) {
+  // Without a "&" anywhere in the text there is no reference to expand.
+  const bool references = text.find('&') != std::string_view::npos;
   int elements = 0;
   for (pugi::xml_node top : doc.children()) {
     if (top.type() == pugi::node_element) ++elements;
@@ -182,11 +188,13 @@ bool FinishParse(pugi::xml_document& doc, bool non_xml_chars, std::string& error
   std::string expanded;
   pugi::xml_node node = doc.first_child();
   int depth = 0;  // of `node`'s parent, in elements
+  // Every node is visited; the calls per node are kept few, as each one goes
+  // into the library.
   while (node) {
     const pugi::xml_node_type type = node.type();
     if (type == pugi::node_pcdata) {
       if (non_xml_chars) MakeXmlSafe(node.value(), [&](const char* v) { node.set_value(v); });
-      if (std::strchr(node.value(), '&') != nullptr) {
+      if (references && std::strchr(node.value(), '&') != nullptr) {
         if (!ExpandReferences(node.value(), expanded, error)) return false;
         node.set_value(expanded.c_str());
       }
@@ -195,7 +203,8 @@ bool FinishParse(pugi::xml_document& doc, bool non_xml_chars, std::string& error
         error = DepthError();
         return false;
       }
-      for (pugi::xml_attribute attribute : node.attributes()) {
+      for (pugi::xml_attribute attribute = node.first_attribute(); attribute;
+           attribute = attribute.next_attribute()) {
         for (pugi::xml_attribute later = attribute.next_attribute(); later;
              later = later.next_attribute()) {
           if (std::strcmp(attribute.name(), later.name()) == 0) {
@@ -206,7 +215,7 @@ bool FinishParse(pugi::xml_document& doc, bool non_xml_chars, std::string& error
         if (non_xml_chars) {
           MakeXmlSafe(attribute.value(), [&](const char* v) { attribute.set_value(v); });
         }
-        if (std::strchr(attribute.value(), '&') != nullptr) {
+        if (references && std::strchr(attribute.value(), '&') != nullptr) {
           if (!ExpandReferences(attribute.value(), expanded, error)) return false;
           attribute.set_value(expanded.c_str());
         }
@@ -216,16 +225,20 @@ bool FinishParse(pugi::xml_document& doc, bool non_xml_chars, std::string& error
       MakeXmlSafe(node.value(), [&](const char* v) { node.set_value(v); });
     }
     // Depth-first, document order, without recursion.
-    if (node.first_child()) {
-      node = node.first_child();
+    if (pugi::xml_node child = node.first_child()) {
+      node = child;
       ++depth;
       continue;
     }
-    while (node && !node.next_sibling()) {
+    for (;;) {
+      if (pugi::xml_node next = node.next_sibling()) {
+        node = next;
+        break;
+      }
       node = node.parent();
       --depth;
+      if (!node) break;
     }
-    if (node) node = node.next_sibling();
   }
   return true;
 }
@@ -241,14 +254,17 @@ int ElementDepth(pugi::xml_node top) {
       node = child;
       ++depth;
     } else {
-      while (node != top && !node.next_sibling()) {
+      for (;;) {
+        if (node == top) return deepest;
+        if (pugi::xml_node next = node.next_sibling()) {
+          node = next;
+          break;
+        }
         node = node.parent();
         --depth;
       }
-      if (node == top) return deepest;
-      node = node.next_sibling();
     }
-    if (node.type() == pugi::node_element) deepest = std::max(deepest, depth);
+    if (depth > deepest && node.type() == pugi::node_element) deepest = depth;
   }
 }
 
@@ -266,16 +282,28 @@ bool IsXmlName(const std::string& name) {
   return true;
 }
 
-// Hands pugixml's output, as it is made, to a sink.
+// Hands pugixml's output, as it is made, to a sink, in pieces of 64 KiB:
+// pugixml's own pieces are small, and each one would be a system call.
 class SinkWriter : public pugi::xml_writer {
  public:
-  explicit SinkWriter(ByteSink& sink) : sink_(sink) {}
+  explicit SinkWriter(ByteSink& sink) : sink_(sink) { buffer_.reserve(kPiece); }
   void write(const void* data, size_t size) override {
-    sink_.Write(static_cast<const char*>(data), size);
+    if (buffer_.size() + size > kPiece) Flush();
+    if (size >= kPiece) {
+      sink_.Write(static_cast<const char*>(data), size);
+    } else {
+      buffer_.append(static_cast<const char*>(data), size);
+    }
+  }
+  void Flush() {
+    if (!buffer_.empty()) sink_.Write(buffer_.data(), buffer_.size());
+    buffer_.clear();
   }
 
  private:
+  static constexpr std::size_t kPiece = 65536;
   ByteSink& sink_;
+  std::string buffer_;
 };
 
 class StringSink : public ByteSink {
@@ -327,7 +355,7 @@ struct XmlDocument::Impl {
         doc.load_buffer_inplace(buffer.data(), buffer.size(), kParseOptions, pugi::encoding_utf8);
     if (!result) {
       error = std::string(result.description()) + " at offset " + std::to_string(result.offset);
-    } else if (!FinishParse(doc, non_xml_chars, error)) {
+    } else if (!FinishParse(doc, buffer, non_xml_chars, error)) {
       // error set
     } else {
       return true;
@@ -421,6 +449,7 @@ void XmlDocument::Impl::Write(ByteSink& sink) const {
     if (top.type() == pugi::node_declaration || IsHolder(top)) continue;
     top.print(writer, "\t", pugi::format_default, pugi::encoding_utf8);
   }
+  writer.Flush();
 }
 
 std::string XmlDocument::Xml() const {
@@ -475,8 +504,13 @@ std::string XmlNode::Text() const {
     default:
       return start.value();
   }
-  std::string text;
   pugi::xml_node node = start.first_child();
+  // The usual element of a feed or a store: one text child.
+  if (node && !node.next_sibling()) {
+    const pugi::xml_node_type type = node.type();
+    if (type == pugi::node_pcdata || type == pugi::node_cdata) return node.value();
+  }
+  std::string text;
   while (node && node != start) {
     if (IsHolder(node)) break;  // the last child of the document: nothing follows
     if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) text += node.value();

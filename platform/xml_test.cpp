@@ -1,13 +1,18 @@
 #include "platform/xml.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/failure.h"
 #include "platform/filesystem.h"
 #include "platform/posix/test_support.h"
+#include "platform/xml_encoding.h"
 
 using platform::XmlDocument;
 using platform::XmlNode;
@@ -268,6 +273,197 @@ TEST(XmlBuild, FailedSaveKeepsTheOldFile) {
   platform::SetFileSystemForTesting(nullptr);
   EXPECT_EQ(number, 61);
   EXPECT_EQ(ReadFile(path), old);
+}
+
+std::vector<std::string> FolderEntries(const ScratchFolder& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST(XmlBuild, SaveRefusedHalfWayByTheSystemKeepsTheOldFile) {
+  // The document is written to the file as it is made; a write that fails
+  // after the first pieces (here: a file-size limit) must not reach the
+  // store.
+  ScratchFolder folder;
+  const std::string path = folder / "store.xml";
+  const std::string old = "<?xml version=\"1.0\"?>\n<rootrss><item/></rootrss>\n";
+  WriteFile(path, old);
+  XmlDocument doc;
+  ASSERT_TRUE(doc.Load(path));
+  for (int i = 0; i < 5000; ++i) AddElement(doc, doc.DocumentElement(), "item", "text");
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit low = saved;
+  low.rlim_cur = 30000;
+  auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &low), 0);
+  long number = 0;
+  try {
+    doc.Save(path);
+  } catch (const platform::Failure& failure) {
+    number = failure.number();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_NE(number, 0);
+  EXPECT_EQ(ReadFile(path), old);
+  EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"store.xml"});
+}
+
+// Characters XML 1.0 does not allow, and how the layer stores each: as
+// U+FFFD. Malformed UTF-8 set as text becomes U+FFFD too.
+const std::vector<std::pair<std::string, std::string>> kNotXml = {
+    {"a\x1E"
+     "b",
+     "a\uFFFD"
+     "b"},
+    {std::string("\0", 1), "\uFFFD"},
+    {"\x01\x08\x0B\x0C\x1F", "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+    {"\xEF\xBF\xBE|\xEF\xBF\xBF", "\uFFFD|\uFFFD"},  // U+FFFE, U+FFFF
+    {"caf\xE9", "caf\uFFFD"},
+    {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},  // a surrogate
+    {"tab\tline\nfeed", "tab\tline\nfeed"},  // allowed; kept
+};
+
+TEST(XmlChars, TextThatXmlCannotHoldIsSavedAsReplacementCharacters) {
+  ScratchFolder folder;
+  for (const auto& c : kNotXml) {
+    SCOPED_TRACE(testing::PrintToString(c.first));
+    XmlDocument doc;
+    ASSERT_TRUE(doc.LoadXml("<r/>"));
+    AddElement(doc, doc.DocumentElement(), "t", c.first);
+    const std::string path = folder / "s.xml";
+    doc.Save(path);
+    EXPECT_EQ(ReadFile(path),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r>\n\t<t>" + c.second + "</t>\n</r>\n");
+    XmlDocument back;
+    ASSERT_TRUE(back.Load(path)) << back.LoadError();
+    EXPECT_EQ(back.DocumentElement().Text(), c.second);
+  }
+}
+
+TEST(XmlChars, RawCharactersXmlCannotHoldLoadAsReplacementsAndReferencesFail) {
+  // As a converter may leave them: raw in text, attributes, CDATA and
+  // comments. They load as U+FFFD, so saving gives a document that loads.
+  const std::string raw =
+      "<r a=\"x\x1Ey\"><!--c\x02--><t>1\x1E"
+      "2</t><c><![CDATA[\x0B]]></c><u>\xEF\xBF\xBF</u></r>";
+  for (bool as_bytes : {false, true}) {
+    XmlDocument doc;
+    ASSERT_TRUE(as_bytes ? doc.LoadBytes(raw) : doc.LoadXml(raw)) << doc.LoadError();
+    EXPECT_EQ(doc.Xml(),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r a=\"x\uFFFDy\">\n"
+              "\t<!--c\uFFFD-->\n\t<t>1\uFFFD"
+              "2</t>\n\t<c><![CDATA[\uFFFD]]></c>\n"
+              "\t<u>\uFFFD</u>\n</r>\n");
+    XmlDocument back;
+    EXPECT_TRUE(back.LoadXml(doc.Xml())) << back.LoadError();
+  }
+  // UTF-16 too.
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("<a>\x1E</a>")) utf16 += std::string{c, '\0'};
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadBytes(utf16)) << doc.LoadError();
+  EXPECT_EQ(doc.DocumentElement().Text(), "\uFFFD");
+  // A reference to such a character is an error XML names: it stays one.
+  EXPECT_FALSE(doc.LoadXml("<a>&#30;</a>"));
+  EXPECT_EQ(doc.LoadError(), "invalid character reference &#30;");
+  EXPECT_FALSE(doc.LoadXml("<a>&#x110000;</a>"));
+}
+
+// Property: whatever text is set, the saved document loads again and gives
+// back the text with only the characters XML cannot hold replaced.
+TEST(XmlChars, AnyTextSetIsSavedSoThatItLoadsAgain) {
+  std::mt19937 random(20261208);
+  const std::vector<std::string> pieces = {
+      "&",  "<",  ">",   "]]>", "&#30;",       "\xC3\xA9", "\r\n", "\xF0\x9F\x98\x80",
+      "--", "?>", "\"'", " ",   "\xEF\xBB\xBF"};
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % 40);
+    for (int i = 0; i < length; ++i) {
+      if (random() % 3 == 0) {
+        text += pieces[random() % pieces.size()];
+      } else {
+        text += static_cast<char>(random() % 256);
+      }
+    }
+    SCOPED_TRACE(testing::PrintToString(text));
+    XmlDocument doc;
+    ASSERT_TRUE(doc.LoadXml("<r/>"));
+    XmlNode element = AddElement(doc, doc.DocumentElement(), "t", text);
+    AddElement(doc, element, "inner", text);
+    XmlDocument back;
+    ASSERT_TRUE(back.LoadBytes(doc.Xml())) << back.LoadError();
+    std::string expected = platform::XmlSafeText(text);
+    // XML reads every line end as a line feed.
+    for (std::size_t at; (at = expected.find("\r\n")) != std::string::npos;) {
+      expected.replace(at, 2, "\n");
+    }
+    for (char& c : expected) {
+      if (c == '\r') c = '\n';
+    }
+    EXPECT_EQ(back.DocumentElement().SelectSingleNode("t/inner").Text(), expected);
+  }
+}
+
+std::string Nested(int depth) {
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += "<e>";
+  text += "x";
+  for (int i = 0; i < depth; ++i) text += "</e>";
+  return text;
+}
+
+TEST(XmlDepth, DocumentsNestedDeeperThanTheBoundAreRefused) {
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadXml(Nested(platform::kXmlMaxDepth))) << doc.LoadError();
+  EXPECT_EQ(doc.DocumentElement().Text(), "x");
+  EXPECT_FALSE(doc.LoadXml(Nested(platform::kXmlMaxDepth + 1)));
+  EXPECT_EQ(doc.LoadError(), "elements nested deeper than 256 levels");
+  EXPECT_TRUE(doc.DocumentElement().IsNull());
+  // The store of the report: 140 KB nested 20,000 deep. It would have been
+  // saved as 400 MB.
+  EXPECT_FALSE(doc.LoadXml("<rootrss>" + Nested(20000) + "</rootrss>"));
+  // Deep in a second branch counts as well.
+  EXPECT_FALSE(doc.LoadXml("<r><a/>" + Nested(platform::kXmlMaxDepth) + "</r>"));
+}
+
+TEST(XmlDepth, SavedSizeStaysWithinTheDepthTimesTheDocument) {
+  // The deepest document allowed: every line indented as far as it may be.
+  ScratchFolder folder;
+  XmlDocument doc;
+  const std::string text = Nested(platform::kXmlMaxDepth);
+  ASSERT_TRUE(doc.LoadXml(text));
+  doc.Save(folder / "deep.xml");
+  const std::string saved = ReadFile(folder / "deep.xml");
+  EXPECT_LE(saved.size(), static_cast<std::size_t>(platform::kXmlMaxDepth) * text.size());
+  XmlDocument back;
+  EXPECT_TRUE(back.Load(folder / "deep.xml")) << back.LoadError();
+}
+
+TEST(XmlDepth, ADocumentBuiltTooDeepIsNotSavedAndTheOldFileStays) {
+  ScratchFolder folder;
+  const std::string path = folder / "store.xml";
+  WriteFile(path, "<rootrss/>");
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadXml(Nested(platform::kXmlMaxDepth)));
+  XmlNode deepest = doc.DocumentElement();
+  while (deepest.FirstChild().IsElement()) deepest = deepest.FirstChild();
+  AddElement(doc, deepest, "one-more", "y");
+  long number = 0;
+  try {
+    doc.Save(path);
+  } catch (const platform::Failure& failure) {
+    number = failure.number();
+    EXPECT_EQ(failure.description(), "elements nested deeper than 256 levels");
+  }
+  EXPECT_EQ(number, 5);
+  EXPECT_EQ(ReadFile(path), "<rootrss/>");
+  EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"store.xml"});
 }
 
 }  // namespace

@@ -1,7 +1,14 @@
 #include "platform/filesystem.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform/failure.h"
 #include "platform/posix/test_support.h"
@@ -109,4 +116,68 @@ TEST(FileSystemAtomic, ReplacementLeavesNoTemporaryAndKeepsOldFileOnFailure) {
   for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(root.path())) ++entries;
   EXPECT_EQ(entries, 1);
   EXPECT_FALSE(fs.Stamp(root / "absent").exists);
+}
+
+namespace {
+
+std::vector<std::string> Entries(const ScratchFolder& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(FileSystemAtomic, StreamedReplacementWritesThePiecesInOrder) {
+  ScratchFolder root;
+  platform::testing::WriteFile(root / "f.xml", "old");
+  platform::Files().ReplaceFileAtomicallyStreamed(root / "f.xml", [](platform::ByteSink& sink) {
+    sink.Write("new ", 4);
+    sink.Write("", 0);
+    sink.Write("content", 7);
+  });
+  EXPECT_EQ(ReadFile(root / "f.xml"), "new content");
+  EXPECT_EQ(Entries(root), std::vector<std::string>{"f.xml"});
+}
+
+TEST(FileSystemAtomic, StreamedReplacementThatFailsHalfWayKeepsTheOldFile) {
+  ScratchFolder root;
+  const std::string old(100000, 'o');
+  platform::testing::WriteFile(root / "f.xml", old);
+  // The producer gives up after some bytes reached the temporary file.
+  EXPECT_THROW(platform::Files().ReplaceFileAtomicallyStreamed(
+                   root / "f.xml",
+                   [](platform::ByteSink& sink) {
+                     sink.Write(std::string(70000, 'n').data(), 70000);
+                     throw platform::Failure(platform::err::kOutOfMemory);
+                   }),
+               platform::Failure);
+  EXPECT_EQ(ReadFile(root / "f.xml"), old);
+  EXPECT_EQ(Entries(root), std::vector<std::string>{"f.xml"});
+
+  // A write that the system refuses half-way: a file-size limit below the
+  // new content's size.
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit low = saved;
+  low.rlim_cur = 50000;
+  auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &low), 0);
+  long number = 0;
+  try {
+    platform::Files().ReplaceFileAtomicallyStreamed(root / "f.xml", [](platform::ByteSink& sink) {
+      const std::string piece(10000, 'n');
+      for (int i = 0; i < 20; ++i) sink.Write(piece.data(), piece.size());
+    });
+  } catch (const platform::Failure& failure) {
+    number = failure.number();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_NE(number, 0);
+  EXPECT_EQ(ReadFile(root / "f.xml"), old);
+  EXPECT_EQ(Entries(root), std::vector<std::string>{"f.xml"});
 }

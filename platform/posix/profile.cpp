@@ -169,9 +169,11 @@ enum class Opened { kFile, kNoFile, kFailed };
 // Reads the file into `profile`. A missing file is an empty profile (last
 // error 2); a missing folder or an unreadable file is kFailed, with the last
 // error set.
-Opened Open(const std::string& path, Profile& profile) {
+Opened Open(const std::string& path, Profile& profile, std::string* bytes = nullptr) {
   try {
-    profile = Decode(Files().ReadFileBytes(path));
+    std::string raw = Files().ReadFileBytes(path);
+    profile = Decode(raw);
+    if (bytes != nullptr) *bytes = std::move(raw);
     return Opened::kFile;
   } catch (const Failure& failure) {
     if (failure.number() == err::kFileNotFound && Files().FolderExists(ParentFolder(path))) {
@@ -334,7 +336,8 @@ std::uint32_t WriteProfileString(const char* section, const char* key, const cha
     return 0;
   }
   Profile profile;
-  Opened opened = Open(path, profile);
+  std::string before;
+  Opened opened = Open(path, profile, &before);
   if (opened == Opened::kFailed) return 0;
 
   bool changed = true;
@@ -348,8 +351,13 @@ std::uint32_t WriteProfileString(const char* section, const char* key, const cha
   // Deleting what is not there does not create the file.
   if (!changed && opened == Opened::kNoFile) return 1;
 
+  std::string after = Encode(profile);
+  // A file that already holds exactly these bytes is left alone: rewriting
+  // it would change nothing but cost a replacement and two flushes to disk,
+  // and the run writes several keys with the values they already have.
+  if (opened == Opened::kFile && after == before) return 1;
   try {
-    Files().ReplaceFileAtomically(path, Encode(profile));
+    Files().ReplaceFileAtomically(path, after);
   } catch (const Failure& failure) {
     SetLastErrorCode(ErrorForFailure(failure));
     return 0;

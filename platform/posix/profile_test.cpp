@@ -393,4 +393,43 @@ TEST(Profile, FailedReplacementLeavesTheFileUnchanged) {
   EXPECT_EQ(ReadFile(path), before);
 }
 
+// Passes everything to the real file system and counts the replacements.
+class CountingFiles : public platform::testing::FullDisk {
+ public:
+  int replacements = 0;
+  void ReplaceFileAtomically(const std::string& p, const std::string& bytes) override {
+    ++replacements;
+    real.ReplaceFileAtomically(p, bytes);
+  }
+};
+
+TEST(Profile, AWriteThatChangesNoByteLeavesTheFileAlone) {
+  ScratchFolder folder;
+  std::string path = folder / "state.ini";
+  CountingFiles files;
+  platform::SetFileSystemForTesting(&files);
+  EXPECT_EQ(WriteProfileString("S", "k", "v", path), 1u);
+  EXPECT_EQ(files.replacements, 1);
+  // The same value again, and a key deleted that is not there: the file
+  // would come out byte for byte as it is.
+  EXPECT_EQ(WriteProfileString("S", "k", "v", path), 1u);
+  EXPECT_EQ(WriteProfileString("s", "K", "  v", path), 1u);
+  EXPECT_EQ(WriteProfileString("S", "absent", kNull, path), 1u);
+  EXPECT_EQ(files.replacements, 1);
+  EXPECT_EQ(ReadFile(path), "[S]\r\nk=v\r\n");
+  // A new value is written, and so is an empty one.
+  EXPECT_EQ(WriteProfileString("S", "k", "w", path), 1u);
+  EXPECT_EQ(WriteProfileString("T", "n", "", path), 1u);
+  EXPECT_EQ(files.replacements, 3);
+  EXPECT_EQ(ReadFile(path), "[S]\r\nk=w\r\n[T]\r\nn=\r\n");
+  // A file the profile functions would write differently is written, even
+  // when the value is the one it holds: after the call it is as Windows
+  // leaves it.
+  WriteFile(path, "[S]\nk = w\n\n");
+  EXPECT_EQ(WriteProfileString("S", "k", "w", path), 1u);
+  EXPECT_EQ(files.replacements, 4);
+  platform::SetFileSystemForTesting(nullptr);
+  EXPECT_EQ(ReadFile(path), "[S]\r\nk=w\r\n");
+}
+
 }  // namespace

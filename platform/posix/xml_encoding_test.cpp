@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "platform/text_encoding.h"
+
 using platform::DecodeXmlBytes;
 using platform::XmlDecoding;
 
@@ -71,4 +75,69 @@ TEST(XmlEncoding, Utf32WithItsByteOrderMarkIsNotTakenForUtf16) {
   ASSERT_TRUE(be);
   EXPECT_EQ(be->text, "<a>é</a>");
   EXPECT_EQ(be->encoding, "UTF-32BE");
+}
+
+TEST(XmlEncoding, ScanFindsMalformedUtf8AndCharactersXmlCannotHold) {
+  using platform::ScanUtf8;
+  struct Case {
+    std::string text;
+    bool valid, non_xml;
+  };
+  const Case cases[] = {
+      {"", true, false},
+      {"plain ASCII, long enough for whole words", true, false},
+      {"tab\tline\nreturn\r", true, false},
+      {"eight b\x1E", true, true},
+      {"tab\there\x1E"
+       "and sixteen more bytes",
+       true, true},
+      {"\t\t\t\t\n\n\n\n\r\r\r\r\t\n\r\t and after", true, false},
+      {std::string("0123456789abcdef\0", 17), true, true},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", true, false},
+      {"\xEF\xBF\xBD", true, false},  // U+FFFD itself
+      {"\xEF\xBF\xBE", true, true},
+      {"\xEF\xBF\xBF", true, true},
+      {"\xC0\xAF", false, false},          // overlong
+      {"\xE0\x9F\xBF", false, false},      // overlong
+      {"\xF0\x8F\xBF\xBF", false, false},  // overlong
+      {"\xED\xA0\x80", false, false},      // surrogate
+      {"\xF4\x90\x80\x80", false, false},  // past U+10FFFF
+      {"\xF5\x80\x80\x80", false, false},
+      {"ok \x80", false, false},           // stray continuation
+      {"01234567\xE2\x82", false, false},  // cut off at the end
+      {"\xE2\x28\xA1 and more text", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    EXPECT_EQ(ScanUtf8(c.text).valid, c.valid);
+    if (c.valid) {
+      EXPECT_EQ(ScanUtf8(c.text).non_xml_chars, c.non_xml);
+    }
+  }
+  // Against the decoding check it replaces, over random text that is mostly
+  // ASCII, so that the eight-byte steps meet every alignment.
+  std::mt19937 random(7);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % 40);
+    for (int i = 0; i < length; ++i) {
+      const unsigned pick = random() % 16;
+      text += pick == 0   ? static_cast<char>(random() % 256)
+              : pick == 1 ? static_cast<char>(random() % 0x20)
+              : pick == 2 ? '\t'
+                          : static_cast<char>(0x20 + random() % 0x5F);
+    }
+    SCOPED_TRACE(testing::PrintToString(text));
+    const bool valid = platform::ValidUtf8(text) == text;
+    ASSERT_EQ(ScanUtf8(text).valid, valid);
+    if (!valid) continue;
+    bool non_xml = text.find("\xEF\xBF\xBE") != std::string::npos ||
+                   text.find("\xEF\xBF\xBF") != std::string::npos;
+    for (char c : text) {
+      if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+        non_xml = true;
+      }
+    }
+    ASSERT_EQ(ScanUtf8(text).non_xml_chars, non_xml);
+  }
 }

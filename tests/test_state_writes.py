@@ -1,0 +1,67 @@
+"""The update-state file costs nothing when nothing changes.
+
+Every key a run writes is logged, but a write that would leave the file byte
+for byte as it is does not replace it: a run that finds nothing new, after
+one that found nothing new either, leaves the file untouched (same file, same
+time stamp), while one with news rewrites it as before.
+"""
+
+import os
+import unittest
+
+from sandbox import FeedSandbox
+
+
+def item(n):
+    return {"title": "T%s" % n, "description": "D%s" % n, "link": "http://feed.example/%s" % n,
+            "pubdate": "Mon, 0%s Dec 2026 10:00:00 GMT" % n, "author": "A", "guid": "g%s" % n}
+
+
+def stamp(st):
+    # A replacement may get the freed inode number back, but never the time.
+    return (st.st_ino, st.st_mtime_ns, st.st_ctime_ns)
+
+
+class StateWritesTest(unittest.TestCase):
+    maxDiff = None
+
+    def test_unchanged_values_leave_the_file_untouched(self):
+        box = FeedSandbox()
+        self.addCleanup(box.cleanup)
+        url = box.feed("f.xml", [item(1)])
+        box.write_feed_template(url)
+        box.run()  # news: the counters go to 1
+        box.run()  # nothing new: the counters go back to 0
+        with open(box.state_file, "rb") as f:
+            quiet = f.read()
+        before = os.stat(box.state_file)
+        box.run()  # nothing new again: every value is written as it stands
+        after = os.stat(box.state_file)
+        with open(box.state_file, "rb") as f:
+            self.assertEqual(f.read(), quiet)
+        self.assertEqual(stamp(after), stamp(before))
+        self.assertEqual(quiet.decode("utf-8"), (
+            "[RSSLinks]\r\nTemplateID=T\r\nTemplateVersion=1\r\nUrls=%s\r\n"
+            "[TotalNewRSS]\r\nNewRSSCount=0\r\n"
+            "[Link_1_T_1]\r\nLatestGUID=http://feed.example/1\r\n"
+            "LatestPubDate=Mon, 01 Dec 2026 10:00:00 GMT\r\nNewRSSCount=0\r\n" % url))
+        # Every write is still logged, in full.
+        lines = box.log_lines()
+        self.assertEqual([line for line in lines if line.startswith("MSG : Writing [")], [
+            box.write_line("RSSLinks", "TemplateID", "T"),
+            box.write_line("RSSLinks", "TemplateVersion", "1"),
+            box.write_line("RSSLinks", "Urls", url),
+            box.write_line("TotalNewRSS", "NewRSSCount", "0"),
+            box.write_line("Link_1_T_1", "NewRSSCount", "0"),
+            box.write_line("TotalNewRSS", "NewRSSCount", "0")])
+
+        # News: the file is replaced, with the new values.
+        box.feed("f.xml", [item(2), item(1)])
+        box.run()
+        self.assertNotEqual(stamp(os.stat(box.state_file)), stamp(after))
+        with open(box.state_file, "rb") as f:
+            self.assertIn(b"LatestGUID=http://feed.example/2\r\n", f.read())
+
+
+if __name__ == "__main__":
+    unittest.main()
