@@ -51,6 +51,22 @@ def run(args, **kwargs):
     return result
 
 
+def plain_install(work):
+    """The files a plain `cmake --install` puts in an installation folder, as
+    paths below /opt/kestra: the package holds exactly these there."""
+    prefix = os.path.join(work, "plain")
+    run(["cmake", "--install", BUILD_DIR, "--prefix", prefix])
+    files = []
+    for folder, _, names in os.walk(prefix):
+        files += [FOLDER + os.path.join(folder, name)[len(prefix):] for name in names]
+    return sorted(files)
+
+
+def is_elf(path):
+    with open(path, "rb") as f:
+        return f.read(4) == b"\x7fELF"
+
+
 def build_package(work):
     """The package as `cpack -G DEB` makes it from the build tree."""
     run(["cpack", "-G", "DEB", "--config", os.path.join(BUILD_DIR, "CPackConfig.cmake"),
@@ -83,6 +99,7 @@ class PackageTest(unittest.TestCase):
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="rssnotify-package-")
         cls.deb = build_package(os.path.join(cls.work, "cpack"))
+        cls.layout = plain_install(cls.work)
 
     @classmethod
     def tearDownClass(cls):
@@ -101,7 +118,7 @@ class PackageTest(unittest.TestCase):
             if m:
                 libraries.setdefault(m.group(1), m.group(2))
         needed_packages = set()
-        for program in PROGRAMS:
+        for program in [p for p in self.layout if is_elf(extracted + p)]:
             dynamic = run(["readelf", "-d", extracted + program]).stdout
             for soname in re.findall(r"\(NEEDED\)\s+Shared library: \[(.+)\]", dynamic):
                 self.assertIn(soname, libraries, program)
@@ -145,8 +162,10 @@ class PackageTest(unittest.TestCase):
         dpkg = ["dpkg", "--root=" + root, "--force-script-chrootless", "--force-depends"]
         run(dpkg + ["-i", self.deb])
 
-        # The files: the programs, the system files, the conffile.
-        self.assertEqual(self.installed_files(root), sorted(PROGRAMS + SYSTEM_FILES))
+        # The files: the programs in the README's layout (and whatever else a
+        # plain install puts there), the system files, the conffile.
+        self.assertEqual(sorted(set(PROGRAMS) - set(self.layout)), [])
+        self.assertEqual(self.installed_files(root), sorted(self.layout + SYSTEM_FILES))
         for program in PROGRAMS:
             st = os.stat(root + program)
             self.assertEqual((oct(st.st_mode & 0o7777), st.st_uid, st.st_gid), ("0o755", 0, 0))
