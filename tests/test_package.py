@@ -37,8 +37,8 @@ NOBODY = 65534
 
 
 def missing_tools():
-    return [tool for tool in ("cpack", "dpkg", "dpkg-deb", "systemd-analyze", "systemd-tmpfiles",
-                              "systemd-sysusers", "readelf")
+    return [tool for tool in ("cpack", "dpkg", "dpkg-deb", "systemctl", "systemd-analyze",
+                              "systemd-tmpfiles", "systemd-sysusers", "readelf")
             if shutil.which(tool) is None]
 
 
@@ -181,8 +181,13 @@ class PackageTest(unittest.TestCase):
             st = os.stat(root + folder)
             self.assertEqual((oct(st.st_mode & 0o7777), st.st_uid, st.st_gid), ("0o2775", 0, gid),
                              folder)
-        # The timer is enabled for every user's graphical session.
+        # The timer is enabled for every user's graphical session; an upgrade
+        # keeps an administrator's disable.
         self.assertEqual(os.readlink(root + TIMER_LINK), "/usr/lib/systemd/user/rssnotify.timer")
+        run(["systemctl", "--root=" + root, "--global", "disable", "rssnotify.timer"])
+        run(dpkg + ["-i", self.deb])
+        self.assertFalse(os.path.lexists(root + TIMER_LINK))
+        run(["systemctl", "--root=" + root, "--global", "enable", "rssnotify.timer"])
 
         # A demo run by an unprivileged member of the group.
         self.demo_run(root, gid)
@@ -215,9 +220,10 @@ class PackageTest(unittest.TestCase):
             ["/opt/kestra/qLUX/Dovel/RSSLinks/" + name
              for name in os.listdir(root + DATA_FOLDERS[1])] +
             ["/opt/kestra/qLUX/Dovel/qVMMenu.xml"]))
-        self.assertFalse(os.path.lexists(root + TIMER_LINK))
+        self.assertEqual(os.readlink(root + TIMER_LINK), "/usr/lib/systemd/user/rssnotify.timer")
         run(dpkg + ["--purge", "rssnotify"])
         self.assertEqual(self.tree(root), [])
+        self.assertFalse(os.path.lexists(root + TIMER_LINK))
         self.assertEqual(sorted(os.listdir(root)), ["etc", "var"])
 
     # --- helpers ---------------------------------------------------------
