@@ -24,6 +24,7 @@ void CheckSingleLine(const platform::XmlNode& item, const char* field) {
     if (byte < 0x20 || byte == 0x7F) Fail(field, "control character in a converted item");
   }
 }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -48,7 +48,7 @@ TEST(XmlLoad, EncodingsByMarkAndDeclaration) {
   XmlDocument doc;
   std::string utf16 = std::string("\xFF\xFE", 2);
   for (char c : std::string("<a>caf")) utf16 += std::string{c, '\0'};
-  utf16 += std::string("\xE9\0<\0/\0a\0>\0", 12);
+  utf16 += std::string("\xE9\0<\0/\0a\0>\0", 10);
   WriteFile(folder / "utf16.xml", utf16);
   ASSERT_TRUE(doc.Load(folder / "utf16.xml")) << doc.LoadError();
   EXPECT_EQ(doc.DocumentElement().Text(), "café");

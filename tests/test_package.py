@@ -38,8 +38,8 @@ NOBODY = 65534
 
 
 def missing_tools():
-    return [tool for tool in ("cpack", "dpkg", "dpkg-deb", "systemd-analyze", "systemd-tmpfiles",
-                              "systemd-sysusers", "readelf")
+    return [tool for tool in ("cpack", "dpkg", "dpkg-deb", "systemctl", "systemd-analyze",
+                              "systemd-tmpfiles", "systemd-sysusers", "readelf")
             if shutil.which(tool) is None]
 
 
@@ -50,6 +50,22 @@ def run(args, **kwargs):
         raise AssertionError("%s failed (%d):\n%s%s" % (" ".join(args), result.returncode,
                                                         result.stdout, result.stderr))
     return result
+
+
+def plain_install(work):
+    """The files a plain `cmake --install` puts in an installation folder, as
+    paths below /opt/kestra: the package holds exactly these there."""
+    prefix = os.path.join(work, "plain")
+    run(["cmake", "--install", BUILD_DIR, "--prefix", prefix])
+    files = []
+    for folder, _, names in os.walk(prefix):
+        files += [FOLDER + os.path.join(folder, name)[len(prefix):] for name in names]
+    return sorted(files)
+
+
+def is_elf(path):
+    with open(path, "rb") as f:
+        return f.read(4) == b"\x7fELF"
 
 
 def build_package(work):
@@ -84,6 +100,7 @@ class PackageTest(unittest.TestCase):
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="rssnotify-package-")
         cls.deb = build_package(os.path.join(cls.work, "cpack"))
+        cls.layout = plain_install(cls.work)
 
     @classmethod
     def tearDownClass(cls):
@@ -102,7 +119,7 @@ class PackageTest(unittest.TestCase):
             if m:
                 libraries.setdefault(m.group(1), m.group(2))
         needed_packages = set()
-        for program in PROGRAMS:
+        for program in [p for p in self.layout if is_elf(extracted + p)]:
             dynamic = run(["readelf", "-d", extracted + program]).stdout
             for soname in re.findall(r"\(NEEDED\)\s+Shared library: \[(.+)\]", dynamic):
                 self.assertIn(soname, libraries, program)
@@ -146,8 +163,10 @@ class PackageTest(unittest.TestCase):
         dpkg = ["dpkg", "--root=" + root, "--force-script-chrootless", "--force-depends"]
         run(dpkg + ["-i", self.deb])
 
-        # The files: the programs, the system files, the conffile.
-        self.assertEqual(self.installed_files(root), sorted(PROGRAMS + SYSTEM_FILES))
+        # The files: the programs in the README's layout (and whatever else a
+        # plain install puts there), the system files, the conffile.
+        self.assertEqual(sorted(set(PROGRAMS) - set(self.layout)), [])
+        self.assertEqual(self.installed_files(root), sorted(self.layout + SYSTEM_FILES))
         for program in PROGRAMS:
             st = os.stat(root + program)
             # The message box's desktop module is loaded, never started.
@@ -165,8 +184,13 @@ class PackageTest(unittest.TestCase):
             st = os.stat(root + folder)
             self.assertEqual((oct(st.st_mode & 0o7777), st.st_uid, st.st_gid), ("0o2775", 0, gid),
                              folder)
-        # The timer is enabled for every user's graphical session.
+        # The timer is enabled for every user's graphical session; an upgrade
+        # keeps an administrator's disable.
         self.assertEqual(os.readlink(root + TIMER_LINK), "/usr/lib/systemd/user/rssnotify.timer")
+        run(["systemctl", "--root=" + root, "--global", "disable", "rssnotify.timer"])
+        run(dpkg + ["-i", self.deb])
+        self.assertFalse(os.path.lexists(root + TIMER_LINK))
+        run(["systemctl", "--root=" + root, "--global", "enable", "rssnotify.timer"])
 
         # A demo run by an unprivileged member of the group.
         self.demo_run(root, gid)
@@ -199,9 +223,10 @@ class PackageTest(unittest.TestCase):
             ["/opt/kestra/qLUX/Dovel/RSSLinks/" + name
              for name in os.listdir(root + DATA_FOLDERS[1])] +
             ["/opt/kestra/qLUX/Dovel/qVMMenu.xml"]))
-        self.assertFalse(os.path.lexists(root + TIMER_LINK))
+        self.assertEqual(os.readlink(root + TIMER_LINK), "/usr/lib/systemd/user/rssnotify.timer")
         run(dpkg + ["--purge", "rssnotify"])
         self.assertEqual(self.tree(root), [])
+        self.assertFalse(os.path.lexists(root + TIMER_LINK))
         self.assertEqual(sorted(os.listdir(root)), ["etc", "var"])
 
     # --- helpers ---------------------------------------------------------
