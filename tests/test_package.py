@@ -31,6 +31,8 @@ SYSTEM_FILES = ["/etc/rssnotify/registry.reg",
                 "/usr/lib/systemd/user/rssnotify.timer",
                 "/usr/lib/tmpfiles.d/rssnotify.conf",
                 "/usr/lib/sysusers.d/rssnotify.conf"]
+# Made on the machine by the package's tmpfiles.d rule, not shipped.
+LOCK_FILE = "/opt/kestra/rssnotify.lock"
 DATA_FOLDERS = ["/opt/kestra/ApplicationLog/qLUXLog", "/opt/kestra/qLUX/Dovel/RSSLinks",
                 "/opt/kestra/LUXPostLogs"]
 TIMER_LINK = "/etc/systemd/user/graphical-session.target.wants/rssnotify.timer"
@@ -100,7 +102,9 @@ class PackageTest(unittest.TestCase):
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="rssnotify-package-")
         cls.deb = build_package(os.path.join(cls.work, "cpack"))
-        cls.layout = plain_install(cls.work)
+        # A plain install also makes the data folders and the run lock's
+        # file; the package leaves those to its tmpfiles.d rule.
+        cls.layout = [p for p in plain_install(cls.work) if p != LOCK_FILE]
 
     @classmethod
     def tearDownClass(cls):
@@ -182,8 +186,10 @@ class PackageTest(unittest.TestCase):
         gid = self.group_id(root)
         for folder in DATA_FOLDERS:
             st = os.stat(root + folder)
-            self.assertEqual((oct(st.st_mode & 0o7777), st.st_uid, st.st_gid), ("0o2775", 0, gid),
+            self.assertEqual((oct(st.st_mode & 0o7777), st.st_uid, st.st_gid), ("0o2770", 0, gid),
                              folder)
+        st = os.stat(root + LOCK_FILE)
+        self.assertEqual((oct(st.st_mode & 0o7777), st.st_uid, st.st_gid), ("0o640", 0, gid))
         # The timer is enabled for every user's graphical session; an upgrade
         # keeps an administrator's disable.
         self.assertEqual(os.readlink(root + TIMER_LINK), "/usr/lib/systemd/user/rssnotify.timer")
@@ -259,7 +265,7 @@ class PackageTest(unittest.TestCase):
                     if path.startswith("/etc/") and re.match(
                             r"/etc/(passwd|group|gshadow|shadow|\.pwd\.lock)-?$", path):
                         continue
-                    if path == TIMER_LINK:
+                    if path in (TIMER_LINK, LOCK_FILE):
                         continue
                     found.append(path)
         return sorted(found)
