@@ -26,9 +26,9 @@ std::int16_t ExecuteShell(const std::string& command_line, std::int32_t timeout_
     const platform::ErrorOutput error_output = outcome != nullptr && timeout_ms > 0
                                                    ? platform::ErrorOutput::kKeepFirstLine
                                                    : platform::ErrorOutput::kDiscard;
-    const std::uint32_t process_id =
-        program != nullptr ? platform::StartProgram(*program, show, error_output)
-                           : platform::StartProcess(command_line, show, error_output);
+    const std::uint32_t process_id = program != nullptr
+                                         ? platform::StartProgram(*program, show, error_output)
+                                         : platform::StartProcess(command_line, show, error_output);
     if (process_id == 0) {
       WriteLog("ERR : Failed to Execute  " + command_line);
     } else {
