@@ -162,9 +162,10 @@ std::uint32_t ExitCodeOf(const siginfo_t& info) {
 }
 
 // Blocks until the pidfd is readable (the process ended) or `milliseconds`
-// pass, with kInfinite for no limit. A signal interrupting the wait does not
-// lengthen it. Returns 1 ended, 0 timed out, -1 failed (errno set).
-int WaitReadable(int pidfd, std::uint32_t milliseconds) {
+// pass, with kInfinite for no limit, keeping the program's error output
+// flowing meanwhile when there is a capture. A signal interrupting the wait
+// does not lengthen it. Returns 1 ended, 0 timed out, -1 failed (errno set).
+int WaitReadable(int pidfd, std::uint32_t milliseconds, ErrorCapture* capture = nullptr) {
   using Clock = std::chrono::steady_clock;
   const bool infinite = milliseconds == kInfinite;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
@@ -175,35 +176,14 @@ int WaitReadable(int pidfd, std::uint32_t milliseconds) {
       if (left < 0) left = 0;
       timeout = left > INT_MAX ? INT_MAX : static_cast<int>(left);
     }
-    pollfd entry{pidfd, POLLIN, 0};
-    int n = ::poll(&entry, 1, timeout);
-    if (n > 0) return 1;
+    const bool draining = capture != nullptr && capture->fd >= 0;
+    pollfd entries[2] = {{pidfd, POLLIN, 0}, {draining ? capture->fd : -1, POLLIN, 0}};
+    const int n = ::poll(entries, draining ? 2 : 1, timeout);
     if (n < 0 && errno != EINTR) return -1;
-    // Interrupted, or a time-out longer than poll() takes ran out in parts.
-    if (!infinite && Clock::now() >= deadline) return 0;
-  }
-}
-
-// WaitReadable that also keeps the program's error output flowing.
-int WaitReadableDraining(int pidfd, std::uint32_t milliseconds, ErrorCapture& capture) {
-  using Clock = std::chrono::steady_clock;
-  const bool infinite = milliseconds == kInfinite;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-  for (;;) {
-    int timeout = -1;
-    if (!infinite) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left < 0) left = 0;
-      timeout = left > INT_MAX ? INT_MAX : static_cast<int>(left);
-    }
-    pollfd entries[2] = {{pidfd, POLLIN, 0}, {capture.fd, POLLIN, 0}};
-    const int n = ::poll(entries, capture.fd >= 0 ? 2 : 1, timeout);
-    if (n < 0 && errno != EINTR) return -1;
-    if (n > 0 && entries[0].revents != 0) {
-      DrainErrorOutput(capture);
-      return 1;
-    }
-    if (n > 0) DrainErrorOutput(capture);
+    if (n > 0 && capture != nullptr) DrainErrorOutput(*capture);
+    if (n > 0 && entries[0].revents != 0) return 1;
+    // Interrupted, output drained, or a time-out longer than poll() takes ran
+    // out in parts.
     if (!infinite && Clock::now() >= deadline) return 0;
   }
 }
@@ -544,9 +524,8 @@ std::uint32_t WaitForProcess(ProcessHandle handle, std::uint32_t milliseconds) {
   HandleEntry* entry = Lookup(handle);
   if (entry == nullptr) return kWaitFailed;
   auto capture = error_captures.find(entry->pid);
-  int outcome = capture == error_captures.end()
-                    ? WaitReadable(entry->pidfd, milliseconds)
-                    : WaitReadableDraining(entry->pidfd, milliseconds, capture->second);
+  const int outcome = WaitReadable(entry->pidfd, milliseconds,
+                                   capture == error_captures.end() ? nullptr : &capture->second);
   if (outcome < 0) {
     SetLastErrorFromErrno(errno);
     return kWaitFailed;
