@@ -18,6 +18,7 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.parse
 import xml.etree.ElementTree as ET
 
 BUILD_DIR = os.environ.get("RSSNOTIFY_BUILD_DIR", "")
@@ -703,6 +704,44 @@ lines</description>
         self.assert_failed_untouched(result)
         self.assertEqual(result.stderr.decode(), "FeedPull: cannot fetch %s: the document is "
                          "larger than %d bytes\n" % (url, FETCH_LIMIT))
+
+    def test_byte_limit_is_exact_for_a_file_url(self):
+        # Percent-encoded, with this machine named: read as libcurl reads it.
+        folder = os.path.join(self.root, "feed files")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "exact.xml"), "wb") as f:
+            f.write(sized_feed(FETCH_LIMIT))
+        with open(os.path.join(folder, "over.xml"), "wb") as f:
+            f.write(sized_feed(FETCH_LIMIT + 1))
+        base = "file://localhost" + urllib.parse.quote(folder) + "/"
+        result = self.run_converter(base + "exact.xml")
+        self.assert_converted(result, rss_expected("file:///"))
+        self.seed_previous()
+        url = base + "over.xml"
+        result = self.run_converter(url)
+        self.assert_failed_untouched(result)
+        self.assertEqual((result.returncode, result.stderr.decode()),
+                         (3, "FeedPull: cannot fetch %s: the document is larger than %d bytes\n"
+                          % (url, FETCH_LIMIT)))
+
+    def test_libcurl_is_needed_for_http_only(self):
+        # A libcurl that cannot be loaded: found first, but not a library.
+        broken = os.path.join(self.root, "broken-libs")
+        os.makedirs(broken)
+        open(os.path.join(broken, "libcurl.so.4"), "wb").close()
+        self.env["LD_LIBRARY_PATH"] = broken
+        self.seed_previous()
+        url = self.base + "feed.xml"
+        result = self.run_converter(url)
+        self.assert_failed_untouched(result)
+        self.assertEqual((result.returncode, result.stderr.decode()),
+                         (3, "FeedPull: cannot fetch %s: cannot load libcurl.so.4: "
+                             "%s/libcurl.so.4: file too short\n" % (url, broken)))
+        self.assertEqual(Handler.requests, [])
+        feed = os.path.join(self.root, "news.xml")
+        with open(feed, "wb") as f:
+            f.write(RSS_FEED)
+        self.assert_converted(self.run_converter("file://" + feed), rss_expected("file:///"))
 
     # --- the reason of a failure ---------------------------------------------
 

@@ -1,5 +1,9 @@
 #include "companions/feedpull/fetch.h"
 
+// Only the declarations of libcurl are used here: the library itself is
+// loaded at the first http(s) fetch (see LoadedCurl), because loading it and
+// the libraries it needs is most of the start-up time of a converter that
+// only reads a local file.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -8,6 +12,9 @@
 #include <memory>
 
 #include "companions/feedpull/feed_dates.h"
+#include "companions/feedpull/uri_reference.h"
+#include "platform/failure.h"
+#include "platform/native_files.h"
 
 namespace feedpull {
 namespace {
@@ -88,14 +95,153 @@ std::size_t CollectHeader(char* data, std::size_t size, std::size_t count, void*
   return length;
 }
 
-struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+// The libcurl functions in use, from the library loaded at run time.
+struct CurlApi {
+  decltype(&curl_global_init) global_init = nullptr;
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_perform) easy_perform = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&curl_easy_strerror) easy_strerror = nullptr;
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_slist_append) slist_append = nullptr;
+  decltype(&curl_slist_free_all) slist_free_all = nullptr;
+  decltype(&curl_strequal) strequal = nullptr;
 };
 
+constexpr const char* kCurlLibrary = "libcurl.so.4";
+
+template <typename Function>
+bool Resolve(void* library, const char* name, Function& function, std::string* error) {
+  function = reinterpret_cast<Function>(platform::SharedLibrarySymbol(library, name));
+  if (function == nullptr && error->empty()) {
+    *error = std::string("cannot load ") + kCurlLibrary + ": it has no " + name;
+  }
+  return function != nullptr;
+}
+
+// libcurl, loaded once; nothing and a one-line reason when it cannot be.
+const CurlApi* LoadedCurl(std::string* error) {
+  static CurlApi api;
+  static std::string failure;
+  static const bool loaded = [] {
+    void* library = nullptr;
+    try {
+      library = platform::LoadSharedLibrary(kCurlLibrary);
+    } catch (const platform::Failure& cause) {
+      failure = std::string("cannot load ") + kCurlLibrary + ": " + cause.description();
+      return false;
+    }
+    bool all = true;
+    all &= Resolve(library, "curl_global_init", api.global_init, &failure);
+    all &= Resolve(library, "curl_easy_init", api.easy_init, &failure);
+    all &= Resolve(library, "curl_easy_setopt", api.easy_setopt, &failure);
+    all &= Resolve(library, "curl_easy_perform", api.easy_perform, &failure);
+    all &= Resolve(library, "curl_easy_getinfo", api.easy_getinfo, &failure);
+    all &= Resolve(library, "curl_easy_strerror", api.easy_strerror, &failure);
+    all &= Resolve(library, "curl_easy_cleanup", api.easy_cleanup, &failure);
+    all &= Resolve(library, "curl_slist_append", api.slist_append, &failure);
+    all &= Resolve(library, "curl_slist_free_all", api.slist_free_all, &failure);
+    all &= Resolve(library, "curl_strequal", api.strequal, &failure);
+    return all;
+  }();
+  if (!loaded) {
+    *error = failure;
+    return nullptr;
+  }
+  return &api;
+}
+
+// libcurl's own texts, so that a file URL fails with the words it always had.
+constexpr const char* kMalformedUrl = "URL using bad/illegal format or missing URL";
+constexpr const char* kReadFailed = "Failed to open/read local data from file/application";
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+FetchResult FetchFile(const std::string& url, const FetchLimits& limits) {
+  FetchResult result;
+  result.effective_url = url;
+  std::optional<FileUrl> file = ParseFileUrl(url);
+  if (!file) {
+    result.error = kMalformedUrl;
+    return result;
+  }
+  result.effective_url = file->normalized;
+  bool too_large = false;
+  try {
+    result.body = platform::ReadNativeFile(file->path, limits.max_bytes, &too_large);
+  } catch (const platform::Failure& failure) {
+    result.error = failure.number() == platform::err::kPathFileAccess
+                       ? std::string(kReadFailed)
+                       : "Couldn't open file " + file->path;
+    return result;
+  }
+  if (too_large) {
+    result.body.clear();
+    result.error = "the document is larger than " + std::to_string(limits.max_bytes) + " bytes";
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
 }  // namespace
+
+bool IsFileUrl(const std::string& url) {
+  return url.size() >= 5 && EqualsIgnoringCase(std::string_view(url).substr(0, 5), "file:");
+}
+
+std::optional<FileUrl> ParseFileUrl(const std::string& url) {
+  if (!IsFileUrl(url)) return std::nullopt;
+  // Spaces and control characters are not taken in any URL.
+  if (std::any_of(url.begin(), url.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) == 0x7F;
+      })) {
+    return std::nullopt;
+  }
+  std::string_view rest = std::string_view(url).substr(5);
+  if (rest.starts_with("//")) {
+    // Only this machine may be named, and nothing else in the authority
+    // (no user, no port).
+    rest.remove_prefix(2);
+    const std::size_t end = std::min(rest.find_first_of("/?#"), rest.size());
+    const std::string_view host = rest.substr(0, end);
+    if (!host.empty() && !EqualsIgnoringCase(host, "localhost") && host != "127.0.0.1") {
+      return std::nullopt;
+    }
+    rest.remove_prefix(end);
+  }
+  if (!rest.starts_with('/')) return std::nullopt;
+  // The query and the fragment do not name the file.
+  const std::string_view raw = rest.substr(0, std::min(rest.find_first_of("?#"), rest.size()));
+  FileUrl file;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '%' && i + 2 < raw.size() && HexValue(raw[i + 1]) >= 0 &&
+        HexValue(raw[i + 2]) >= 0) {
+      const char decoded = static_cast<char>(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2]));
+      // A NUL would cut the path short behind the reader's back.
+      if (decoded == '\0') return std::nullopt;
+      file.path += decoded;
+      i += 2;
+    } else {
+      file.path += raw[i];
+    }
+  }
+  file.normalized = ResolveReference("file:///", raw);
+  return file;
+}
 
 std::optional<std::int64_t> RetryAfterSeconds(const std::string& value, std::int64_t now) {
   const std::string text = Trimmed(value);
@@ -112,12 +258,20 @@ std::optional<std::int64_t> RetryAfterSeconds(const std::string& value, std::int
 }
 
 FetchResult Fetch(const std::string& url, const FetchLimits& limits, const Validators& validators) {
+  if (IsFileUrl(url)) return FetchFile(url, limits);
   FetchResult result;
-  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+  const CurlApi* api = LoadedCurl(&result.error);
+  if (api == nullptr) {
+    result.effective_url = url;
+    return result;
+  }
+  if (api->global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     result.error = "cannot initialise libcurl";
     return result;
   }
-  std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
+  const auto easy_cleanup = api->easy_cleanup;
+  const auto slist_free_all = api->slist_free_all;
+  std::unique_ptr<CURL, decltype(easy_cleanup)> handle(api->easy_init(), easy_cleanup);
   if (!handle) {
     result.error = "cannot initialise libcurl";
     return result;
@@ -126,39 +280,39 @@ FetchResult Fetch(const std::string& url, const FetchLimits& limits, const Valid
   Sink sink;
   sink.max_bytes = limits.max_bytes;
   char error_buffer[CURL_ERROR_SIZE] = {};
-  std::unique_ptr<curl_slist, ListDeleter> headers(
-      curl_slist_append(nullptr, (std::string("Accept: ") + kAccept).c_str()));
+  std::unique_ptr<curl_slist, decltype(slist_free_all)> headers(
+      api->slist_append(nullptr, (std::string("Accept: ") + kAccept).c_str()), slist_free_all);
   // Validators go back exactly as the server sent them.
   if (headers && !validators.etag.empty()) {
-    curl_slist_append(headers.get(), ("If-None-Match: " + validators.etag).c_str());
+    api->slist_append(headers.get(), ("If-None-Match: " + validators.etag).c_str());
   }
   if (headers && !validators.last_modified.empty()) {
-    curl_slist_append(headers.get(), ("If-Modified-Since: " + validators.last_modified).c_str());
+    api->slist_append(headers.get(), ("If-Modified-Since: " + validators.last_modified).c_str());
   }
   Headers received;
 
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,file");
+  api->easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
+  api->easy_setopt(curl, CURLOPT_URL, url.c_str());
+  api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,file");
   // A server must not be able to send the converter to a local file.
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, limits.max_redirects);
-  curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connect_timeout_seconds);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, limits.total_timeout_seconds);
-  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &received);
+  api->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  api->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  api->easy_setopt(curl, CURLOPT_MAXREDIRS, limits.max_redirects);
+  api->easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+  api->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connect_timeout_seconds);
+  api->easy_setopt(curl, CURLOPT_TIMEOUT, limits.total_timeout_seconds);
+  api->easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
+  api->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  api->easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+  api->easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+  api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+  api->easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  api->easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectHeader);
+  api->easy_setopt(curl, CURLOPT_HEADERDATA, &received);
 
-  const CURLcode code = curl_easy_perform(curl);
+  const CURLcode code = api->easy_perform(curl);
   char* effective = nullptr;
-  if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+  if (api->easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
     result.effective_url = effective;
   } else {
     result.effective_url = url;
@@ -167,16 +321,16 @@ FetchResult Fetch(const std::string& url, const FetchLimits& limits, const Valid
     if (sink.too_large || code == CURLE_FILESIZE_EXCEEDED) {
       result.error = "the document is larger than " + std::to_string(limits.max_bytes) + " bytes";
     } else {
-      result.error = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(code);
+      result.error = error_buffer[0] != '\0' ? error_buffer : api->easy_strerror(code);
     }
     return result;
   }
   long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  api->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   char* scheme = nullptr;
-  curl_easy_getinfo(curl, CURLINFO_SCHEME, &scheme);
+  api->easy_getinfo(curl, CURLINFO_SCHEME, &scheme);
   const bool http =
-      scheme != nullptr && (curl_strequal(scheme, "http") || curl_strequal(scheme, "https"));
+      scheme != nullptr && (api->strequal(scheme, "http") || api->strequal(scheme, "https"));
   if (http) {
     result.status = status;
     result.etag = received.etag;

@@ -1,4 +1,5 @@
-// Fetching a feed document with libcurl.
+// Fetching a feed document: http(s) with libcurl, loaded only when such a URL
+// is fetched; file URLs are read directly.
 #pragma once
 
 #include <cstddef>
@@ -43,7 +44,26 @@ struct FetchResult {
   std::optional<std::int64_t> retry_after_seconds;
 };
 
-// Fetches `url` (http, https or file). An HTTP status other than 2xx or a
+// A file URL taken apart the way libcurl takes it: the host may only be
+// empty, "localhost" (any case) or "127.0.0.1"; the path ends at "?" or "#"
+// and is percent-decoded ("%2F" too; a "%" not followed by two hex digits
+// stays as it is).
+struct FileUrl {
+  std::string path;        // the local path, decoded
+  std::string normalized;  // "file://" and the path as written, dot segments removed
+};
+
+// True when `url`'s scheme is "file" (any case).
+bool IsFileUrl(const std::string& url);
+
+// Nothing when `url` is not a file URL libcurl would read: another scheme,
+// another host, a user or port, no absolute path, a space or control
+// character anywhere, or "%00" in the path.
+std::optional<FileUrl> ParseFileUrl(const std::string& url);
+
+// Fetches `url` (http, https or file). A file URL is read without libcurl,
+// with the same limit on its size; when libcurl cannot be loaded any other
+// URL fails with a one-line reason. An HTTP status other than 2xx or a
 // 304 to a conditional request, a transfer over the limits or any transfer
 // error is a failure.
 FetchResult Fetch(const std::string& url, const FetchLimits& limits = {},
