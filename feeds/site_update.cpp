@@ -61,14 +61,6 @@ std::string ItemKey(const std::string& link, const std::string& pub_date) {
   return key;
 }
 
-// The first child element of `parent` called `name`, or null.
-platform::XmlNode ChildNamed(const platform::XmlNode& parent, std::string_view name) {
-  for (platform::XmlNode child = parent.FirstChild(); child; child = child.NextSibling()) {
-    if (child.NameIs(name)) return child;
-  }
-  return {};
-}
-
 // The items a loaded store already holds among those the feed offers now, so
 // that an item stored by an earlier run is not stored and announced again
 // when the remembered newest item has dropped out of the feed. Only stored
@@ -82,11 +74,11 @@ std::unordered_set<std::string> StoredItemKeys(const platform::XmlNode& root,
   std::string text, key;
   for (platform::XmlNode child = root.FirstChild(); child; child = child.NextSibling()) {
     if (!child.NameIs("item")) continue;
-    ChildNamed(child, "link").TextInto(text);
+    child.FirstChildNamed("link").TextInto(text);
     key.clear();
     AppendRecognisable(text, key);
     if (offered_links.count(key) == 0) continue;
-    ChildNamed(child, "pubDate").TextInto(text);
+    child.FirstChildNamed("pubDate").TextInto(text);
     key += '\x1f';
     AppendRecognisable(text, key);
     keys.insert(key);

@@ -55,6 +55,9 @@ class XmlNode {
   // All child nodes in document order (a snapshot).
   std::vector<XmlNode> ChildNodes() const;
   XmlNode FirstChild() const;
+  // The first child whose NodeName() is `name` (an element's or a processing
+  // instruction's), or null.
+  XmlNode FirstChildNamed(const char* name) const;
   XmlNode NextSibling() const;
   std::size_t ChildCount() const;
 

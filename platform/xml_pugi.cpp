@@ -567,11 +567,26 @@ XmlNode XmlNode::FirstChild() const {
   return child ? XmlNode(child.internal_object()) : XmlNode();
 }
 
+XmlNode XmlNode::FirstChildNamed(const char* name) const {
+  // pugixml compares the names of the children itself; text, comments and
+  // the other kinds have none, and their "#..." names are not XML names.
+  if (name[0] == '#') {
+    for (XmlNode child = FirstChild(); child; child = child.NextSibling()) {
+      if (child.NameIs(name)) return child;
+    }
+    return {};
+  }
+  pugi::xml_node child = Visible(ToPugi(node_).child(name));
+  return child ? XmlNode(child.internal_object()) : XmlNode();
+}
+
 XmlNode XmlNode::NextSibling() const {
   pugi::xml_node node = ToPugi(node_);
-  if (IsHolder(node.parent())) return {};  // parked elements are not siblings of each other
-  pugi::xml_node next = Visible(node.next_sibling());
-  return next ? XmlNode(next.internal_object()) : XmlNode();
+  pugi::xml_node next = node.next_sibling();
+  // Parked elements are not siblings of each other; the last node of a list
+  // needs no more looking at.
+  if (!next || IsHolder(node.parent())) return {};
+  return XmlNode(Visible(next).internal_object());
 }
 
 std::size_t XmlNode::ChildCount() const {
