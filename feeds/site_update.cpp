@@ -72,8 +72,8 @@ std::unordered_set<std::string> StoredItemKeys(const platform::XmlNode& root,
   for (const std::string& key : offered) offered_links.insert(key.substr(0, key.find('\x1f')));
   std::unordered_set<std::string> keys;
   std::string text, key;
-  for (platform::XmlNode child = root.FirstChild(); child; child = child.NextSibling()) {
-    if (!child.NameIs("item")) continue;
+  for (platform::XmlNode child = root.FirstChildNamed("item"); child;
+       child = child.NextSiblingNamed("item")) {
     child.FirstChildNamed("link").TextInto(text);
     key.clear();
     AppendRecognisable(text, key);

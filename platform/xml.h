@@ -58,6 +58,8 @@ class XmlNode {
   // The first child whose NodeName() is `name` (an element's or a processing
   // instruction's), or null.
   XmlNode FirstChildNamed(const char* name) const;
+  // The next sibling whose NodeName() is `name`, or null.
+  XmlNode NextSiblingNamed(const char* name) const;
   XmlNode NextSibling() const;
   std::size_t ChildCount() const;
 

@@ -580,6 +580,19 @@ XmlNode XmlNode::FirstChildNamed(const char* name) const {
   return child ? XmlNode(child.internal_object()) : XmlNode();
 }
 
+XmlNode XmlNode::NextSiblingNamed(const char* name) const {
+  if (name[0] == '#') {
+    for (XmlNode next = NextSibling(); next; next = next.NextSibling()) {
+      if (next.NameIs(name)) return next;
+    }
+    return {};
+  }
+  pugi::xml_node node = ToPugi(node_);
+  pugi::xml_node next = node.next_sibling(name);
+  if (!next || IsHolder(node.parent())) return {};
+  return XmlNode(Visible(next).internal_object());
+}
+
 XmlNode XmlNode::NextSibling() const {
   pugi::xml_node node = ToPugi(node_);
   pugi::xml_node next = node.next_sibling();

@@ -152,6 +152,11 @@ TEST(XmlNodes, ChildNodesNamesAndText) {
   EXPECT_EQ(root.FirstChildNamed("#text"), root.ChildNodes()[2]);
   EXPECT_TRUE(root.FirstChildNamed("f").IsNull());  // a grandchild
   EXPECT_TRUE(none.FirstChildNamed("r").IsNull());
+  EXPECT_EQ(root.ChildNodes()[0].NextSiblingNamed("e"), root.ChildNodes()[4]);
+  EXPECT_EQ(root.ChildNodes()[0].NextSiblingNamed("#cdata-section"), root.ChildNodes()[3]);
+  EXPECT_TRUE(root.ChildNodes()[4].NextSiblingNamed("e").IsNull());
+  EXPECT_TRUE(root.ChildNodes()[4].NextSiblingNamed("pi").IsNull());  // before it
+  EXPECT_TRUE(none.NextSiblingNamed("r").IsNull());
   std::string text = "left over";
   root.ChildNodes()[4].TextInto(text);
   EXPECT_EQ(text, "onetwothree four");
@@ -167,6 +172,11 @@ TEST(XmlNodes, ChildNodesNamesAndText) {
   EXPECT_TRUE(doc.Root().FirstChildNamed("p").IsNull());
   EXPECT_EQ(doc.Root().FirstChildNamed("r"), root);
   EXPECT_TRUE(parked.NextSibling().IsNull());
+  XmlNode also_parked = doc.CreateElement("p");
+  EXPECT_TRUE(parked.NextSiblingNamed("p").IsNull());
+  EXPECT_TRUE(root.NextSiblingNamed("#created").IsNull());
+  EXPECT_TRUE(root.NextSiblingNamed("p").IsNull());
+  EXPECT_FALSE(also_parked.IsNull());
 }
 
 TEST(XmlNodes, SelectSingleNode) {
