@@ -1,6 +1,8 @@
 #include "feeds/site_update.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -19,40 +21,67 @@ constexpr std::int32_t kConverterTimeoutMs = 30000;
 
 // A line break or NUL stands as a blank, as the update-state file stores it,
 // so that an item whose link or date held one is still known by the next run.
-std::string Folded(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+bool IsBlankWhenFolded(char c) {
+  return c == ' ' || c == '\r' || c == '\n' || c == '\0';
+}
+
+// Each byte as it stands in a recognised text: folded, then upper-cased.
+struct RecognisedBytes {
+  char byte[256];
+  RecognisedBytes() {
+    for (int c = 0; c < 256; ++c) {
+      byte[c] = c == '\r' || c == '\n' || c == '\0' ? ' ' : static_cast<char>(std::toupper(c));
+    }
   }
-  return text;
+};
+
+// Appends `text` to `out` the way items are recognised: line breaks and NULs
+// folded to blanks, blanks trimmed at both ends, upper-cased. Written in one
+// pass, as the store's every item goes through it.
+void AppendRecognisable(std::string_view text, std::string& out) {
+  static const RecognisedBytes table;
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsBlankWhenFolded(text[begin])) ++begin;
+  while (end > begin && IsBlankWhenFolded(text[end - 1])) --end;
+  const std::size_t at = out.size();
+  out.resize(at + (end - begin));
+  for (std::size_t i = begin; i < end; ++i) {
+    out[at + (i - begin)] = table.byte[static_cast<unsigned char>(text[i])];
+  }
 }
 
 // How an item is recognised: its link and pubDate, trimmed and upper-cased.
 std::string ItemKey(const std::string& link, const std::string& pub_date) {
-  return UpperCase(Trimmed(Folded(link))) + '\x1f' + UpperCase(Trimmed(Folded(pub_date)));
-}
-
-// The first child element of `parent` called `name`, or null.
-platform::XmlNode ChildNamed(const platform::XmlNode& parent, const std::string& name) {
-  for (platform::XmlNode child = parent.FirstChild(); child; child = child.NextSibling()) {
-    if (child.NodeName() == name) return child;
-  }
-  return {};
+  std::string key;
+  key.reserve(link.size() + 1 + pub_date.size());
+  AppendRecognisable(link, key);
+  key += '\x1f';
+  AppendRecognisable(pub_date, key);
+  return key;
 }
 
 // The items a loaded store already holds among those the feed offers now, so
 // that an item stored by an earlier run is not stored and announced again
 // when the remembered newest item has dropped out of the feed. Only stored
-// items whose link the feed offers are looked at closer.
+// items whose link the feed offers are looked at closer. The strings are
+// reused from item to item: a store holds tens of thousands.
 std::unordered_set<std::string> StoredItemKeys(const platform::XmlNode& root,
                                                const std::vector<std::string>& offered) {
   std::unordered_set<std::string> offered_links;
   for (const std::string& key : offered) offered_links.insert(key.substr(0, key.find('\x1f')));
   std::unordered_set<std::string> keys;
-  for (platform::XmlNode child = root.FirstChild(); child; child = child.NextSibling()) {
-    if (child.NodeName() != "item") continue;
-    const std::string link = ChildNamed(child, "link").Text();
-    if (offered_links.count(UpperCase(Trimmed(Folded(link)))) == 0) continue;
-    keys.insert(ItemKey(link, ChildNamed(child, "pubDate").Text()));
+  std::string text, key;
+  for (platform::XmlNode child = root.FirstChildNamed("item"); child;
+       child = child.NextSiblingNamed("item")) {
+    child.FirstChildNamed("link").TextInto(text);
+    key.clear();
+    AppendRecognisable(text, key);
+    if (offered_links.count(key) == 0) continue;
+    child.FirstChildNamed("pubDate").TextInto(text);
+    key += '\x1f';
+    AppendRecognisable(text, key);
+    keys.insert(key);
   }
   return keys;
 }

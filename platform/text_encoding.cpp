@@ -79,13 +79,23 @@ std::string Utf16LeToUtf8(const std::string& bytes) {
 }
 
 std::string Utf8ToUtf16Le(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() * 2);
+  // No UTF-8 sequence, nor a byte read as U+FFFD, takes more than twice its
+  // length in UTF-16: the room is made once and written in place, as a
+  // whole converted feed goes through here.
+  std::string out(text.size() * 2, '\0');
+  std::size_t at = 0;
   auto unit = [&](char32_t u) {
-    out += static_cast<char>(u & 0xFF);
-    out += static_cast<char>((u >> 8) & 0xFF);
+    out[at++] = static_cast<char>(u & 0xFF);
+    out[at++] = static_cast<char>((u >> 8) & 0xFF);
   };
   for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      out[at] = static_cast<char>(byte);
+      at += 2;
+      ++i;
+      continue;
+    }
     char32_t cp = NextCodePoint(text, i);
     if (cp >= 0x10000) {
       cp -= 0x10000;
@@ -95,6 +105,7 @@ std::string Utf8ToUtf16Le(const std::string& text) {
       unit(cp);
     }
   }
+  out.resize(at);
   return out;
 }
 

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -35,10 +36,15 @@ class XmlNode {
   // The qualified name of an element or a processing instruction's target;
   // "#text", "#cdata-section", "#comment", "#document" for those kinds.
   std::string NodeName() const;
+  // NodeName() == name, without making the name's copy: for walks over
+  // many nodes.
+  bool NameIs(std::string_view name) const;
   bool IsElement() const;
   // The text content: the text of all text and CDATA descendants, in
   // document order, joined without separators.
   std::string Text() const;
+  // Text() into `out`, whose room is reused: for walks over many nodes.
+  void TextInto(std::string& out) const;
   // Replaces the element's children with one text node holding `text`.
   // Malformed UTF-8 and characters XML 1.0 does not allow (control
   // characters other than tab, line feed and carriage return; U+FFFE,
@@ -49,6 +55,11 @@ class XmlNode {
   // All child nodes in document order (a snapshot).
   std::vector<XmlNode> ChildNodes() const;
   XmlNode FirstChild() const;
+  // The first child whose NodeName() is `name` (an element's or a processing
+  // instruction's), or null.
+  XmlNode FirstChildNamed(const char* name) const;
+  // The next sibling whose NodeName() is `name`, or null.
+  XmlNode NextSiblingNamed(const char* name) const;
   XmlNode NextSibling() const;
   std::size_t ChildCount() const;
 

@@ -185,87 +185,74 @@ bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_ch
     error = elements == 0 ? "no document element" : "more than one document element";
     return false;
   }
-  std::string expanded;
-  pugi::xml_node node = doc.first_child();
-  int depth = 0;  // of `node`'s parent, in elements
-  // Every node is visited; the calls per node are kept few, as each one goes
-  // into the library.
-  while (node) {
-    const pugi::xml_node_type type = node.type();
-    if (type == pugi::node_pcdata) {
-      if (non_xml_chars) MakeXmlSafe(node.value(), [&](const char* v) { node.set_value(v); });
-      if (references && std::strchr(node.value(), '&') != nullptr) {
-        if (!ExpandReferences(node.value(), expanded, error)) return false;
-        node.set_value(expanded.c_str());
-      }
-    } else if (type == pugi::node_element) {
-      if (depth >= kXmlMaxDepth) {
-        error = DepthError();
-        return false;
-      }
-      for (pugi::xml_attribute attribute = node.first_attribute(); attribute;
-           attribute = attribute.next_attribute()) {
-        for (pugi::xml_attribute later = attribute.next_attribute(); later;
-             later = later.next_attribute()) {
-          if (std::strcmp(attribute.name(), later.name()) == 0) {
-            error = "duplicate attribute " + std::string(attribute.name());
-            return false;
+  // pugixml walks the tree itself (a call per node into the library instead
+  // of several); a walker's depth counts the document's children as 0, and
+  // only elements have children, so it is the element depth of the parent.
+  class Walker : public pugi::xml_tree_walker {
+   public:
+    Walker(bool references, bool non_xml_chars, std::string& error)
+        : references_(references), non_xml_chars_(non_xml_chars), error_(error) {}
+    bool for_each(pugi::xml_node& node) override {
+      const pugi::xml_node_type type = node.type();
+      if (type == pugi::node_pcdata) {
+        if (non_xml_chars_) MakeXmlSafe(node.value(), [&](const char* v) { node.set_value(v); });
+        if (references_ && std::strchr(node.value(), '&') != nullptr) {
+          if (!ExpandReferences(node.value(), expanded_, error_)) return false;
+          node.set_value(expanded_.c_str());
+        }
+      } else if (type == pugi::node_element) {
+        if (depth() >= kXmlMaxDepth) {
+          error_ = DepthError();
+          return false;
+        }
+        for (pugi::xml_attribute attribute = node.first_attribute(); attribute;
+             attribute = attribute.next_attribute()) {
+          for (pugi::xml_attribute later = attribute.next_attribute(); later;
+               later = later.next_attribute()) {
+            if (std::strcmp(attribute.name(), later.name()) == 0) {
+              error_ = "duplicate attribute " + std::string(attribute.name());
+              return false;
+            }
+          }
+          if (non_xml_chars_) {
+            MakeXmlSafe(attribute.value(), [&](const char* v) { attribute.set_value(v); });
+          }
+          if (references_ && std::strchr(attribute.value(), '&') != nullptr) {
+            if (!ExpandReferences(attribute.value(), expanded_, error_)) return false;
+            attribute.set_value(expanded_.c_str());
           }
         }
-        if (non_xml_chars) {
-          MakeXmlSafe(attribute.value(), [&](const char* v) { attribute.set_value(v); });
-        }
-        if (references && std::strchr(attribute.value(), '&') != nullptr) {
-          if (!ExpandReferences(attribute.value(), expanded, error)) return false;
-          attribute.set_value(expanded.c_str());
-        }
+      } else if (non_xml_chars_) {
+        // CDATA, comments, processing instructions, the DOCTYPE.
+        MakeXmlSafe(node.value(), [&](const char* v) { node.set_value(v); });
       }
-    } else if (non_xml_chars) {
-      // CDATA, comments, processing instructions, the DOCTYPE.
-      MakeXmlSafe(node.value(), [&](const char* v) { node.set_value(v); });
+      return true;
     }
-    // Depth-first, document order, without recursion.
-    if (pugi::xml_node child = node.first_child()) {
-      node = child;
-      ++depth;
-      continue;
-    }
-    for (;;) {
-      if (pugi::xml_node next = node.next_sibling()) {
-        node = next;
-        break;
-      }
-      node = node.parent();
-      --depth;
-      if (!node) break;
-    }
-  }
-  return true;
+
+   private:
+    const bool references_;
+    const bool non_xml_chars_;
+    std::string& error_;
+    std::string expanded_;
+  };
+  Walker walker(references, non_xml_chars, error);
+  return doc.traverse(walker);
 }
 
-// The deepest nesting of elements below `top`, `top` itself counted.
-int ElementDepth(pugi::xml_node top) {
-  if (top.type() != pugi::node_element) return 0;
-  int deepest = 1;
-  int depth = 1;
-  pugi::xml_node node = top;
-  for (;;) {
-    if (pugi::xml_node child = node.first_child()) {
-      node = child;
-      ++depth;
-    } else {
-      for (;;) {
-        if (node == top) return deepest;
-        if (pugi::xml_node next = node.next_sibling()) {
-          node = next;
-          break;
-        }
-        node = node.parent();
-        --depth;
-      }
+// True when no element below `top` (`top` itself at level 1) is nested
+// deeper than kXmlMaxDepth. pugixml walks the tree; a node's type is only
+// asked for near the bound, as only elements have children.
+bool WithinDepth(pugi::xml_node top) {
+  class Walker : public pugi::xml_tree_walker {
+   public:
+    bool for_each(pugi::xml_node& node) override {
+      // The walker's depth is 0 for `top`'s children, at level 2.
+      return depth() + 2 <= kXmlMaxDepth || node.type() != pugi::node_element;
     }
-    if (depth > deepest && node.type() == pugi::node_element) deepest = depth;
-  }
+  };
+  if (top.type() != pugi::node_element) return true;
+  Walker walker;
+  return top.traverse(walker);
 }
 
 // Names accepted by CreateElement: XML names, the holder's name excluded.
@@ -462,7 +449,7 @@ std::string XmlDocument::Xml() const {
 void XmlDocument::Save(const std::string& path) const {
   // Checked before the file is touched, so a refused save leaves it as it was.
   for (pugi::xml_node top : impl_->doc.children()) {
-    if (!IsHolder(top) && ElementDepth(top) > kXmlMaxDepth) {
+    if (!IsHolder(top) && !WithinDepth(top)) {
       throw Failure(err::kInvalidCall, DepthError());
     }
   }
@@ -489,31 +476,53 @@ std::string XmlNode::NodeName() const {
   }
 }
 
+bool XmlNode::NameIs(std::string_view name) const {
+  pugi::xml_node node = ToPugi(node_);
+  switch (node.type()) {
+    case pugi::node_element:
+    case pugi::node_pi:
+    case pugi::node_declaration:
+      return name == node.name();
+    default:
+      return name == NodeName();
+  }
+}
+
 bool XmlNode::IsElement() const {
   return ToPugi(node_).type() == pugi::node_element;
 }
 
 std::string XmlNode::Text() const {
+  std::string text;
+  TextInto(text);
+  return text;
+}
+
+void XmlNode::TextInto(std::string& out) const {
+  out.clear();
   pugi::xml_node start = ToPugi(node_);
   switch (start.type()) {
     case pugi::node_null:
-      return {};
+      return;
     case pugi::node_element:
     case pugi::node_document:
       break;
     default:
-      return start.value();
+      out = start.value();
+      return;
   }
   pugi::xml_node node = start.first_child();
   // The usual element of a feed or a store: one text child.
   if (node && !node.next_sibling()) {
     const pugi::xml_node_type type = node.type();
-    if (type == pugi::node_pcdata || type == pugi::node_cdata) return node.value();
+    if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+      out = node.value();
+      return;
+    }
   }
-  std::string text;
   while (node && node != start) {
     if (IsHolder(node)) break;  // the last child of the document: nothing follows
-    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) text += node.value();
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) out += node.value();
     if (node.first_child()) {
       node = node.first_child();
       continue;
@@ -521,7 +530,6 @@ std::string XmlNode::Text() const {
     while (node != start && !node.next_sibling()) node = node.parent();
     if (node != start) node = node.next_sibling();
   }
-  return text;
 }
 
 void XmlNode::SetText(const std::string& text) {
@@ -559,11 +567,39 @@ XmlNode XmlNode::FirstChild() const {
   return child ? XmlNode(child.internal_object()) : XmlNode();
 }
 
+XmlNode XmlNode::FirstChildNamed(const char* name) const {
+  // pugixml compares the names of the children itself; text, comments and
+  // the other kinds have none, and their "#..." names are not XML names.
+  if (name[0] == '#') {
+    for (XmlNode child = FirstChild(); child; child = child.NextSibling()) {
+      if (child.NameIs(name)) return child;
+    }
+    return {};
+  }
+  pugi::xml_node child = Visible(ToPugi(node_).child(name));
+  return child ? XmlNode(child.internal_object()) : XmlNode();
+}
+
+XmlNode XmlNode::NextSiblingNamed(const char* name) const {
+  if (name[0] == '#') {
+    for (XmlNode next = NextSibling(); next; next = next.NextSibling()) {
+      if (next.NameIs(name)) return next;
+    }
+    return {};
+  }
+  pugi::xml_node node = ToPugi(node_);
+  pugi::xml_node next = node.next_sibling(name);
+  if (!next || IsHolder(node.parent())) return {};
+  return XmlNode(Visible(next).internal_object());
+}
+
 XmlNode XmlNode::NextSibling() const {
   pugi::xml_node node = ToPugi(node_);
-  if (IsHolder(node.parent())) return {};  // parked elements are not siblings of each other
-  pugi::xml_node next = Visible(node.next_sibling());
-  return next ? XmlNode(next.internal_object()) : XmlNode();
+  pugi::xml_node next = node.next_sibling();
+  // Parked elements are not siblings of each other; the last node of a list
+  // needs no more looking at.
+  if (!next || IsHolder(node.parent())) return {};
+  return XmlNode(Visible(next).internal_object());
 }
 
 std::size_t XmlNode::ChildCount() const {

@@ -134,6 +134,49 @@ TEST(XmlNodes, ChildNodesNamesAndText) {
   EXPECT_EQ(none.NodeName(), "");
   EXPECT_EQ(none.Text(), "");
   EXPECT_EQ(none.ChildCount(), 0u);
+
+  // The walks over whole stores: names compared and text taken without copies.
+  EXPECT_TRUE(root.NameIs("r"));
+  EXPECT_FALSE(root.NameIs("R"));
+  EXPECT_FALSE(root.NameIs("r "));
+  EXPECT_FALSE(root.NameIs(""));
+  EXPECT_TRUE(doc.Root().NameIs("#document"));
+  EXPECT_TRUE(root.ChildNodes()[0].NameIs("#comment"));
+  EXPECT_TRUE(root.ChildNodes()[1].NameIs("pi"));
+  EXPECT_TRUE(root.ChildNodes()[2].NameIs("#text"));
+  EXPECT_TRUE(root.ChildNodes()[3].NameIs("#cdata-section"));
+  EXPECT_TRUE(none.NameIs(""));  // as NodeName() is empty
+  EXPECT_FALSE(none.NameIs("r"));
+  EXPECT_EQ(root.FirstChildNamed("pi"), root.ChildNodes()[1]);
+  EXPECT_EQ(root.FirstChildNamed("h"), root.ChildNodes()[5]);
+  EXPECT_EQ(root.FirstChildNamed("#text"), root.ChildNodes()[2]);
+  EXPECT_TRUE(root.FirstChildNamed("f").IsNull());  // a grandchild
+  EXPECT_TRUE(none.FirstChildNamed("r").IsNull());
+  EXPECT_EQ(root.ChildNodes()[0].NextSiblingNamed("e"), root.ChildNodes()[4]);
+  EXPECT_EQ(root.ChildNodes()[0].NextSiblingNamed("#cdata-section"), root.ChildNodes()[3]);
+  EXPECT_TRUE(root.ChildNodes()[4].NextSiblingNamed("e").IsNull());
+  EXPECT_TRUE(root.ChildNodes()[4].NextSiblingNamed("pi").IsNull());  // before it
+  EXPECT_TRUE(none.NextSiblingNamed("r").IsNull());
+  std::string text = "left over";
+  root.ChildNodes()[4].TextInto(text);
+  EXPECT_EQ(text, "onetwothree four");
+  root.TextInto(text);
+  EXPECT_EQ(text, " lead <cd>onetwothree four");
+  root.ChildNodes()[0].TextInto(text);
+  EXPECT_EQ(text, "c");
+  none.TextInto(text);
+  EXPECT_EQ(text, "");
+  // The parking place of created elements is nobody's child.
+  XmlNode parked = doc.CreateElement("p");
+  EXPECT_TRUE(doc.Root().FirstChildNamed("#created").IsNull());
+  EXPECT_TRUE(doc.Root().FirstChildNamed("p").IsNull());
+  EXPECT_EQ(doc.Root().FirstChildNamed("r"), root);
+  EXPECT_TRUE(parked.NextSibling().IsNull());
+  XmlNode also_parked = doc.CreateElement("p");
+  EXPECT_TRUE(parked.NextSiblingNamed("p").IsNull());
+  EXPECT_TRUE(root.NextSiblingNamed("#created").IsNull());
+  EXPECT_TRUE(root.NextSiblingNamed("p").IsNull());
+  EXPECT_FALSE(also_parked.IsNull());
 }
 
 TEST(XmlNodes, SelectSingleNode) {

@@ -225,6 +225,16 @@ class FeedUpdateTest(unittest.TestCase):
         self.assertIn("LatestGUID=%s\r\nLatestPubDate=%s\r\nNewRSSCount=0\r\n"
                       % (b["link"], b["pubdate"]), box.state_text())
         self.assertEqual(len(box.store_items(1)), 6)
+        # A stored item is known by its link and date whatever their case and
+        # surrounding blanks, as the remembered newest one is.
+        d = item(4)
+        c_again = dict(c, link="  " + c["link"].upper() + " ", pubdate=c["pubdate"].lower())
+        box.feed("f.xml", [d, c_again])
+        lines = self.run_lines(box)
+        self.assertEqual(box.store_items(1),
+                         [stored(d), stored(c)] + HEADER + [stored(b), stored(a)])
+        self.assertEqual(lines[-7:], box.saved_lines(1, 1, d["link"], d["pubdate"]) +
+                         box.driver_end_lines(1) + [NO_POPUP])
 
     def test_unsafe_template_identity_stays_in_the_feed_folder(self):
         box = self.sandbox(template_id="..\\..\\evil", template_ver="1/x")

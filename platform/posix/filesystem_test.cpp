@@ -87,6 +87,16 @@ TEST(FileSystemText, SystemCodePageAndUnicodeStreams) {
   wide->Close();
   EXPECT_EQ(ReadFile(root / "wide.xml"),
             std::string("\xFF\xFE<\0a\0>\0\xE9\0\xAC\x20<\0/\0a\0>\0", 20));
+  // Beyond the first plane a pair of surrogates; a malformed byte, and each
+  // byte of a cut sequence, one U+FFFD.
+  auto odd = fs.CreateTextFile(root / "odd.xml", true, true);
+  odd->Write(
+      "\xF0\x9F\x98\x80\xFF"
+      "a\xE2\x82");
+  odd->Close();
+  EXPECT_EQ(ReadFile(root / "odd.xml"), std::string("\xFF\xFE\x3D\xD8\x00\xDE\xFD\xFF"
+                                                    "a\0\xFD\xFF\xFD\xFF",
+                                                    14));
   auto back = fs.OpenTextFileForReading(root / "wide.xml");
   EXPECT_EQ(back->ReadAll(), "<a>é€</a>");
   EXPECT_TRUE(back->AtEndOfStream());
