@@ -13,6 +13,7 @@ import shutil
 import stat
 import subprocess
 import tempfile
+import unittest
 
 BUILD_DIR = os.environ.get(
     "RSSNOTIFY_BUILD_DIR",
@@ -358,6 +359,22 @@ class FeedSandbox(Sandbox):
         lines.append("MSG : TemplateID=%s<<>>TemplateVersion=%s<<>>RSSEnabled=1<<>>RSSSites=%s"
                      "<<>>RSSUpd=5" % (self.template_id, self.template_ver, sites))
         return lines
+
+
+class FeedTestCase(unittest.TestCase):
+    """A test case whose sandboxes are removed when it ends."""
+    maxDiff = None
+
+    def sandbox(self, **kwargs):
+        box = FeedSandbox(**kwargs)
+        self.addCleanup(box.cleanup)
+        return box
+
+    @staticmethod
+    def lines_after_template(box):
+        """The log's lines from the feed update on (start-up and template cut off)."""
+        lines = box.log_lines()
+        return lines[lines.index("MSG : In fncPopulateRSSLinks"):]
 
 
 def number_text(text):

@@ -7,7 +7,7 @@ converted document and puts that file where the program looks for it.
 import os
 import unittest
 
-from sandbox import FeedSandbox, STARS
+from sandbox import FeedTestCase, STARS
 
 
 def item(n, **fields):
@@ -31,20 +31,11 @@ HEADER = [("maintitle", "Feed title"), ("mainlink", "http://feed.example/"),
           ("maindescription", "Feed description")]
 
 
-class FeedUpdateTest(unittest.TestCase):
-    maxDiff = None
-
-    def sandbox(self, **kwargs):
-        box = FeedSandbox(**kwargs)
-        self.addCleanup(box.cleanup)
-        return box
-
+class FeedUpdateTest(FeedTestCase):
     def run_lines(self, box):
         """Runs the program; returns the lines after start-up and template."""
         box.run()
-        lines = box.log_lines()
-        start = lines.index("MSG : In fncPopulateRSSLinks")
-        return lines[start:]
+        return self.lines_after_template(box)
 
     def test_first_and_unchanged_second_run_of_a_feed(self):
         box = self.sandbox()
@@ -280,13 +271,7 @@ class FeedUpdateTest(unittest.TestCase):
         self.assertIn("[Link_1_T_2]\r\nLatestGUID=", state)
 
 
-class DriverTest(unittest.TestCase):
-    maxDiff = None
-
-    def sandbox(self, **kwargs):
-        box = FeedSandbox(**kwargs)
-        self.addCleanup(box.cleanup)
-        return box
+class DriverTest(FeedTestCase):
 
     def test_previous_total_is_written_back_before_the_count_restarts(self):
         box = self.sandbox()
@@ -296,9 +281,7 @@ class DriverTest(unittest.TestCase):
         with open(box.state_file, "wb") as f:
             f.write(b"[TotalNewRSS]\r\nNewRSSCount=12\r\n")
         box.run()
-        lines = box.log_lines()
-        start = lines.index("MSG : In fncPopulateRSSLinks")
-        self.assertEqual(lines[start:start + 7], box.driver_start_lines(url, "12"))
+        self.assertEqual(self.lines_after_template(box)[:7], box.driver_start_lines(url, "12"))
 
     def counted(self, total, message):
         box = self.sandbox()

@@ -13,7 +13,7 @@ import subprocess
 import time
 import unittest
 
-from sandbox import BUILD_DIR, PROGRAM, FeedSandbox, reg_string, write_script
+from sandbox import BUILD_DIR, PROGRAM, FeedTestCase, reg_string, write_script
 from test_feed_update import ENDED, HEADER, NO_POPUP, item, stored
 from viewer_page import parse_page
 
@@ -55,17 +55,7 @@ def gone_within(pid, seconds):
     return False
 
 
-class HostileTest(unittest.TestCase):
-    maxDiff = None
-
-    def sandbox(self, **kwargs):
-        box = FeedSandbox(**kwargs)
-        self.addCleanup(box.cleanup)
-        return box
-
-    def lines_after_template(self, box):
-        lines = box.log_lines()
-        return lines[lines.index("MSG : In fncPopulateRSSLinks"):]
+class HostileTest(FeedTestCase):
 
     def assert_single_lines(self, box):
         """Every CR and LF of the log belongs to a line end."""

@@ -8,7 +8,7 @@ run cannot load, nor cost more than the store's size to save.
 import os
 import unittest
 
-from sandbox import FeedSandbox
+from sandbox import FeedTestCase
 
 ENDED = "MSG : Application Ended"
 NO_POPUP = "ERR : CallPopup, 429:ActiveX component can't create object"
@@ -33,18 +33,10 @@ def store_item(n, title):
             "\t</item>\n" % (title, n, n, n, n))
 
 
-class StoreDocumentsTest(unittest.TestCase):
-    maxDiff = None
-
-    def sandbox(self, **kwargs):
-        box = FeedSandbox(**kwargs)
-        self.addCleanup(box.cleanup)
-        return box
-
+class StoreDocumentsTest(FeedTestCase):
     def run_lines(self, box):
         box.run()
-        lines = box.log_lines()
-        return lines[lines.index("MSG : In fncPopulateRSSLinks"):]
+        return self.lines_after_template(box)
 
     def read_store(self, box):
         with open(box.store(1), "rb") as f:
