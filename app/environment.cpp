@@ -171,7 +171,7 @@ void InitEnvironment() {
   // put one there) is removed, never written through; the run says so once
   // its log is open.
   const bool link_removed = fs.IsSymbolicLink(log_path);
-  if (link_removed) fs.DeleteFile(log_path, true);
+  if (link_removed) fs.RemoveFile(log_path, true);
   AppState.LogStream = fs.CreateTextFile(log_path, true, false);
 
   WriteLog(kStars);

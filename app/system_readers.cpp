@@ -9,7 +9,7 @@ std::string ReadReg(const platform::RegRoot& hive, const std::string& key_path,
   std::string result;
   try {
     std::unique_ptr<platform::RegKey> key;
-    if (platform::RegOpenKey(hive, key_path, 0, platform::kKeyQueryValue, key) !=
+    if (platform::OpenRegKey(hive, key_path, 0, platform::kKeyQueryValue, key) !=
         platform::kErrorSuccess) {
       return {};
     }

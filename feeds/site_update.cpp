@@ -136,7 +136,7 @@ void RemoveLeftoverTemporaryFiles() {
       if (!IsLeftoverTemporaryName(name)) continue;
       const std::string path = folder + "\\" + name;
       WriteLog("MSG : Removing leftover temporary file " + path);
-      fs.DeleteFile(path, true);
+      fs.RemoveFile(path, true);
     }
   } catch (...) {
     const platform::Failure failure = platform::CaughtFailure();
@@ -237,7 +237,7 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
       if (fs.IsSymbolicLink(copy)) {
         WriteLog("ERR : fncParseRSSSite : a symbolic link stood at " + copy +
                  "; it was removed and the file it points to left untouched");
-        fs.DeleteFile(copy, true);
+        fs.RemoveFile(copy, true);
       }
       auto stream = fs.CreateTextFile(copy, true, true);
       if (fs.FileExists(copy)) {
@@ -245,7 +245,7 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
         stream->Close();
         fncParseRSSTemp(copy);
         WriteLog("MSG : fncParseRSSSite :  deleting unicode file sXMLFiletemp" + sXMLFiletemp);
-        fs.DeleteFile(copy, true);
+        fs.RemoveFile(copy, true);
       }
     }
 

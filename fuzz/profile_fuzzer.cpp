@@ -20,7 +20,7 @@ using fuzz::Fail;
 // The NUL-separated names that a listing call returns.
 std::vector<std::string> Names(const char* section, const std::string& path) {
   std::vector<char> buffer(4096);
-  const std::uint32_t count = platform::GetProfileString(
+  const std::uint32_t count = platform::ReadProfileValue(
       section, nullptr, "", buffer.data(), static_cast<std::uint32_t>(buffer.size()), path);
   if (count >= buffer.size()) Fail("a listing longer than its buffer");
   std::vector<std::string> names;
@@ -37,7 +37,7 @@ void CheckRead(const std::string& section, const std::string& key, const std::st
   for (const std::uint32_t size : {1u, 2u, 7u, 300u}) {
     std::vector<char> buffer(size + 1, '#');
     const std::uint32_t count =
-        platform::GetProfileString(section.c_str(), key.c_str(), "dflt", buffer.data(), size, path);
+        platform::ReadProfileValue(section.c_str(), key.c_str(), "dflt", buffer.data(), size, path);
     if (count >= size) Fail("a value longer than its buffer", key);
     if (buffer[count] != '\0') Fail("a value without its NUL", key);
     if (buffer[size] != '#') Fail("a read past the buffer", key);
@@ -57,11 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const char* written = "https://example.com/2026/12/item";
-  if (platform::WriteProfileString("Link_1_T1_3", "LatestGUID", written, path) == 0) {
+  if (platform::WriteProfileValue("Link_1_T1_3", "LatestGUID", written, path) == 0) {
     Fail("a write into an existing file failed");
   }
   char buffer[128];
-  platform::GetProfileString("Link_1_T1_3", "LatestGUID", "", buffer, sizeof buffer, path);
+  platform::ReadProfileValue("Link_1_T1_3", "LatestGUID", "", buffer, sizeof buffer, path);
   if (std::strcmp(buffer, written) != 0) Fail("a written value does not read back", buffer);
   return 0;
 }

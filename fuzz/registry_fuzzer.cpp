@@ -20,7 +20,7 @@ using fuzz::Fail;
 
 void QueryAll(platform::RegRoot root, const char* sub_key, const std::vector<std::string>& names) {
   std::unique_ptr<platform::RegKey> key;
-  if (platform::RegOpenKey(root, sub_key, 0, platform::kKeyQueryValue, key) !=
+  if (platform::OpenRegKey(root, sub_key, 0, platform::kKeyQueryValue, key) !=
       platform::kErrorSuccess) {
     return;
   }

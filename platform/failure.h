@@ -47,10 +47,6 @@ class Failure : public std::exception {
 // Classic description of a run-time error number; empty for unknown numbers.
 std::string ClassicDescription(long number);
 
-// Failure for a failed system call on `path`: errno mapped to the classic
-// number (ENOENT -> 53 or 76, EACCES/EPERM -> 70, ENOSPC -> 61, ...).
-Failure FailureFromErrno(int error_number, const std::string& path);
-
 // For guards: the failure being handled inside a catch (...) block. A
 // platform::Failure comes back as it is; std::bad_alloc as 7 "Out of memory";
 // any other exception as 5 with its what() text.

@@ -88,7 +88,7 @@ class FileSystem {
   // system code page text. A missing file is failure 53.
   virtual std::unique_ptr<TextStream> OpenTextFileForReading(const std::string& path) = 0;
   // Deletes a file; with `force` a read-only file too. Missing file: 53.
-  virtual void DeleteFile(const std::string& path, bool force) = 0;
+  virtual void RemoveFile(const std::string& path, bool force) = 0;
   // The bytes of a whole file.
   virtual std::string ReadFileBytes(const std::string& path) = 0;
   // Replaces the file at `path` with `bytes` atomically: the bytes go to a

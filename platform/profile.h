@@ -17,7 +17,7 @@ namespace platform {
 // Like WritePrivateProfileStringA. `key` null deletes the whole section,
 // `value` null deletes the key. Returns non-zero on success; 0 on failure with
 // LastErrorCode() set (3 when the file's folder does not exist).
-std::uint32_t WriteProfileString(const char* section, const char* key, const char* value,
+std::uint32_t WriteProfileValue(const char* section, const char* key, const char* value,
                                  const std::string& path);
 
 // Like GetPrivateProfileStringA. Copies the value (blanks and tabs trimmed,
@@ -26,7 +26,7 @@ std::uint32_t WriteProfileString(const char* section, const char* key, const cha
 // followed by a NUL, and returns the number of characters copied. A null
 // section (key) lists the section (key) names, NUL-separated, ending in an
 // extra NUL.
-std::uint32_t GetProfileString(const char* section, const char* key, const char* default_value,
+std::uint32_t ReadProfileValue(const char* section, const char* key, const char* default_value,
                                char* buffer, std::uint32_t size, const std::string& path);
 
 }  // namespace platform

@@ -52,7 +52,7 @@ class RegKey {
 // Open `sub_key` below a predefined root. Returns kErrorSuccess and sets
 // `key`, or an error code (kErrorFileNotFound for a missing file or key) and
 // leaves `key` empty. Never throws for a missing or unreadable file.
-long RegOpenKey(RegRoot root, const std::string& sub_key, std::uint32_t options,
+long OpenRegKey(RegRoot root, const std::string& sub_key, std::uint32_t options,
                 std::uint32_t access, std::unique_ptr<RegKey>& key);
 
 // Convenience for callers outside the program's own registry reader (the

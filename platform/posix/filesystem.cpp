@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/posix/errno_failure.h"
 #include "platform/text_encoding.h"
 
 namespace platform {
@@ -237,7 +238,7 @@ class PosixFileSystem : public FileSystem {
     return std::make_unique<MemoryReadStream>(ReadFileBytes(path));
   }
 
-  void DeleteFile(const std::string& path, bool force) override {
+  void RemoveFile(const std::string& path, bool force) override {
     (void)force;  // the folder's permissions, not the file's, govern unlink here
     std::string native = NativePath(path);
     if (::unlink(native.c_str()) != 0) throw FailureFromErrno(errno, native);

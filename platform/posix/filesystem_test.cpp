@@ -102,7 +102,7 @@ TEST(FileSystemText, SystemCodePageAndUnicodeStreams) {
   EXPECT_TRUE(back->AtEndOfStream());
 
   EXPECT_THROW(fs.CreateTextFile(root / "wide.xml", false, false), platform::Failure);
-  fs.DeleteFile(root / "wide.xml", true);
+  fs.RemoveFile(root / "wide.xml", true);
   EXPECT_FALSE(fs.FileExists(root / "wide.xml"));
   EXPECT_THROW(fs.OpenTextFileForReading(root / "wide.xml"), platform::Failure);
 }

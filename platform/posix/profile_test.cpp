@@ -11,8 +11,8 @@
 #include "platform/posix/test_support.h"
 #include "platform/system.h"
 
-using platform::GetProfileString;
-using platform::WriteProfileString;
+using platform::ReadProfileValue;
+using platform::WriteProfileValue;
 using platform::testing::ReadFile;
 using platform::testing::ScratchFolder;
 using platform::testing::WriteFile;
@@ -277,7 +277,7 @@ TEST(Profile, WritesMatchTheWindowsFunctions) {
     if (row.initial) WriteFile(path, *row.initial);
     std::uint32_t ret = 99;
     for (const WriteCall& call : row.calls) {
-      ret = WriteProfileString(call.section, call.key, call.value, path);
+      ret = WriteProfileValue(call.section, call.key, call.value, path);
     }
     EXPECT_EQ(ret, row.ret);
     if (row.file_after) {
@@ -296,7 +296,7 @@ TEST(Profile, ReadsMatchTheWindowsFunctions) {
     if (row.file) WriteFile(path, *row.file);
     std::string buffer(row.size + 4, '#');
     std::uint32_t ret =
-        GetProfileString(row.section, row.key, row.default_value, buffer.data(), row.size, path);
+        ReadProfileValue(row.section, row.key, row.default_value, buffer.data(), row.size, path);
     EXPECT_EQ(ret, row.ret);
     std::string expected = row.written + std::string(buffer.size() - row.written.size(), '#');
     EXPECT_EQ(buffer, expected);
@@ -307,12 +307,12 @@ TEST(Profile, MissingFileOrFolderGivesTheDefaultAndTheLastError) {
   ScratchFolder folder;
   char buffer[20];
   platform::SetLastErrorCode(0);
-  EXPECT_EQ(GetProfileString("S", "k", "DEF", buffer, sizeof buffer, folder / "none.ini"), 3u);
+  EXPECT_EQ(ReadProfileValue("S", "k", "DEF", buffer, sizeof buffer, folder / "none.ini"), 3u);
   EXPECT_EQ(std::string(buffer), "DEF");
   EXPECT_EQ(platform::LastErrorCode(), 2u);
 
   platform::SetLastErrorCode(0);
-  EXPECT_EQ(GetProfileString("S", "k", "DEF", buffer, sizeof buffer, folder / "no\\none.ini"), 3u);
+  EXPECT_EQ(ReadProfileValue("S", "k", "DEF", buffer, sizeof buffer, folder / "no\\none.ini"), 3u);
   EXPECT_EQ(std::string(buffer), "DEF");
   EXPECT_EQ(platform::LastErrorCode(), 3u);
 
@@ -321,12 +321,12 @@ TEST(Profile, MissingFileOrFolderGivesTheDefaultAndTheLastError) {
   for (const std::string& path : {folder / "none.ini", folder / "no\\none.ini"}) {
     SCOPED_TRACE(path);
     std::string cut(8, '#');
-    EXPECT_EQ(GetProfileString("S", "k", "defaultvalue", cut.data(), 5, path), 4u);
+    EXPECT_EQ(ReadProfileValue("S", "k", "defaultvalue", cut.data(), 5, path), 4u);
     EXPECT_EQ(cut, std::string("defa\0###", 8));
   }
 
   platform::SetLastErrorCode(0);
-  EXPECT_EQ(WriteProfileString("S", "k", "v", folder / "no/none.ini"), 0u);
+  EXPECT_EQ(WriteProfileValue("S", "k", "v", folder / "no/none.ini"), 0u);
   EXPECT_EQ(platform::LastErrorCode(), 3u);
   EXPECT_FALSE(platform::Files().FolderExists(folder / "no"));
 }
@@ -337,18 +337,18 @@ TEST(Profile, LongValuesAndWriteThenRead) {
   std::string long_value(4003, 'x');
   long_value[0] = 'a';
   long_value.back() = 'z';
-  ASSERT_EQ(WriteProfileString("S", "k", long_value.c_str(), path), 1u);
+  ASSERT_EQ(WriteProfileValue("S", "k", long_value.c_str(), path), 1u);
   std::string buffer(5000, ' ');
-  ASSERT_EQ(GetProfileString("S", "k", "", buffer.data(), 5000, path), 4003u);
+  ASSERT_EQ(ReadProfileValue("S", "k", "", buffer.data(), 5000, path), 4003u);
   EXPECT_EQ(buffer.substr(0, 4004), long_value + '\0');
 
   std::string longer(5000, 'y');
-  ASSERT_EQ(WriteProfileString("S", "k", longer.c_str(), path), 1u);
-  ASSERT_EQ(GetProfileString("S", "k", "", buffer.data(), 5000, path), 4999u);
+  ASSERT_EQ(WriteProfileValue("S", "k", longer.c_str(), path), 1u);
+  ASSERT_EQ(ReadProfileValue("S", "k", "", buffer.data(), 5000, path), 4999u);
   EXPECT_EQ(buffer, std::string(4999, 'y') + '\0');
 
   // A key written by a Windows-style path to the same file is the same key.
-  ASSERT_EQ(WriteProfileString("S", "k", "short", folder.path() + "\\STATE.INI"), 1u);
+  ASSERT_EQ(WriteProfileValue("S", "k", "short", folder.path() + "\\STATE.INI"), 1u);
   EXPECT_EQ(ReadFile(path), "[S]\r\nk=short\r\n");
 }
 
@@ -361,19 +361,19 @@ TEST(Profile, RewriteNeverTurnsCodePageTextIntoAByteOrderMark) {
     ScratchFolder folder;
     std::string path = folder / "state.ini";
     WriteFile(path, " " + mark + "\r\n[S]\r\nk=old\r\n");
-    ASSERT_EQ(WriteProfileString("S", "k", "new", path), 1u);
+    ASSERT_EQ(WriteProfileValue("S", "k", "new", path), 1u);
     EXPECT_EQ(ReadFile(path), "\r\n" + mark + "\r\n[S]\r\nk=new\r\n");
-    ASSERT_EQ(WriteProfileString("S", "j", "2", path), 1u);
+    ASSERT_EQ(WriteProfileValue("S", "j", "2", path), 1u);
     EXPECT_EQ(ReadFile(path), "\r\n" + mark + "\r\n[S]\r\nk=new\r\nj=2\r\n");
     std::string buffer(20, '#');
-    EXPECT_EQ(GetProfileString("S", "k", "DEF", buffer.data(), 20, path), 3u);
+    EXPECT_EQ(ReadProfileValue("S", "k", "DEF", buffer.data(), 20, path), 3u);
     EXPECT_EQ(buffer.substr(0, 4), std::string("new\0", 4));
   }
   // After a blank line, as written by a hand editor.
   ScratchFolder folder;
   std::string path = folder / "state.ini";
   WriteFile(path, "\r\n\xFF\xFE\r\n[S]\r\nk=old\r\n");
-  ASSERT_EQ(WriteProfileString("S", "k", "new", path), 1u);
+  ASSERT_EQ(WriteProfileValue("S", "k", "new", path), 1u);
   EXPECT_EQ(ReadFile(path), "\r\n\xFF\xFE\r\n[S]\r\nk=new\r\n");
 }
 
@@ -385,7 +385,7 @@ TEST(Profile, FailedReplacementLeavesTheFileUnchanged) {
   platform::testing::FullDisk full;
   platform::SetFileSystemForTesting(&full);
   platform::SetLastErrorCode(0);
-  std::uint32_t ret = WriteProfileString("S", "k", "new", path);
+  std::uint32_t ret = WriteProfileValue("S", "k", "new", path);
   std::uint32_t error = platform::LastErrorCode();
   platform::SetFileSystemForTesting(nullptr);
   EXPECT_EQ(ret, 0u);
@@ -408,25 +408,25 @@ TEST(Profile, AWriteThatChangesNoByteLeavesTheFileAlone) {
   std::string path = folder / "state.ini";
   CountingFiles files;
   platform::SetFileSystemForTesting(&files);
-  EXPECT_EQ(WriteProfileString("S", "k", "v", path), 1u);
+  EXPECT_EQ(WriteProfileValue("S", "k", "v", path), 1u);
   EXPECT_EQ(files.replacements, 1);
   // The same value again, and a key deleted that is not there: the file
   // would come out byte for byte as it is.
-  EXPECT_EQ(WriteProfileString("S", "k", "v", path), 1u);
-  EXPECT_EQ(WriteProfileString("s", "K", "  v", path), 1u);
-  EXPECT_EQ(WriteProfileString("S", "absent", kNull, path), 1u);
+  EXPECT_EQ(WriteProfileValue("S", "k", "v", path), 1u);
+  EXPECT_EQ(WriteProfileValue("s", "K", "  v", path), 1u);
+  EXPECT_EQ(WriteProfileValue("S", "absent", kNull, path), 1u);
   EXPECT_EQ(files.replacements, 1);
   EXPECT_EQ(ReadFile(path), "[S]\r\nk=v\r\n");
   // A new value is written, and so is an empty one.
-  EXPECT_EQ(WriteProfileString("S", "k", "w", path), 1u);
-  EXPECT_EQ(WriteProfileString("T", "n", "", path), 1u);
+  EXPECT_EQ(WriteProfileValue("S", "k", "w", path), 1u);
+  EXPECT_EQ(WriteProfileValue("T", "n", "", path), 1u);
   EXPECT_EQ(files.replacements, 3);
   EXPECT_EQ(ReadFile(path), "[S]\r\nk=w\r\n[T]\r\nn=\r\n");
   // A file the profile functions would write differently is written, even
   // when the value is the one it holds: after the call it is as Windows
   // leaves it.
   WriteFile(path, "[S]\nk = w\n\n");
-  EXPECT_EQ(WriteProfileString("S", "k", "w", path), 1u);
+  EXPECT_EQ(WriteProfileValue("S", "k", "w", path), 1u);
   EXPECT_EQ(files.replacements, 4);
   platform::SetFileSystemForTesting(nullptr);
   EXPECT_EQ(ReadFile(path), "[S]\r\nk=w\r\n");

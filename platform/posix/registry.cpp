@@ -273,7 +273,7 @@ class FileRegKey : public RegKey {
 
 }  // namespace
 
-long RegOpenKey(RegRoot root, const std::string& sub_key, std::uint32_t options,
+long OpenRegKey(RegRoot root, const std::string& sub_key, std::uint32_t options,
                 std::uint32_t access, std::unique_ptr<RegKey>& key) {
   (void)options;
   (void)access;  // the file is only ever read
@@ -291,7 +291,7 @@ long RegOpenKey(RegRoot root, const std::string& sub_key, std::uint32_t options,
 bool RegReadText(RegRoot root, const std::string& sub_key, const std::string& name,
                  std::string& value) {
   std::unique_ptr<RegKey> key;
-  if (RegOpenKey(root, sub_key, 0, kKeyQueryValue, key) != kErrorSuccess) return false;
+  if (OpenRegKey(root, sub_key, 0, kKeyQueryValue, key) != kErrorSuccess) return false;
   std::uint32_t type = 0;
   std::uint32_t size = 0;
   if (key->QueryValue(name, &type, nullptr, &size) != kErrorSuccess) return false;

@@ -29,7 +29,7 @@ const char* kExport =
 
 std::unique_ptr<platform::RegKey> Open(const std::string& path) {
   std::unique_ptr<platform::RegKey> key;
-  EXPECT_EQ(platform::RegOpenKey(platform::kHkeyLocalMachine, path, 0, 1, key), 0);
+  EXPECT_EQ(platform::OpenRegKey(platform::kHkeyLocalMachine, path, 0, 1, key), 0);
   return key;
 }
 
@@ -118,16 +118,16 @@ TEST(Registry, MissingFileKeyOrHeaderCannotBeOpened) {
   std::unique_ptr<platform::RegKey> key;
   {
     ScopedRegistry registry(kExport);
-    EXPECT_EQ(platform::RegOpenKey(platform::kHkeyLocalMachine, "SOFTWARE\\Other", 0, 1, key), 2);
+    EXPECT_EQ(platform::OpenRegKey(platform::kHkeyLocalMachine, "SOFTWARE\\Other", 0, 1, key), 2);
     EXPECT_FALSE(key);
   }
   ::setenv("RSSNOTIFY_REGISTRY", "/nonexistent/registry.reg", 1);
-  EXPECT_EQ(platform::RegOpenKey(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", 0, 1, key), 2);
+  EXPECT_EQ(platform::OpenRegKey(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", 0, 1, key), 2);
   ::unsetenv("RSSNOTIFY_REGISTRY");
   ScopedRegistry headerless("[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]\n\"A\"=\"b\"\n");
-  EXPECT_EQ(platform::RegOpenKey(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", 0, 1, key), 2);
+  EXPECT_EQ(platform::OpenRegKey(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", 0, 1, key), 2);
   ScopedRegistry regedit4("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]\n\"A\"=\"b\"\n");
-  EXPECT_EQ(platform::RegOpenKey(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", 0, 1, key), 0);
+  EXPECT_EQ(platform::OpenRegKey(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", 0, 1, key), 0);
 }
 
 TEST(Registry, MalformedValueIsUnreadableAndTheRestOfTheKeyIsNot) {

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "platform/failure.h"
+#include "platform/posix/errno_failure.h"
 #include "platform/filesystem.h"
 
 namespace platform {

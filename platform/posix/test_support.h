@@ -66,7 +66,7 @@ class FullDisk : public platform::FileSystem {
   std::unique_ptr<platform::TextStream> OpenTextFileForReading(const std::string& p) override {
     return real.OpenTextFileForReading(p);
   }
-  void DeleteFile(const std::string& p, bool f) override { real.DeleteFile(p, f); }
+  void RemoveFile(const std::string& p, bool f) override { real.RemoveFile(p, f); }
   std::string ReadFileBytes(const std::string& p) override { return real.ReadFileBytes(p); }
   void ReplaceFileAtomically(const std::string&, const std::string&) override {
     throw platform::Failure(platform::err::kDiskFull);

@@ -327,7 +327,7 @@ std::uint32_t CopyList(const std::vector<std::string_view>& names, char* buffer,
 
 }  // namespace
 
-std::uint32_t WriteProfileString(const char* section, const char* key, const char* value,
+std::uint32_t WriteProfileValue(const char* section, const char* key, const char* value,
                                  const std::string& path) {
   if (section == nullptr) {
     // With everything null this only asks for buffers to be flushed: there
@@ -365,7 +365,7 @@ std::uint32_t WriteProfileString(const char* section, const char* key, const cha
   return 1;
 }
 
-std::uint32_t GetProfileString(const char* section, const char* key, const char* default_value,
+std::uint32_t ReadProfileValue(const char* section, const char* key, const char* default_value,
                                char* buffer, std::uint32_t size, const std::string& path) {
   // Trailing blanks of the default go (one character always stays).
   std::string fallback = default_value != nullptr ? default_value : "";
