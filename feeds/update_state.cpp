@@ -36,7 +36,7 @@ void fncwriteToINI(std::string section, std::string key, std::string value, std:
   value = OneLine(std::move(value));
   try {
     WriteLog("MSG : Writing [" + section + "] " + key + "=" + value + " to file " + path);
-    if (platform::WriteProfileValue(section.c_str(), key.c_str(), value.c_str(), path) == 0) {
+    if (!platform::WriteProfileValue(section, key, value, path)) {
       WriteLog("ERR : Failed to write to the INI");
     }
   } catch (...) {
@@ -51,9 +51,7 @@ void fncwriteToINI(std::string section, std::string key, std::string value, std:
 
 std::int32_t fncReadFromINI(std::string& value, std::string section, std::string key,
                             std::string path) {
-  value.assign(5000, ' ');
-  const std::uint32_t length =
-      platform::ReadProfileValue(section.c_str(), key.c_str(), "", value.data(), 5000, path);
-  value.resize(length);
-  return static_cast<std::int32_t>(length);
+  // The value as a 5000-character buffer holds it.
+  value = platform::ReadProfileValue(section, key, 4999, path);
+  return static_cast<std::int32_t>(value.size());
 }

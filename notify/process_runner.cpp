@@ -12,31 +12,22 @@ std::int16_t ExecuteShell(const std::string& command_line, std::int32_t timeout_
                           std::int16_t hide_window, const platform::CommandLine* program,
                           ProgramOutcome* outcome) {
   if (outcome != nullptr) *outcome = {};
-  platform::ProcessHandle handle = 0;
-  // The handle is released on every way out; the run may go on for a while.
-  struct Release {
-    platform::ProcessHandle& handle;
-    ~Release() {
-      if (handle != 0) platform::CloseProcessHandle(handle);
-    }
-  } release{handle};
   try {
     WriteLog("MSG : fncExecuteShell :: " + command_line);
     const int show = hide_window != kFalse ? platform::kShowHidden : platform::kShowNormal;
     const platform::ErrorOutput error_output = outcome != nullptr && timeout_ms > 0
                                                    ? platform::ErrorOutput::kKeepFirstLine
                                                    : platform::ErrorOutput::kDiscard;
-    const std::uint32_t process_id = program != nullptr
-                                         ? platform::StartProgram(*program, show, error_output)
-                                         : platform::StartProcess(command_line, show, error_output);
-    if (process_id == 0) {
+    platform::StartedProgram started =
+        program != nullptr ? platform::StartProgram(*program, show, error_output)
+                           : platform::StartProcess(command_line, show, error_output);
+    if (started.id() == 0) {
       WriteLog("ERR : Failed to Execute  " + command_line);
     } else {
       WriteLog("ERR : Successfully Executed, " + command_line);
-      handle = platform::OpenProcessHandle(platform::kProcessAllAccess, true, process_id);
     }
     if (timeout_ms <= 0) return kFalse;
-    if (handle == 0) {
+    if (!started.watched()) {
       platform::ShowMessageBox(
           "Failed to call the Brim process, " +
               fncFormatMessage(static_cast<std::int32_t>(platform::LastErrorCode())),
@@ -45,25 +36,20 @@ std::int16_t ExecuteShell(const std::string& command_line, std::int32_t timeout_
                fncFormatMessage(static_cast<std::int32_t>(platform::LastErrorCode())));
       return kFalse;
     }
-    std::uint32_t exit_code = 0;
-    platform::GetProcessExitCode(handle, &exit_code);
-    if (exit_code != platform::kStillActive) {
-      if (outcome != nullptr) outcome->error_line = platform::ProcessErrorLine(handle);
+    if (started.HasEnded()) {
+      if (outcome != nullptr) outcome->error_line = started.ErrorLine();
       return kTrue;
     }
-    platform::WaitForProcess(handle, static_cast<std::uint32_t>(timeout_ms));
-    // Whether the terminate call ends a running program is what tells a
+    started.Wait(static_cast<std::uint32_t>(timeout_ms));
+    // Whether the program still ran at the end of the wait is what tells a
     // program killed at its time-out from one that finished.
-    platform::GetProcessExitCode(handle, &exit_code);
-    const bool running_at_time_out = exit_code == platform::kStillActive;
+    const bool running_at_time_out = !started.HasEnded();
     std::string reason;
-    fncTerminateProcess(handle, reason);
+    fncTerminateProcess(started, reason);
     if (outcome != nullptr) {
       outcome->killed = running_at_time_out;
-      outcome->error_line = platform::ProcessErrorLine(handle);
+      outcome->error_line = started.ErrorLine();
     }
-    platform::CloseProcessHandle(handle);
-    handle = 0;
     return kTrue;
   } catch (...) {
     const platform::Failure failure = platform::CaughtFailure();
@@ -85,13 +71,13 @@ std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
   return ExecuteShell(command_line, timeout_ms, hide_window, &program, outcome);
 }
 
-std::int16_t fncTerminateProcess(platform::ProcessHandle& handle, std::string& reason) {
+std::int16_t fncTerminateProcess(platform::StartedProgram& program, std::string& reason) {
   try {
     reason.clear();
     WriteLog("MSG : Executing fncTerminateProcess");
     // Whether the kill succeeds tells a program that finished in time from
     // one that was stopped at the end of its wait.
-    if (platform::TerminateProcessHandle(handle, 0)) {
+    if (program.EndGroup()) {
       WriteLog("ERR : Terminating the script as, " + reason);
       WriteLog("MSG : Successfully Terminated Process ");
     } else {

@@ -23,5 +23,7 @@ std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
 std::int16_t fncExecuteShell(std::string command_line, std::int32_t timeout_ms,
                              std::int16_t hide_window, const platform::CommandLine& program,
                              ProgramOutcome* outcome = nullptr);
-std::int16_t fncTerminateProcess(platform::ProcessHandle& handle, std::string& reason);
+// Ends `program` with everything it started; the log tells whether it was
+// still running.
+std::int16_t fncTerminateProcess(platform::StartedProgram& program, std::string& reason);
 std::string fncFormatMessage(std::int32_t error_code);

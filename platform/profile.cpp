@@ -17,7 +17,7 @@
 #include "platform/profile.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -201,35 +201,12 @@ Line* FindLine(Section& section, std::string_view name) {
   return nullptr;
 }
 
-bool DeleteSection(Profile& profile, std::string_view name) {
-  for (auto it = profile.sections.begin(); it != profile.sections.end(); ++it) {
-    if (SameName(it->name, name)) {
-      profile.sections.erase(it);
-      return true;
-    }
-  }
-  return false;
-}
-
-// The first matching line of any section of that name goes.
-bool DeleteLine(Profile& profile, std::string_view section_name, std::string_view name) {
-  for (Section& section : profile.sections) {
-    if (!SameName(section.name, section_name)) continue;
-    for (auto it = section.lines.begin(); it != section.lines.end(); ++it) {
-      if (SameName(it->name, name)) {
-        section.lines.erase(it);
-        return true;
-      }
-    }
-  }
-  return false;
-}
-
 // Updates the first matching line of the first matching section, keeping its
 // spelling; a new line goes to the end of its section, a new section to the
 // end of the file. New names and the value lose their leading blanks only:
 // their trailing blanks go into the file as given.
-void SetValue(Profile& profile, const char* section_name, const char* name, const char* value) {
+void SetValue(Profile& profile, std::string_view section_name, std::string_view name,
+              std::string_view value) {
   std::string stored(TrimLeft(value));
   if (Section* section = FindSection(profile, Trim(section_name))) {
     if (Line* line = FindLine(*section, Trim(name))) {
@@ -276,132 +253,49 @@ std::size_t CharacterBoundary(std::string_view text, std::size_t count) {
   return count;
 }
 
-// Stores the first `count` bytes of `text` and a NUL.
-std::uint32_t Store(std::string_view text, std::size_t count, char* buffer) {
-  count = CharacterBoundary(text, count);
-  std::memcpy(buffer, text.data(), count);
-  buffer[count] = '\0';
-  return static_cast<std::uint32_t>(count);
-}
-
-std::uint32_t CopyText(std::string_view text, char* buffer, std::uint32_t size) {
-  return Store(text, std::min<std::size_t>(text.size(), size - 1), buffer);
-}
-
-// Copies a value with one pair of equal outer quotes removed. The value is
-// cut to size - 1 characters before the closing quote is dropped, so a value
-// whose closing quote did not fit loses its last character as well.
-std::uint32_t CopyValue(std::string_view value, char* buffer, std::uint32_t size) {
+// The value with one pair of equal outer quotes removed, at most `max_chars`
+// characters. The value is cut to max_chars before the closing quote is
+// dropped, so a value whose closing quote did not fit loses its last
+// character as well.
+std::string CutValue(std::string_view value, std::size_t max_chars) {
   bool quoted = value.size() > 1 && (value.front() == '"' || value.front() == '\'') &&
                 value.back() == value.front();
   if (quoted) value.remove_prefix(1);
-  std::size_t count = std::min<std::size_t>(value.size(), size - 1);
-  if (quoted && size >= value.size() && count > 0) --count;
-  return Store(value, count, buffer);
-}
-
-// Stores names NUL-separated with a final extra NUL. When they do not all
-// fit, the list is cut so that its last name is followed by two NULs, and
-// the result is size - 2.
-std::uint32_t CopyList(const std::vector<std::string_view>& names, char* buffer,
-                       std::uint32_t size) {
-  std::string list;
-  for (std::string_view name : names) {
-    list.append(name);
-    list += '\0';
-  }
-  if (list.size() + 1 <= size) {
-    std::memcpy(buffer, list.data(), list.size());
-    buffer[list.size()] = '\0';
-    return static_cast<std::uint32_t>(list.size());
-  }
-  if (size == 1) {
-    buffer[0] = '\0';
-    return 0;
-  }
-  std::memcpy(buffer, list.data(), size - 2);
-  buffer[size - 2] = '\0';
-  buffer[size - 1] = '\0';
-  return size - 2;
+  std::size_t count = std::min(value.size(), max_chars);
+  if (quoted && max_chars + 1 >= value.size() && count > 0) --count;
+  return std::string(value.substr(0, CharacterBoundary(value, count)));
 }
 
 }  // namespace
 
-std::uint32_t WriteProfileValue(const char* section, const char* key, const char* value,
-                                 const std::string& path) {
-  if (section == nullptr) {
-    // With everything null this only asks for buffers to be flushed: there
-    // are none, and the answer is 0 as on Windows.
-    if (key != nullptr || value != nullptr) SetLastErrorCode(kErrorFileNotFound);
-    return 0;
-  }
+bool WriteProfileValue(const std::string& section, const std::string& key, const std::string& value,
+                       const std::string& path) {
   Profile profile;
   std::string before;
-  Opened opened = Open(path, profile, &before);
-  if (opened == Opened::kFailed) return 0;
-
-  bool changed = true;
-  if (key == nullptr) {
-    changed = DeleteSection(profile, Trim(section));
-  } else if (value == nullptr) {
-    changed = DeleteLine(profile, Trim(section), Trim(key));
-  } else {
-    SetValue(profile, section, key, value);
-  }
-  // Deleting what is not there does not create the file.
-  if (!changed && opened == Opened::kNoFile) return 1;
-
+  if (Open(path, profile, &before) == Opened::kFailed) return false;
+  SetValue(profile, section, key, value);
   std::string after = Encode(profile);
   // A file that already holds exactly these bytes is left alone: rewriting
   // it would change nothing but cost a replacement and two flushes to disk,
   // and the run writes several keys with the values they already have.
-  if (opened == Opened::kFile && after == before) return 1;
+  if (after == before) return true;
   try {
     Files().ReplaceFileAtomically(path, after);
   } catch (const Failure& failure) {
     SetLastErrorCode(ErrorForFailure(failure));
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
-std::uint32_t ReadProfileValue(const char* section, const char* key, const char* default_value,
-                               char* buffer, std::uint32_t size, const std::string& path) {
-  // Trailing blanks of the default go (one character always stays).
-  std::string fallback = default_value != nullptr ? default_value : "";
-  std::size_t end = fallback.size();
-  while (end > 1 && fallback[end - 1] == ' ') --end;
-  fallback.resize(end);
-
+std::string ReadProfileValue(const std::string& section, const std::string& key,
+                             std::size_t max_chars, const std::string& path) {
   Profile profile;
-  Opened opened = Open(path, profile);
-  if (buffer == nullptr || size == 0) return 0;
-  if (opened == Opened::kFailed) return CopyText(fallback, buffer, size);
-
-  if (section == nullptr) {
-    std::vector<std::string_view> names;
-    for (const Section& each : profile.sections) {
-      if (!each.name.empty()) names.push_back(each.name);
-    }
-    return CopyList(names, buffer, size);
-  }
+  if (Open(path, profile) == Opened::kFailed) return {};
   Section* found = FindSection(profile, Trim(section));
-  if (key == nullptr) {
-    std::vector<std::string_view> names;
-    if (found != nullptr) {
-      for (const Line& line : found->lines) {
-        // Comment lines and lines without "=" are no keys.
-        if (line.value && (line.name.empty() || line.name.front() != ';')) {
-          names.push_back(line.name);
-        }
-      }
-    }
-    std::uint32_t count = CopyList(names, buffer, size);
-    if (buffer[0] != '\0') return count;
-    return CopyValue(fallback, buffer, size);
-  }
   const Line* line = found != nullptr ? FindLine(*found, Trim(key)) : nullptr;
-  return CopyValue(line != nullptr && line->value ? *line->value : fallback, buffer, size);
+  if (line == nullptr || !line->value) return {};
+  return CutValue(*line->value, max_chars);
 }
 
 }  // namespace platform

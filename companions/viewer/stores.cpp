@@ -88,12 +88,8 @@ std::string ReadWholeValue(const std::string& section, const std::string& key,
   const platform::FileStamp stamp = files.Stamp(path);
   // A UTF-16 file decodes to at most one and a half times its size.
   const std::uint64_t room = stamp.exists ? stamp.size * 2 + 2 : 2;
-  std::string value(static_cast<std::size_t>(std::max<std::uint64_t>(room, 5000)), '\0');
-  const std::uint32_t length =
-      platform::ReadProfileValue(section.c_str(), key.c_str(), "", value.data(),
-                                 static_cast<std::uint32_t>(value.size()), path);
-  value.resize(length);
-  return value;
+  return platform::ReadProfileValue(
+      section, key, static_cast<std::size_t>(std::max<std::uint64_t>(room, 5000)) - 1, path);
 }
 
 }  // namespace

@@ -12,23 +12,14 @@
 
 #include "platform/failure.h"
 #include "platform/posix/errno_failure.h"
+#include "platform/posix/fd_io.h"
 #include "platform/text_encoding.h"
 
 namespace platform {
 namespace {
 
-// Writes all of `bytes`, retrying short writes and interruptions.
 bool WriteAll(int fd, const char* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::write(fd, data + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return posix::WriteAll(fd, data, size) == posix::IoOutcome::kDone;
 }
 
 bool WriteAll(int fd, const std::string& bytes) {

@@ -4,10 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,9 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/child_process.h"
 #include "platform/posix/test_support.h"
-
-extern char** environ;
 
 namespace platform::testing {
 
@@ -28,52 +24,32 @@ namespace platform::testing {
 class Child {
  public:
   explicit Child(std::vector<std::string> argv) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (auto& word : argv) args.push_back(word.data());
-    args.push_back(nullptr);
-    if (::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = 0;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    output_ = out[0];
+    posix::ChildSetup setup;
+    setup.argv = std::move(argv);
+    setup.output = posix::Stream::kPipe;
+    setup.error = posix::Stream::kNull;
+    child_.Start(setup);
   }
   ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (output_ >= 0) ::close(output_);
+    if (!child_.started()) return;
+    ::kill(child_.pid(), SIGKILL);
+    child_.Reap();
   }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
-  bool started() const { return pid_ > 0; }
+  bool started() const { return child_.started(); }
 
   // The first line of its output, waiting at most 10 s.
   std::optional<std::string> ReadLine() {
     std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (true) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd fd{output_, POLLIN, 0};
-      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
-      char c = 0;
-      if (::read(output_, &c, 1) != 1) return std::nullopt;
-      if (c == '\n') return line;
-      line += c;
-    }
+    const auto deadline = posix::Clock::now() + std::chrono::seconds(10);
+    if (child_.ReadLine(line, deadline, 1 << 20) != posix::IoOutcome::kDone) return std::nullopt;
+    return line;
   }
 
  private:
-  pid_t pid_ = 0;
-  int output_ = -1;
+  posix::ChildProcess child_;
 };
 
 // A session bus of the test's own, without services that start on demand.

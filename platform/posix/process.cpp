@@ -1,102 +1,49 @@
-// Processes on Linux, behaving like the Windows process functions.
+// Programs started with a bounded wait, on Linux.
 //
-// A process handle is a key into a table of open pidfds. Keys count up from 4
-// in steps of 4 (as Windows handle values do) and are never reused, so a
-// closed handle stays invalid instead of silently naming another process.
-// Handles are only given for children of this process: their exit status can
-// be looked at without reaping them (waitid with WNOWAIT), which is what lets
-// GetProcessExitCode be asked any number of times and lets
-// TerminateProcessHandle tell an ended process from a running one. A child is
-// reaped when the last handle to it is closed after it has ended.
+// Each started program is a child of this process, held by a ChildProcess
+// with its pidfd: its end can be looked at without reaping it (waitid with
+// WNOWAIT), so EndGroup can tell an ended program from a running one, and its
+// process id cannot be handed on while it is watched. A program is reaped
+// when its StartedProgram is destroyed after it has ended.
 #include "platform/process.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <optional>
 #include <set>
 #include <vector>
 
 #include "platform/failure.h"
-#include "platform/filesystem.h"
+#include "platform/posix/child_process.h"
 #include "platform/system.h"
-
-extern char** environ;
 
 namespace platform {
 namespace {
 
-constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
-// How long a terminate waits for the killed process to be gone, so that its
-// exit code can be read right after. SIGKILL normally takes effect at once;
-// the bound only matters for a process stuck in the kernel.
+using posix::ChildProcess;
+using posix::Clock;
+
+// How long ending a program waits for it and what it started to be gone.
+// SIGKILL normally takes effect at once; the bound only matters for a
+// process stuck in the kernel.
 constexpr int kKillSettleMilliseconds = 2000;
 
-// The pidfd calls go through syscall(): the declarations in glibc 2.36's
-// <sys/pidfd.h> lack C linkage and cannot be linked from C++.
-int PidfdOpen(pid_t pid) {
-  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-}
-int PidfdKill(int pidfd) {
-  return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0));
-}
-
-bool IsRegularFile(const std::string& native) {
-  struct stat st {};
-  return ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// The last path component of a program-form path has an extension.
-bool HasExtension(const std::string& path) {
-  std::size_t separator = path.find_last_of("\\/");
-  std::size_t start = separator == std::string::npos ? 0 : separator + 1;
-  return path.find('.', start) != std::string::npos;
-}
-
-// The native path of the program file that `prefix` names, or nothing.
-std::optional<std::string> ProgramFile(const std::string& prefix) {
-  std::string native = Files().NativePath(prefix);
-  if (IsRegularFile(native)) return native;
-  if (!HasExtension(prefix)) {
-    native = Files().NativePath(prefix + ".exe");
-    if (IsRegularFile(native)) return native;
-  }
-  return std::nullopt;
-}
-
-struct HandleEntry {
-  int pidfd;
-  pid_t pid;
-};
-
-// What is known about a process while handles to it are open.
-struct ProcessRecord {
-  int open_handles = 0;
-  std::optional<std::uint32_t> terminate_code;  // set once it was terminated
-};
-
-// The error output kept of a process started with ErrorOutput::kKeepFirstLine.
+// The error output kept of a program started with ErrorOutput::kKeepFirstLine.
 struct ErrorCapture {
   int fd = -1;             // read end of its standard error, non-blocking
   std::string first_line;  // what was read of the first line
   bool line_complete = false;
 };
-std::map<pid_t, ErrorCapture> error_captures;
 
 // Reads what is waiting in the pipe, keeping the first line (bounded). A
 // program that writes without pause cannot keep the caller here: one call
@@ -108,10 +55,7 @@ void DrainErrorOutput(ErrorCapture& capture) {
     const ssize_t n = ::read(capture.fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      if (n == 0) {  // the writers are gone: nothing more will come
-        ::close(capture.fd);
-        capture.fd = -1;
-      }
+      if (n == 0) capture.fd = -1;  // the writers are gone (the pipe closes with the child)
       return;
     }
     for (ssize_t i = 0; i < n && !capture.line_complete; ++i) {
@@ -122,69 +66,6 @@ void DrainErrorOutput(ErrorCapture& capture) {
       }
       if (capture.first_line.size() < kErrorLineBytes) capture.first_line += chunk[i];
     }
-  }
-}
-
-void DropErrorCapture(pid_t pid) {
-  auto it = error_captures.find(pid);
-  if (it == error_captures.end()) return;
-  if (it->second.fd >= 0) ::close(it->second.fd);
-  error_captures.erase(it);
-}
-
-std::map<ProcessHandle, HandleEntry> handles;
-std::map<pid_t, ProcessRecord> records;
-ProcessHandle next_handle = 4;
-
-HandleEntry* Lookup(ProcessHandle handle) {
-  auto it = handles.find(handle);
-  if (it == handles.end()) {
-    SetLastErrorCode(kErrorInvalidHandle);
-    return nullptr;
-  }
-  return &it->second;
-}
-
-// Looks at a child without reaping it. Returns false when waitid fails;
-// otherwise `ended` tells whether the child has ended and `info` how.
-bool PeekChild(int pidfd, bool* ended, siginfo_t* info) {
-  *info = {};
-  if (::waitid(P_PIDFD, static_cast<id_t>(pidfd), info, WEXITED | WNOHANG | WNOWAIT) != 0) {
-    return false;
-  }
-  *ended = info->si_pid != 0;
-  return true;
-}
-
-std::uint32_t ExitCodeOf(const siginfo_t& info) {
-  if (info.si_code == CLD_EXITED) return static_cast<std::uint32_t>(info.si_status);
-  return 128u + static_cast<std::uint32_t>(info.si_status);  // ended by a signal
-}
-
-// Blocks until the pidfd is readable (the process ended) or `milliseconds`
-// pass, with kInfinite for no limit, keeping the program's error output
-// flowing meanwhile when there is a capture. A signal interrupting the wait
-// does not lengthen it. Returns 1 ended, 0 timed out, -1 failed (errno set).
-int WaitReadable(int pidfd, std::uint32_t milliseconds, ErrorCapture* capture = nullptr) {
-  using Clock = std::chrono::steady_clock;
-  const bool infinite = milliseconds == kInfinite;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-  for (;;) {
-    int timeout = -1;
-    if (!infinite) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left < 0) left = 0;
-      timeout = left > INT_MAX ? INT_MAX : static_cast<int>(left);
-    }
-    const bool draining = capture != nullptr && capture->fd >= 0;
-    pollfd entries[2] = {{pidfd, POLLIN, 0}, {draining ? capture->fd : -1, POLLIN, 0}};
-    const int n = ::poll(entries, draining ? 2 : 1, timeout);
-    if (n < 0 && errno != EINTR) return -1;
-    if (n > 0 && capture != nullptr) DrainErrorOutput(*capture);
-    if (n > 0 && entries[0].revents != 0) return 1;
-    // Interrupted, output drained, or a time-out longer than poll() takes ran
-    // out in parts.
-    if (!infinite && Clock::now() >= deadline) return 0;
   }
 }
 
@@ -300,7 +181,6 @@ std::vector<pid_t> TreeAndOrphans(const std::map<pid_t, ProcInfo>& table, pid_t 
 // Kills the descendants of `root` and the orphans handed to this process,
 // then reaps the orphans, all within a bound.
 void EndTree(pid_t root) {
-  using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(kKillSettleMilliseconds);
   for (;;) {
@@ -314,96 +194,79 @@ void EndTree(pid_t root) {
   }
 }
 
-// posix_spawn attributes and file actions, released on every path out.
-class SpawnSetup {
- public:
-  SpawnSetup() {
-    ::posix_spawnattr_init(&attributes_);
-    ::posix_spawn_file_actions_init(&actions_);
-  }
-  ~SpawnSetup() {
-    ::posix_spawn_file_actions_destroy(&actions_);
-    ::posix_spawnattr_destroy(&attributes_);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-  posix_spawnattr_t* attributes() { return &attributes_; }
-  posix_spawn_file_actions_t* actions() { return &actions_; }
-
- private:
-  posix_spawnattr_t attributes_;
-  posix_spawn_file_actions_t actions_;
-};
-
 }  // namespace
 
-std::vector<std::string> SplitArgumentText(const std::string& text) {
-  std::vector<std::string> arguments;
-  std::size_t i = 0;
-  const std::size_t n = text.size();
+struct StartedProgram::State {
+  ChildProcess child;
+  bool watched = false;
+  ErrorCapture capture;
+
+  ~State() {
+    // The capture's descriptor is the child's error pipe, closed with it.
+    if (child.ReapIfEnded()) own_children.erase(pid);
+  }
+  pid_t pid = 0;
+};
+
+StartedProgram::StartedProgram(std::unique_ptr<State> state) : state_(std::move(state)) {}
+StartedProgram::StartedProgram(StartedProgram&&) noexcept = default;
+StartedProgram& StartedProgram::operator=(StartedProgram&&) noexcept = default;
+StartedProgram::~StartedProgram() = default;
+
+std::uint32_t StartedProgram::id() const {
+  return static_cast<std::uint32_t>(state_->pid);
+}
+
+bool StartedProgram::watched() const {
+  return state_->watched;
+}
+
+bool StartedProgram::HasEnded() {
+  return state_->child.Ended();
+}
+
+bool StartedProgram::Wait(std::uint32_t milliseconds) {
+  ErrorCapture& capture = state_->capture;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
-    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
-    if (i >= n) break;
-    std::string argument;
-    bool quoted = false;
-    while (i < n && (quoted || (text[i] != ' ' && text[i] != '\t'))) {
-      char c = text[i];
-      if (c == '\\') {
-        std::size_t run = 0;
-        while (i < n && text[i] == '\\') {
-          ++run;
-          ++i;
-        }
-        if (i < n && text[i] == '"') {
-          // 2n backslashes before a quote are n backslashes and the quote
-          // groups; 2n+1 are n backslashes and a literal quote.
-          argument.append(run / 2, '\\');
-          if (run % 2 == 1) {
-            argument += '"';
-            ++i;
-          }
-        } else {
-          argument.append(run, '\\');  // not before a quote: taken as they are
-        }
-      } else if (c == '"') {
-        if (quoted && i + 1 < n && text[i + 1] == '"') {
-          argument += '"';  // "" inside quotes is one literal quote
-          i += 2;
-        } else {
-          quoted = !quoted;
-          ++i;
-        }
-      } else {
-        argument += c;
-        ++i;
-      }
+    const ChildProcess::Wake wake = state_->child.WaitUntil(deadline, capture.fd);
+    if (wake.readable) DrainErrorOutput(capture);
+    if (wake.ended) return true;
+    if (wake.failed) {
+      SetLastErrorFromErrno(errno);
+      return false;
     }
-    arguments.push_back(std::move(argument));
+    if (!wake.readable) return false;  // timed out
   }
-  return arguments;
 }
 
-CommandLine SplitCommandLine(const std::string& command_line) {
-  std::size_t start = command_line.find_first_not_of(" \t");
-  if (start == std::string::npos) throw Failure(err::kFileNotFound);
-  // Every blank ends a candidate; the shortest one naming a file wins, so a
-  // file "dir" beside a folder "dir with blanks" takes the line, as on Windows.
-  for (std::size_t end = start; end <= command_line.size(); ++end) {
-    if (end < command_line.size() && command_line[end] != ' ') continue;
-    if (end == start) continue;
-    std::optional<std::string> program = ProgramFile(command_line.substr(start, end - start));
-    if (!program) continue;
-    CommandLine result;
-    result.program = *program;
-    if (end < command_line.size())
-      result.arguments = SplitArgumentText(command_line.substr(end + 1));
-    return result;
+bool StartedProgram::EndGroup() {
+  ChildProcess& child = state_->child;
+  // Killing a program that has ended (a zombie) would succeed here; Windows
+  // refuses, and callers rely on the refusal.
+  if (child.Ended()) {
+    // What it left running (in its group or escaped from it) ends all the
+    // same: nothing of a program outlives the end of its wait.
+    EndTree(state_->pid);
+    SetLastErrorCode(kErrorAccessDenied);
+    return false;
   }
-  throw Failure(err::kFileNotFound);
+  // The whole group first, so that what the program started cannot outlive
+  // it; then whatever left the group, and what the killed ones leave behind.
+  child.KillGroup();
+  ::kill(state_->pid, SIGKILL);
+  EndTree(state_->pid);
+  child.WaitUntil(Clock::now() + std::chrono::milliseconds(kKillSettleMilliseconds));
+  return true;
 }
 
-std::uint32_t StartProcess(const std::string& command_line, int show_state,
-                           ErrorOutput error_output) {
+std::string StartedProgram::ErrorLine() {
+  DrainErrorOutput(state_->capture);
+  return state_->capture.first_line;
+}
+
+StartedProgram StartProcess(const std::string& command_line, int show_state,
+                            ErrorOutput error_output) {
   CommandLine split;
   try {
     split = SplitCommandLine(command_line);
@@ -414,182 +277,38 @@ std::uint32_t StartProcess(const std::string& command_line, int show_state,
   return StartProgram(split, show_state, error_output);
 }
 
-std::uint32_t StartProgram(const CommandLine& command, int show_state, ErrorOutput error_output) {
-  CommandLine split = command;
-  std::vector<char*> argv;
-  argv.push_back(split.program.data());
-  for (std::string& argument : split.arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  SpawnSetup setup;
-  // A group of its own, so that terminating it reaches whatever it starts;
-  // no blocked or ignored signals carried over from this process.
-  sigset_t empty;
-  sigset_t all;
-  ::sigemptyset(&empty);
-  ::sigfillset(&all);
-  ::posix_spawnattr_setflags(
-      setup.attributes(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  ::posix_spawnattr_setpgroup(setup.attributes(), 0);
-  ::posix_spawnattr_setsigmask(setup.attributes(), &empty);
-  ::posix_spawnattr_setsigdefault(setup.attributes(), &all);
+StartedProgram StartProgram(const CommandLine& command, int show_state, ErrorOutput error_output) {
+  posix::ChildSetup setup;
+  setup.argv.push_back(command.program);
+  setup.argv.insert(setup.argv.end(), command.arguments.begin(), command.arguments.end());
   // Standard input never comes from the terminal; a hidden program gets no
   // terminal output either.
-  ::posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0);
-  if (show_state == kShowHidden) {
-    ::posix_spawn_file_actions_addopen(setup.actions(), 1, "/dev/null", O_WRONLY, 0);
-    ::posix_spawn_file_actions_adddup2(setup.actions(), 1, 2);
-  }
-  int error_pipe[2] = {-1, -1};
-  if (error_output == ErrorOutput::kKeepFirstLine) {
-    if (::pipe2(error_pipe, O_CLOEXEC) != 0) {
-      SetLastErrorFromErrno(errno);
-      throw Failure(err::kPathFileAccess);
-    }
-    ::fcntl(error_pipe[0], F_SETFL, ::fcntl(error_pipe[0], F_GETFL) | O_NONBLOCK);
-    ::posix_spawn_file_actions_adddup2(setup.actions(), error_pipe[1], 2);
-  }
+  setup.input = posix::Stream::kNull;
+  const posix::Stream shown =
+      show_state == kShowHidden ? posix::Stream::kNull : posix::Stream::kInherit;
+  setup.output = shown;
+  setup.error = error_output == ErrorOutput::kKeepFirstLine ? posix::Stream::kPipe : shown;
 
   BecomeSubreaper();
-  pid_t pid = 0;
-  int error_number = ::posix_spawn(&pid, split.program.c_str(), setup.actions(), setup.attributes(),
-                                   argv.data(), environ);
-  if (error_pipe[1] >= 0) ::close(error_pipe[1]);
-  if (error_number == 0) {
-    own_children.insert(pid);
-    if (error_pipe[0] >= 0) {
-      DropErrorCapture(pid);
-      error_captures[pid].fd = error_pipe[0];
-    }
-  } else if (error_pipe[0] >= 0) {
-    ::close(error_pipe[0]);
-  }
+  auto state = std::make_unique<StartedProgram::State>();
+  const int error_number = state->child.Start(setup);
   if (error_number != 0) {
     SetLastErrorFromErrno(error_number);
     if (error_number == ENOENT) throw Failure(err::kFileNotFound);
     throw Failure(err::kPathFileAccess);
   }
-  return static_cast<std::uint32_t>(pid);
-}
-
-ProcessHandle OpenProcessHandle(std::uint32_t access, bool inherit, std::uint32_t process_id) {
-  (void)access;   // every handle may do everything
-  (void)inherit;  // nothing inherits handles: started programs get no descriptors
-  if (process_id == 0 || process_id > static_cast<std::uint32_t>(INT_MAX)) {
-    SetLastErrorCode(kErrorInvalidParameter);
-    return 0;
+  state->pid = state->child.pid();
+  own_children.insert(state->pid);
+  if (state->child.error() >= 0) {
+    state->capture.fd = state->child.error();
+    ::fcntl(state->capture.fd, F_SETFL, ::fcntl(state->capture.fd, F_GETFL) | O_NONBLOCK);
   }
-  pid_t pid = static_cast<pid_t>(process_id);
-  int pidfd = PidfdOpen(pid);  // always close-on-exec
-  if (pidfd < 0) {
-    SetLastErrorCode(errno == ESRCH ? kErrorInvalidParameter : kErrorAccessDenied);
-    return 0;
+  state->watched = state->child.pidfd() >= 0;
+  if (!state->watched) {
+    SetLastErrorCode(state->child.pidfd_error() == ESRCH ? kErrorInvalidParameter
+                                                         : kErrorAccessDenied);
   }
-  // Only a child's exit status can be read; any other process is unknown here.
-  bool ended = false;
-  siginfo_t info;
-  if (!PeekChild(pidfd, &ended, &info)) {
-    ::close(pidfd);
-    SetLastErrorCode(kErrorInvalidParameter);
-    return 0;
-  }
-  ProcessHandle handle = next_handle;
-  next_handle += 4;
-  handles[handle] = {pidfd, pid};
-  ++records[pid].open_handles;
-  return handle;
-}
-
-bool GetProcessExitCode(ProcessHandle handle, std::uint32_t* exit_code) {
-  HandleEntry* entry = Lookup(handle);
-  if (entry == nullptr) return false;
-  bool ended = false;
-  siginfo_t info;
-  if (!PeekChild(entry->pidfd, &ended, &info)) {
-    SetLastErrorFromErrno(errno);
-    return false;
-  }
-  if (!ended) {
-    *exit_code = kStillActive;
-    return true;
-  }
-  // A terminated process ends with the code it was terminated with, not with
-  // the signal that ended it.
-  const std::optional<std::uint32_t>& code = records[entry->pid].terminate_code;
-  *exit_code = code ? *code : ExitCodeOf(info);
-  return true;
-}
-
-std::uint32_t WaitForProcess(ProcessHandle handle, std::uint32_t milliseconds) {
-  HandleEntry* entry = Lookup(handle);
-  if (entry == nullptr) return kWaitFailed;
-  auto capture = error_captures.find(entry->pid);
-  const int outcome = WaitReadable(entry->pidfd, milliseconds,
-                                   capture == error_captures.end() ? nullptr : &capture->second);
-  if (outcome < 0) {
-    SetLastErrorFromErrno(errno);
-    return kWaitFailed;
-  }
-  return outcome == 1 ? kWaitObject0 : kWaitTimeout;
-}
-
-bool TerminateProcessHandle(ProcessHandle handle, std::uint32_t exit_code) {
-  HandleEntry* entry = Lookup(handle);
-  if (entry == nullptr) return false;
-  bool ended = false;
-  siginfo_t info;
-  if (!PeekChild(entry->pidfd, &ended, &info)) {
-    SetLastErrorFromErrno(errno);
-    return false;
-  }
-  // Killing a process that has ended (a zombie) would succeed here; Windows
-  // refuses, and callers rely on the refusal to tell "finished in time" from
-  // "had to be killed".
-  if (ended) {
-    // What it left running (in its group or escaped from it) ends all the
-    // same: nothing of a program outlives the end of its wait.
-    EndTree(entry->pid);
-    SetLastErrorCode(kErrorAccessDenied);
-    return false;
-  }
-  records[entry->pid].terminate_code = exit_code;
-  // The whole group first, so that what the process started cannot outlive
-  // it; never our own group, should the process have joined it.
-  pid_t group = ::getpgid(entry->pid);
-  if (group > 0 && group != ::getpgrp()) ::kill(-group, SIGKILL);
-  PidfdKill(entry->pidfd);
-  // Then whatever left the group, and what the killed ones leave behind.
-  EndTree(entry->pid);
-  WaitReadable(entry->pidfd, kKillSettleMilliseconds);
-  return true;
-}
-
-bool CloseProcessHandle(ProcessHandle handle) {
-  HandleEntry* entry = Lookup(handle);
-  if (entry == nullptr) return false;
-  HandleEntry closing = *entry;
-  handles.erase(handle);
-  ProcessRecord& record = records[closing.pid];
-  if (--record.open_handles <= 0) {
-    // The last handle: an ended process is reaped now, one still running is
-    // left to run on.
-    siginfo_t info{};
-    ::waitid(P_PIDFD, static_cast<id_t>(closing.pidfd), &info, WEXITED | WNOHANG);
-    if (info.si_pid == closing.pid) own_children.erase(closing.pid);
-    records.erase(closing.pid);
-    DropErrorCapture(closing.pid);
-  }
-  ::close(closing.pidfd);
-  return true;
-}
-
-std::string ProcessErrorLine(ProcessHandle handle) {
-  HandleEntry* entry = Lookup(handle);
-  if (entry == nullptr) return {};
-  auto capture = error_captures.find(entry->pid);
-  if (capture == error_captures.end()) return {};
-  DrainErrorOutput(capture->second);
-  return capture->second.first_line;
+  return StartedProgram(std::move(state));
 }
 
 }  // namespace platform

@@ -107,13 +107,11 @@ TEST(RunLock, AProgramStartedWhileHoldingItDoesNotKeepIt) {
   ::chmod((data / "sleeper").c_str(), 0755);
   RunLock lock = RunLock::Take(data.path(), 0);
   ASSERT_TRUE(lock.held());
-  const std::uint32_t pid = platform::StartProcess(data / "sleeper", platform::kShowHidden);
+  platform::StartedProgram program =
+      platform::StartProcess(data / "sleeper", platform::kShowHidden);
   lock.Release();
   EXPECT_TRUE(RunLock::Take(data.path(), 0).held());
-  platform::ProcessHandle handle =
-      platform::OpenProcessHandle(platform::kProcessAllAccess, true, pid);
-  platform::TerminateProcessHandle(handle, 0);
-  platform::CloseProcessHandle(handle);
+  program.EndGroup();
 }
 
 TEST(RunLock, ALinkOrAFolderAtTheLockFileIsRefusedAndItsTargetLeftAlone) {
