@@ -93,11 +93,8 @@ void LogConverterReason(const ProgramOutcome& outcome) {
   }
 }
 
-void AppendTextElement(platform::XmlDocument& document, platform::XmlNode parent,
-                       const std::string& name, const std::string& text) {
-  platform::XmlNode element = document.CreateElement(name);
-  element.SetText(text);
-  parent.AppendChild(element);
+void AppendTextElement(platform::XmlNode parent, const std::string& name, const std::string& text) {
+  parent.AppendElement(name).SetText(text);
 }
 
 }  // namespace
@@ -271,9 +268,9 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
       WriteLog("MSG :  fncParseRSSSite : Creating the XML file " + store_path);
       document.LoadXml("<rootrss/>");
       root = document.DocumentElement();
-      AppendTextElement(document, root, "maintitle", AppState.Channel.MainTitle);
-      AppendTextElement(document, root, "mainlink", AppState.Channel.MainLink);
-      AppendTextElement(document, root, "maindescription", AppState.Channel.MainDescription);
+      AppendTextElement(root, "maintitle", AppState.Channel.MainTitle);
+      AppendTextElement(root, "mainlink", AppState.Channel.MainLink);
+      AppendTextElement(root, "maindescription", AppState.Channel.MainDescription);
     }
 
     const std::string state_path = UpdateStatePath();
@@ -311,19 +308,15 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
       if (stored.count(keys[i]) != 0) continue;
       new_count = CounterPlusOne(new_count);
 
-      platform::XmlNode element = document.CreateElement("item");
-      if (loaded) {
-        root.InsertBefore(element, root.FirstChild());
-      } else {
-        root.AppendChild(element);
-      }
-      AppendTextElement(document, element, "title", item.Title);
-      AppendTextElement(document, element, "description", item.Description);
-      AppendTextElement(document, element, "link", item.Link);
-      AppendTextElement(document, element, "pubDate", item.PubDate);
-      AppendTextElement(document, element, "author", item.Author);
-      AppendTextElement(document, element, "GUID", item.Guid);
-      AppendTextElement(document, element, "Status", "Unread");
+      platform::XmlNode element =
+          loaded ? root.InsertElementBefore("item", root.FirstChild()) : root.AppendElement("item");
+      AppendTextElement(element, "title", item.Title);
+      AppendTextElement(element, "description", item.Description);
+      AppendTextElement(element, "link", item.Link);
+      AppendTextElement(element, "pubDate", item.PubDate);
+      AppendTextElement(element, "author", item.Author);
+      AppendTextElement(element, "GUID", item.Guid);
+      AppendTextElement(element, "Status", "Unread");
     }
 
     WriteLog("MSG :  fncParseRSSSite : Saving the XML");

@@ -30,15 +30,11 @@ class XmlDocument;
 class XmlNode {
  public:
   XmlNode() = default;
-  bool IsNull() const { return node_ == nullptr; }
   explicit operator bool() const { return node_ != nullptr; }
 
   // The qualified name of an element or a processing instruction's target;
   // "#text", "#cdata-section", "#comment", "#document" for those kinds.
   std::string NodeName() const;
-  // NodeName() == name, without making the name's copy: for walks over
-  // many nodes.
-  bool NameIs(std::string_view name) const;
   bool IsElement() const;
   // The text content: the text of all text and CDATA descendants, in
   // document order, joined without separators.
@@ -63,12 +59,12 @@ class XmlNode {
   XmlNode NextSibling() const;
   std::size_t ChildCount() const;
 
-  // Moves `child` (made by XmlDocument::CreateElement, or already in the
-  // document) to the end of this node's children / before `reference`, which
-  // must be a child of this node or null (then it is appended). Returns the
-  // child. Throws Failure 5 on a null or foreign node.
-  XmlNode AppendChild(XmlNode child);
-  XmlNode InsertBefore(XmlNode child, XmlNode reference);
+  // A new element `name` at the end of this element's children / before
+  // `reference`, which must be a child of this element or null (then it is
+  // appended). Throws Failure 5 when `name` is no XML name, when this node is
+  // no element, and on a foreign reference.
+  XmlNode AppendElement(const std::string& name);
+  XmlNode InsertElementBefore(const std::string& name, XmlNode reference);
 
   // The first node in document order matching an XPath 1.0 expression, with
   // this node as the context; null when none matches. Throws Failure 5 on an
@@ -104,9 +100,6 @@ class XmlDocument {
   const std::string& LoadError() const;
 
   XmlNode DocumentElement() const;
-  XmlNode Root() const;
-  // A new element that belongs to this document but has no parent yet.
-  XmlNode CreateElement(const std::string& name);
 
   // The document as UTF-8 text with an XML declaration, indented.
   std::string Xml() const;

@@ -1,0 +1,62 @@
+// What the files of the XML layer share: pugixml is the parser and the
+// tree; these files add what a conforming DOM needs on top of it.
+//   xml_references.cpp  expansion of entity and character references
+//   xml_checks.cpp      the checks of a parsed tree (well-formedness that
+//                       pugixml lets pass, XML characters, depth)
+//   xml_pugi.cpp        loading and the node operations
+//   xml_write.cpp       serialisation and saving
+// Only these files include it.
+#pragma once
+
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+
+#include "platform/filesystem.h"
+#include "platform/xml.h"
+
+namespace platform::xml_detail {
+
+// Expands the references in `raw` into `out`. False, with the reason in
+// `error`, on a reference that is neither a predefined entity nor a character
+// reference to an XML character, and on a bare "&".
+bool ExpandReferences(std::string_view raw, std::string& out, std::string& error);
+
+// Checks what pugixml lets pass but a conforming parser rejects (text outside
+// the document element, not exactly one document element, duplicate
+// attributes, nesting deeper than kXmlMaxDepth), expands the references of
+// text nodes and attributes (when `text`, the parsed text, holds a "&"), and,
+// when the text was found to hold characters XML does not allow, replaces
+// them with U+FFFD. False with the reason in `error`.
+bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_chars,
+                 std::string& error);
+
+// True when no element below `top` (`top` itself at level 1) is nested
+// deeper than kXmlMaxDepth.
+bool WithinDepth(pugi::xml_node top);
+std::string DepthError();
+
+// The document as UTF-8 text with an XML declaration, indented, handed to
+// `sink` as it is made.
+void WriteDocument(const pugi::xml_document& doc, ByteSink& sink);
+
+}  // namespace platform::xml_detail
+
+namespace platform {
+
+struct XmlDocument::Impl {
+  pugi::xml_document doc;
+  // The text the document was parsed from, in place: the parsed nodes point
+  // into it, so it lives as long as they do.
+  std::string buffer;
+  std::string error;
+
+  void Clear();
+  // Parses UTF-8 text; false with `error` set, the document then empty.
+  bool Parse(std::string text, bool non_xml_chars);
+  // Parses bytes in the encoding they tell.
+  bool Decode(std::string bytes);
+  bool Fail(std::string why);
+};
+
+}  // namespace platform
