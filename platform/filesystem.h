@@ -135,4 +135,9 @@ void SetFileSystemForTesting(FileSystem* fs);
 // The real file system of this platform.
 FileSystem& RealFileSystem();
 
+// Creates `path` and every missing folder above it, through `fs`. The first
+// `existing` characters of `path` name a folder taken to exist: nothing above
+// it is looked at. "\" and "/" both separate. Throws Failure as CreateFolder.
+void CreateFolderWithParents(FileSystem& fs, const std::string& path, std::size_t existing = 0);
+
 }  // namespace platform

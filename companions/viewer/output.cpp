@@ -18,18 +18,6 @@ std::string WithoutTrailingSlashes(std::string path) {
   return path;
 }
 
-// Creates `folder` and every missing folder above it.
-void CreateFolders(platform::FileSystem& files, const std::string& folder) {
-  std::size_t next = folder.find_first_not_of('/');
-  while (next != std::string::npos) {
-    const std::size_t end = folder.find('/', next);
-    const std::string prefix = folder.substr(0, end);
-    if (!files.FolderExists(prefix)) files.CreateFolder(prefix);
-    if (end == std::string::npos) break;
-    next = folder.find_first_not_of('/', end);
-  }
-}
-
 }  // namespace
 
 std::optional<std::string> PageFolder(const std::optional<std::string>& xdg_cache_home,
@@ -46,7 +34,7 @@ std::optional<std::string> PageFolder(const std::optional<std::string>& xdg_cach
 
 std::string WritePage(const std::string& folder, const std::string& html) {
   platform::FileSystem& files = platform::Files();
-  CreateFolders(files, folder);
+  platform::CreateFolderWithParents(files, folder);
   const std::string path = folder + "/" + kPageFileName;
   files.ReplaceFileAtomically(path, html);
   return path;

@@ -1,0 +1,16 @@
+#include "platform/filesystem.h"
+
+namespace platform {
+
+void CreateFolderWithParents(FileSystem& fs, const std::string& path, std::size_t existing) {
+  std::size_t next = path.find_first_not_of("\\/", existing);
+  while (next != std::string::npos) {
+    const std::size_t end = path.find_first_of("\\/", next);
+    const std::string folder = path.substr(0, end);
+    if (!fs.FolderExists(folder)) fs.CreateFolder(folder);
+    if (end == std::string::npos) break;
+    next = path.find_first_not_of("\\/", end);
+  }
+}
+
+}  // namespace platform
