@@ -109,9 +109,12 @@ int XmlEntityCodePoint(std::string_view name) {
 }
 
 std::optional<Reference> ReferenceAt(std::string_view text, std::size_t at) {
-  const std::size_t semicolon = text.substr(at + 1, kLongestBody + 1).find(';');
-  if (semicolon == std::string_view::npos) return std::nullopt;
-  return Reference{text.substr(at + 1, semicolon), semicolon + 2};
+  const std::size_t end = std::min(text.size(), at + 2 + kLongestBody);
+  for (std::size_t i = at + 1; i < end; ++i) {
+    if (text[i] == ';') return Reference{text.substr(at + 1, i - at - 1), i - at + 1};
+    if (!platform::ascii::IsLetterOrDigit(text[i]) && text[i] != '#') break;
+  }
+  return std::nullopt;
 }
 
 std::optional<char32_t> NumericReferenceCodePoint(std::string_view body) {

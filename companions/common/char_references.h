@@ -22,9 +22,10 @@ struct Reference {
   std::string_view body;
   std::size_t length = 0;
 };
-// The reference that starts at text[at] == '&': up to the first ";" when no
-// more bytes lie between than the longest body ("#x" and eight hex digits)
-// takes. Whether the body names anything is the caller's question.
+// The reference that starts at text[at] == '&': up to the first ";" when
+// what lies between is made of letters, digits and "#" only, and is no longer
+// than the longest body ("#x" and eight hex digits). Whether the body names
+// anything is the caller's question.
 std::optional<Reference> ReferenceAt(std::string_view text, std::size_t at);
 // The code point of a numeric body ("#65", "#x41", "#X41": one to eight
 // digits); none for anything else. The value is not checked.

@@ -49,6 +49,8 @@ TEST(CharReferences, ReferenceRunsToTheFirstSemicolonNearBy) {
   EXPECT_EQ(found->body, "");
   EXPECT_EQ(found->length, 2u);
   EXPECT_FALSE(ReferenceAt(text, 35));  // no ";" at all
+  // Nothing but a name or a number makes a body.
+  for (const char* other : {"&a b;", "&a&b;", "&#-1;", "&<;"}) EXPECT_FALSE(ReferenceAt(other, 0));
 }
 
 TEST(CharReferences, NumericBodies) {

@@ -137,13 +137,15 @@ std::string DecodeReferences(std::string_view html) {
 }
 
 // White space within a description, the form feed and vertical tab with it.
-constexpr std::string_view kSpace = " \t\n\r\f\v";
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
 
 std::string CollapseSpace(std::string_view text) {
   std::string out;
   bool pending = false;
   for (char c : text) {
-    if (kSpace.find(c) != std::string_view::npos) {
+    if (IsSpace(c)) {
       pending = true;
       continue;
     }
