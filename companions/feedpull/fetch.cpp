@@ -226,7 +226,7 @@ std::optional<FileUrl> ParseFileUrl(const std::string& url) {
 std::optional<std::int64_t> RetryAfterSeconds(const std::string& value, std::int64_t now) {
   const std::string text(ascii::Trim(value));
   if (text.empty()) return std::nullopt;
-  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+  if (std::all_of(text.begin(), text.end(), ascii::IsDigit)) {
     // Far-off values are cut to a day; the caller bounds them anyway.
     if (text.size() > 9) return 86400;
     return std::min<std::int64_t>(std::stoll(text), 86400);
