@@ -3,6 +3,7 @@
 #include "companions/viewer/description_text.h"
 #include "companions/viewer/page_style.h"
 #include "platform/ascii.h"
+#include "platform/markup.h"
 
 namespace viewer {
 namespace {
@@ -49,30 +50,7 @@ std::string PageHead() {
 }  // namespace
 
 std::string EscapeHtml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
+  return platform::EscapeMarkup(text, platform::Quotes::kEscaped);
 }
 
 std::optional<std::string> SafeHref(std::string_view link) {
