@@ -8,6 +8,7 @@
 #include "app/system_readers.h"
 #include "app/text.h"
 #include "feeds/site_update.h"
+#include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/run_lock.h"
 #include "platform/system.h"
@@ -64,7 +65,8 @@ void ResumeNext(const std::function<void()>& step) {
 }
 
 bool Contains(const std::string& text, const std::string& part) {
-  return LowerCase(text).find(LowerCase(part)) != std::string::npos;
+  return platform::ascii::LowerCase(text).find(platform::ascii::LowerCase(part)) !=
+         std::string::npos;
 }
 
 std::string RegistryText(const std::string& value_name) {

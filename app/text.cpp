@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/ascii.h"
 #include "platform/failure.h"
 
 double NumericValue(std::string_view text) {
@@ -12,13 +13,13 @@ double NumericValue(std::string_view text) {
   std::string number;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) number += text[i++];
   bool digits = false;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+  while (i < text.size() && platform::ascii::IsDigit(text[i])) {
     number += text[i++];
     digits = true;
   }
   if (i < text.size() && text[i] == '.') {
     number += text[i++];
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+    while (i < text.size() && platform::ascii::IsDigit(text[i])) {
       number += text[i++];
       digits = true;
     }
@@ -30,8 +31,7 @@ double NumericValue(std::string_view text) {
     std::string exponent = "e";
     if (j < text.size() && (text[j] == '+' || text[j] == '-')) exponent += text[j++];
     std::size_t first_digit = j;
-    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
-      exponent += text[j++];
+    while (j < text.size() && platform::ascii::IsDigit(text[j])) exponent += text[j++];
     if (j > first_digit) number += exponent;
   }
   double value = std::strtod(number.c_str(), nullptr);
@@ -51,22 +51,7 @@ std::string NumberText(double value) {
 }
 
 std::string Trimmed(std::string_view text) {
-  std::size_t begin = text.find_first_not_of(' ');
-  if (begin == std::string_view::npos) return {};
-  std::size_t end = text.find_last_not_of(' ');
-  return std::string(text.substr(begin, end - begin + 1));
-}
-
-std::string UpperCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string LowerCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
+  return std::string(platform::ascii::Trim(text, platform::ascii::kSpace));
 }
 
 std::string CounterPlusOne(std::string_view counter) {

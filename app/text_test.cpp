@@ -38,5 +38,4 @@ TEST(Text, CountersAndTrimming) {
   EXPECT_EQ(NumberText(2.5), "2.5");
   EXPECT_EQ(Trimmed("  a b \t "), "a b \t");
   EXPECT_EQ(Trimmed("   "), "");
-  EXPECT_EQ(UpperCase("Link_1 é"), "LINK_1 é");
 }

@@ -4,12 +4,13 @@
 #include "app/guard.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "platform/ascii.h"
 #include "platform/xml.h"
 
 namespace {
 
 std::string FieldName(const platform::XmlNode& node) {
-  return LowerCase(Trimmed(node.NodeName()));
+  return platform::ascii::LowerCase(Trimmed(node.NodeName()));
 }
 
 void ReadItem(const platform::XmlNode& item_element, RssItem& item) {

@@ -1,7 +1,6 @@
 #include "feeds/site_update.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "feeds/converted_reader.h"
 #include "feeds/update_state.h"
 #include "notify/process_runner.h"
+#include "platform/ascii.h"
 #include "platform/xml.h"
 
 namespace {
@@ -21,16 +21,16 @@ constexpr std::int32_t kConverterTimeoutMs = 30000;
 
 // A line break or NUL stands as a blank, as the update-state file stores it,
 // so that an item whose link or date held one is still known by the next run.
-bool IsBlankWhenFolded(char c) {
-  return c == ' ' || c == '\r' || c == '\n' || c == '\0';
-}
+constexpr std::string_view kBlanksWhenFolded(" \r\n\0", 4);
 
 // Each byte as it stands in a recognised text: folded, then upper-cased.
 struct RecognisedBytes {
   char byte[256];
   RecognisedBytes() {
     for (int c = 0; c < 256; ++c) {
-      byte[c] = c == '\r' || c == '\n' || c == '\0' ? ' ' : static_cast<char>(std::toupper(c));
+      byte[c] = c == '\r' || c == '\n' || c == '\0'
+                    ? ' '
+                    : platform::ascii::ToUpper(static_cast<char>(c));
     }
   }
 };
@@ -40,14 +40,11 @@ struct RecognisedBytes {
 // pass, as the store's every item goes through it.
 void AppendRecognisable(std::string_view text, std::string& out) {
   static const RecognisedBytes table;
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsBlankWhenFolded(text[begin])) ++begin;
-  while (end > begin && IsBlankWhenFolded(text[end - 1])) --end;
+  const std::string_view kept = platform::ascii::Trim(text, kBlanksWhenFolded);
   const std::size_t at = out.size();
-  out.resize(at + (end - begin));
-  for (std::size_t i = begin; i < end; ++i) {
-    out[at + (i - begin)] = table.byte[static_cast<unsigned char>(text[i])];
+  out.resize(at + kept.size());
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    out[at + i] = table.byte[static_cast<unsigned char>(kept[i])];
   }
 }
 

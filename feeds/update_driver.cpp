@@ -9,6 +9,7 @@
 #include "feeds/update_state.h"
 #include "notify/popup.h"
 #include "notify/viewer_launch.h"
+#include "platform/ascii.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ std::int16_t fncPopulateRSSLinks() {
     if (NumericValue(AppState.strTotalNewRSS) <= 0) EndApplication();
 
     const std::string body =
-        UpperCase(Trimmed(AppState.PopupMessage)) == UpperCase(kDefaultSentence)
+        platform::ascii::EqualsIgnoringCase(Trimmed(AppState.PopupMessage), kDefaultSentence)
             ? CountedBody(AppState.strTotalNewRSS)
             : AppState.PopupMessage;
     AppState.strTotalNewRSS = body;

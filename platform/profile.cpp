@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
 #include "platform/system.h"
@@ -52,31 +53,23 @@ struct Profile {
 
 // Blanks as the profile functions see them: white space and the old
 // end-of-file mark Ctrl-Z.
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\x1A';
-}
+constexpr std::string_view kBlanks = " \t\n\r\v\f\x1A";
 
 std::string_view TrimLeft(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  return text;
+  return ascii::TrimLeft(text, kBlanks);
 }
 
 std::string_view TrimRight(std::string_view text) {
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
+  return ascii::TrimRight(text, kBlanks);
 }
 
 std::string_view Trim(std::string_view text) {
-  return TrimRight(TrimLeft(text));
+  return ascii::Trim(text, kBlanks);
 }
 
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
+// Section and key names match whatever their ASCII letter case.
 bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
+  return ascii::EqualsIgnoringCase(a, b);
 }
 
 Profile Parse(std::string_view text, Encoding encoding) {

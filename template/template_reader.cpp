@@ -6,6 +6,7 @@
 #include "app/guard.h"
 #include "app/log.h"
 #include "app/text.h"
+#include "platform/ascii.h"
 #include "platform/xml.h"
 
 namespace {
@@ -44,7 +45,7 @@ VBBool fncParseLUXTemplateXML(std::string path) {
     const std::vector<platform::XmlNode> children = template_element.ChildNodes();
     if (children.size() > kMostChildren + 1) throw platform::Failure(platform::err::kOverflow);
     for (const platform::XmlNode& child : children) {
-      const std::string name = LowerCase(Trimmed(child.NodeName()));
+      const std::string name = platform::ascii::LowerCase(Trimmed(child.NodeName()));
       for (const Field& field : kFields) {
         if (name != field.name) continue;
         AppState.*field.member = child.Text();

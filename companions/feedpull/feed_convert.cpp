@@ -1,7 +1,6 @@
 #include "companions/feedpull/feed_convert.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <initializer_list>
 #include <pugixml.hpp>
@@ -12,6 +11,7 @@
 #include "companions/feedpull/html_entities.h"
 #include "companions/feedpull/uri_reference.h"
 #include "companions/feedpull/xml_names.h"
+#include "platform/ascii.h"
 #include "platform/text_encoding.h"
 #include "platform/xml_encoding.h"
 
@@ -29,30 +29,14 @@ constexpr std::string_view kDublinCore = "http://purl.org/dc/elements/1.1/";
 constexpr std::string_view kContent = "http://purl.org/rss/1.0/modules/content/";
 constexpr std::string_view kXhtml = "http://www.w3.org/1999/xhtml";
 
-constexpr const char* kBlanks = " \t\r\n";
-
-std::string Trimmed(std::string_view text) {
-  std::size_t start = text.find_first_not_of(kBlanks);
-  if (start == std::string_view::npos) return {};
-  std::size_t end = text.find_last_not_of(kBlanks);
-  return std::string(text.substr(start, end - start + 1));
-}
-
-bool IsBlankText(std::string_view text) {
-  return text.find_first_not_of(kBlanks) == std::string_view::npos;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
+namespace ascii = platform::ascii;
 
 // A document whose first bytes spell "<?xml" in ASCII cannot be UTF-16 or
 // UTF-32, whatever its declaration says: whoever wrote such a label wrote
 // the document in an 8-bit encoding. The label is replaced by UTF-8 so that
 // the bytes are read as what they are.
 std::string WithoutImpossibleWideLabel(const std::string& bytes) {
-  std::size_t start = bytes.find_first_not_of(kBlanks);
+  std::size_t start = bytes.find_first_not_of(ascii::kWhiteSpace);
   if (start == std::string::npos || bytes.compare(start, 5, "<?xml") != 0) return bytes;
   std::size_t end = bytes.find("?>", start);
   if (end == std::string::npos) return bytes;
@@ -62,7 +46,7 @@ std::string WithoutImpossibleWideLabel(const std::string& bytes) {
   if (quote == std::string::npos || quote > end) return bytes;
   std::size_t close = bytes.find(bytes[quote], quote + 1);
   if (close == std::string::npos || close > end) return bytes;
-  std::string label = Lower(bytes.substr(quote + 1, close - quote - 1));
+  std::string label = ascii::LowerCase(bytes.substr(quote + 1, close - quote - 1));
   for (const char* wide :
        {"utf-16", "utf16", "utf-32", "utf32", "ucs-2", "ucs2", "ucs-4", "ucs4"}) {
     if (label.starts_with(wide)) {
@@ -119,7 +103,7 @@ std::string BaseOf(pugi::xml_node element, const std::string& document_url) {
   }
   std::string result = document_url;
   for (auto it = bases.rbegin(); it != bases.rend(); ++it) {
-    result = ResolveReference(result, Trimmed(*it));
+    result = ResolveReference(result, ascii::Trim(*it));
   }
   return result;
 }
@@ -127,7 +111,7 @@ std::string BaseOf(pugi::xml_node element, const std::string& document_url) {
 // A link text or attribute value as an absolute link ("" stays "").
 std::string ResolvedLink(std::string_view text, pugi::xml_node scope,
                          const std::string& document_url) {
-  std::string trimmed = Trimmed(text);
+  const std::string_view trimmed = ascii::Trim(text);
   if (trimmed.empty()) return {};
   return ResolveReference(BaseOf(scope, document_url), trimmed);
 }
@@ -141,7 +125,7 @@ std::string FirstText(pugi::xml_node parent, std::initializer_list<Name> names) 
     for (pugi::xml_node child : parent.children()) {
       if (!IsElement(child, name.first, name.second)) continue;
       std::string text = TextOf(child);
-      if (!IsBlankText(text)) return text;
+      if (!ascii::IsBlank(text)) return text;
     }
   }
   return {};
@@ -152,8 +136,8 @@ std::string FirstText(pugi::xml_node parent, std::initializer_list<Name> names) 
 // An Atom text or content construct as text; `markup` keeps XHTML content
 // as markup.
 std::string AtomText(pugi::xml_node element, bool markup) {
-  const std::string type = Lower(Trimmed(element.attribute("type").value()));
-  const std::string mode = Lower(Trimmed(element.attribute("mode").value()));
+  const std::string type = ascii::LowerCase(ascii::Trim(element.attribute("type").value()));
+  const std::string mode = ascii::LowerCase(ascii::Trim(element.attribute("mode").value()));
   if (mode == "base64") return {};  // binary content is no description
   const bool xhtml = type == "xhtml" || type.find("xhtml") != std::string::npos || mode == "xml";
   if (!markup || !xhtml ||
@@ -168,7 +152,7 @@ std::string AtomText(pugi::xml_node element, bool markup) {
     if (child.type() == pugi::node_element) {
       only_element = child;
       ++elements;
-    } else if (child.type() != pugi::node_pcdata || !IsBlankText(child.value())) {
+    } else if (child.type() != pugi::node_pcdata || !ascii::IsBlank(child.value())) {
       elements = 2;  // text beside the div: no wrapper
     }
   }
@@ -182,7 +166,7 @@ std::string AtomConstruct(pugi::xml_node parent, std::string_view ns,
     for (pugi::xml_node child : parent.children()) {
       if (!IsElement(child, ns, local)) continue;
       std::string text = AtomText(child, markup);
-      if (!IsBlankText(text)) return text;
+      if (!ascii::IsBlank(text)) return text;
     }
   }
   return {};
@@ -193,9 +177,9 @@ std::string AtomConstruct(pugi::xml_node parent, std::string_view ns,
 std::string AtomLink(pugi::xml_node parent, std::string_view ns, const std::string& document_url) {
   pugi::xml_node first;
   for (pugi::xml_node child : parent.children()) {
-    if (!IsElement(child, ns, "link") || IsBlankText(child.attribute("href").value())) continue;
+    if (!IsElement(child, ns, "link") || ascii::IsBlank(child.attribute("href").value())) continue;
     if (!first) first = child;
-    const std::string rel = Lower(Trimmed(child.attribute("rel").value()));
+    const std::string rel = ascii::LowerCase(ascii::Trim(child.attribute("rel").value()));
     if (rel.empty() || rel == "alternate") {
       return ResolvedLink(child.attribute("href").value(), child, document_url);
     }
@@ -233,7 +217,7 @@ FeedItem AtomEntry(pugi::xml_node entry, std::string_view ns, const std::string&
   }
   if (item.author.empty()) item.author = feed_author;
   item.guid = FirstText(entry, {{ns, "id"}});
-  if (item.link.empty() && IsHttpUrl(Trimmed(item.guid))) item.link = Trimmed(item.guid);
+  if (item.link.empty() && IsHttpUrl(ascii::Trim(item.guid))) item.link = ascii::Trim(item.guid);
   return item;
 }
 
@@ -277,15 +261,16 @@ FeedItem RssItem(pugi::xml_node element, std::string_view ns, const std::string&
     item.guid = TextOf(guid);
     if (item.link.empty()) {
       // RSS 2.0: a guid is a permalink unless it says otherwise.
-      const bool permalink = Lower(Trimmed(guid.attribute("isPermaLink").value())) != "false";
-      if (permalink || IsHttpUrl(Trimmed(item.guid))) {
+      const bool permalink =
+          ascii::LowerCase(ascii::Trim(guid.attribute("isPermaLink").value())) != "false";
+      if (permalink || IsHttpUrl(ascii::Trim(item.guid))) {
         item.link = ResolvedLink(item.guid, guid, document_url);
       }
     }
   } else if (pugi::xml_attribute about = Attribute(element, kRdf, "about")) {
     // RSS 1.0 names each item by the URI of the resource it is about.
     item.guid = about.value();
-    if (item.link.empty() && IsHttpUrl(Trimmed(item.guid))) item.link = Trimmed(item.guid);
+    if (item.link.empty() && IsHttpUrl(ascii::Trim(item.guid))) item.link = ascii::Trim(item.guid);
   }
   return item;
 }
@@ -448,7 +433,7 @@ void AddText(pugi::xml_node parent, const char* name, const std::string& text) {
 
 std::optional<Feed> ReadFeed(const std::string& bytes, const std::string& document_url,
                              std::string* error) {
-  if (IsBlankText(bytes)) {
+  if (ascii::IsBlank(bytes)) {
     SetError(error, "the document is empty");
     return std::nullopt;
   }

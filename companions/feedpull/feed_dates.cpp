@@ -1,34 +1,18 @@
 #include "companions/feedpull/feed_dates.h"
 
+#include <algorithm>
 #include <array>
-#include <cctype>
+
+#include "platform/ascii.h"
 
 namespace feedpull {
 namespace {
 
 constexpr std::int64_t kMicrosPerSecond = 1000000;
 
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-bool IsAlpha(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-char Lower(char c) {
-  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
+using platform::ascii::EqualsIgnoringCase;
+using platform::ascii::IsDigit;
+using platform::ascii::IsLetter;
 
 // A cursor over the date text.
 class Scanner {
@@ -38,7 +22,10 @@ class Scanner {
   bool AtEnd() const { return position_ >= text_.size(); }
   char Peek() const { return AtEnd() ? '\0' : text_[position_]; }
   void SkipBlanks() {
-    while (!AtEnd() && IsBlank(text_[position_])) ++position_;
+    if (!AtEnd()) {
+      position_ =
+          std::min(text_.find_first_not_of(platform::ascii::kWhiteSpace, position_), text_.size());
+    }
   }
   bool Accept(char c) {
     if (Peek() != c) return false;
@@ -58,7 +45,7 @@ class Scanner {
   }
   std::string_view Word() {
     std::size_t start = position_;
-    while (!AtEnd() && IsAlpha(text_[position_])) ++position_;
+    while (!AtEnd() && IsLetter(text_[position_])) ++position_;
     return text_.substr(start, position_ - start);
   }
   void Skip() { ++position_; }
@@ -121,7 +108,7 @@ int MonthNumber(std::string_view word) {
   if (word.size() < 3) return 0;
   for (std::size_t i = 0; i < kMonths.size(); ++i) {
     if (word.size() <= kMonths[i].size() &&
-        EqualsIgnoreCase(word, kMonths[i].substr(0, word.size()))) {
+        EqualsIgnoringCase(word, kMonths[i].substr(0, word.size()))) {
       return static_cast<int>(i) + 1;
     }
   }
@@ -133,7 +120,7 @@ bool IsDayName(std::string_view word) {
       "monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"};
   if (word.size() < 3) return false;
   for (std::string_view day : kDays) {
-    if (word.size() <= day.size() && EqualsIgnoreCase(word, day.substr(0, word.size()))) {
+    if (word.size() <= day.size() && EqualsIgnoringCase(word, day.substr(0, word.size()))) {
       return true;
     }
   }
@@ -158,10 +145,10 @@ std::optional<int> NamedZoneOffset(std::string_view zone) {
                                                    {"PST", -8},
                                                    {"PDT", -7}}};
   for (const Zone& known : kZones) {
-    if (EqualsIgnoreCase(zone, known.name)) return known.hours * 60;
+    if (EqualsIgnoringCase(zone, known.name)) return known.hours * 60;
   }
   // Military zones, Z included; J is not one.
-  if (zone.size() == 1 && IsAlpha(zone[0]) && Lower(zone[0]) != 'j') return 0;
+  if (zone.size() == 1 && IsLetter(zone[0]) && platform::ascii::ToLower(zone[0]) != 'j') return 0;
   return std::nullopt;
 }
 
@@ -280,8 +267,7 @@ std::optional<std::int64_t> ParseIso8601(std::string_view text) {
 }  // namespace
 
 std::optional<std::int64_t> ParseFeedDate(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  text = platform::ascii::Trim(text);
   if (text.empty()) return std::nullopt;
   if (text.size() >= 5 && IsDigit(text[0]) && IsDigit(text[1]) && IsDigit(text[2]) &&
       IsDigit(text[3]) && text[4] == '-') {

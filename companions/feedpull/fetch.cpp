@@ -7,17 +7,19 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <memory>
 
 #include "companions/feedpull/feed_dates.h"
 #include "companions/feedpull/uri_reference.h"
+#include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/native_files.h"
 
 namespace feedpull {
 namespace {
+
+namespace ascii = platform::ascii;
 
 constexpr const char* kUserAgent = "FeedPull/1.0 (feed converter; libcurl)";
 constexpr const char* kAccept =
@@ -43,17 +45,6 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
   return length;
 }
 
-std::string Trimmed(const std::string& text) {
-  std::size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return {};
-  return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // The headers of the last response only: a redirect's or an interim
 // response's headers are dropped when the next status line arrives.
 struct Headers {
@@ -73,8 +64,9 @@ std::size_t CollectHeader(char* data, std::size_t size, std::size_t count, void*
   }
   const std::size_t colon = line.find(':');
   if (colon == std::string::npos) return length;
-  const std::string name = Lower(Trimmed(line.substr(0, colon)));
-  const std::string value = Trimmed(line.substr(colon + 1));
+  const std::string_view whole(line);
+  const std::string name = ascii::LowerCase(ascii::Trim(whole.substr(0, colon)));
+  const std::string value(ascii::Trim(whole.substr(colon + 1)));
   if (name == "etag") {
     headers->etag = value;
   } else if (name == "last-modified") {
@@ -83,12 +75,13 @@ std::size_t CollectHeader(char* data, std::size_t size, std::size_t count, void*
     headers->retry_after = value;
   } else if (name == "cache-control") {
     // Directives are separated by commas; "no-store" may carry no value.
-    std::string directives = Lower(value);
+    std::string directives = ascii::LowerCase(value);
     std::size_t start = 0;
     while (start <= directives.size()) {
       std::size_t comma = directives.find(',', start);
       if (comma == std::string::npos) comma = directives.size();
-      if (Trimmed(directives.substr(start, comma - start)) == "no-store") headers->no_store = true;
+      if (ascii::Trim(std::string_view(directives).substr(start, comma - start)) == "no-store")
+        headers->no_store = true;
       start = comma + 1;
     }
   }
@@ -156,20 +149,6 @@ const CurlApi* LoadedCurl(std::string* error) {
 constexpr const char* kMalformedUrl = "URL using bad/illegal format or missing URL";
 constexpr const char* kReadFailed = "Failed to open/read local data from file/application";
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 FetchResult FetchFile(const std::string& url, const FetchLimits& limits) {
   FetchResult result;
   result.effective_url = url;
@@ -200,7 +179,7 @@ FetchResult FetchFile(const std::string& url, const FetchLimits& limits) {
 }  // namespace
 
 bool IsFileUrl(const std::string& url) {
-  return url.size() >= 5 && EqualsIgnoringCase(std::string_view(url).substr(0, 5), "file:");
+  return ascii::StartsWithIgnoringCase(url, "file:");
 }
 
 std::optional<FileUrl> ParseFileUrl(const std::string& url) {
@@ -218,7 +197,7 @@ std::optional<FileUrl> ParseFileUrl(const std::string& url) {
     rest.remove_prefix(2);
     const std::size_t end = std::min(rest.find_first_of("/?#"), rest.size());
     const std::string_view host = rest.substr(0, end);
-    if (!host.empty() && !EqualsIgnoringCase(host, "localhost") && host != "127.0.0.1") {
+    if (!host.empty() && !ascii::EqualsIgnoringCase(host, "localhost") && host != "127.0.0.1") {
       return std::nullopt;
     }
     rest.remove_prefix(end);
@@ -228,9 +207,10 @@ std::optional<FileUrl> ParseFileUrl(const std::string& url) {
   const std::string_view raw = rest.substr(0, std::min(rest.find_first_of("?#"), rest.size()));
   FileUrl file;
   for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '%' && i + 2 < raw.size() && HexValue(raw[i + 1]) >= 0 &&
-        HexValue(raw[i + 2]) >= 0) {
-      const char decoded = static_cast<char>(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2]));
+    if (raw[i] == '%' && i + 2 < raw.size() && ascii::HexDigitValue(raw[i + 1]) >= 0 &&
+        ascii::HexDigitValue(raw[i + 2]) >= 0) {
+      const char decoded = static_cast<char>(ascii::HexDigitValue(raw[i + 1]) * 16 +
+                                             ascii::HexDigitValue(raw[i + 2]));
       // A NUL would cut the path short behind the reader's back.
       if (decoded == '\0') return std::nullopt;
       file.path += decoded;
@@ -244,9 +224,9 @@ std::optional<FileUrl> ParseFileUrl(const std::string& url) {
 }
 
 std::optional<std::int64_t> RetryAfterSeconds(const std::string& value, std::int64_t now) {
-  const std::string text = Trimmed(value);
+  const std::string text(ascii::Trim(value));
   if (text.empty()) return std::nullopt;
-  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+  if (std::all_of(text.begin(), text.end(), ascii::IsDigit)) {
     // Far-off values are cut to a day; the caller bounds them anyway.
     if (text.size() > 9) return 86400;
     return std::min<std::int64_t>(std::stoll(text), 86400);

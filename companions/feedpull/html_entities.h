@@ -11,13 +11,10 @@
 
 namespace feedpull {
 
-// The code point of an HTML 4 named reference that XML does not predefine
-// ("nbsp" -> 160); 0 for any other name. Names match with letter case.
-int HtmlEntityCodePoint(std::string_view name);
-
-// `text` (an XML document) with every such reference replaced by the
-// equivalent numeric one ("&nbsp;" -> "&#160;"). CDATA sections, comments
-// and processing instructions are left alone, as are XML's own references.
+// `text` (an XML document) with every named reference of HTML 4 that XML
+// does not predefine replaced by the equivalent numeric one ("&nbsp;" ->
+// "&#160;"). CDATA sections, comments and processing instructions are left
+// alone, as are XML's own references.
 std::string ReplaceHtmlEntities(std::string_view text);
 
 }  // namespace feedpull

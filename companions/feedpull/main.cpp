@@ -15,7 +15,6 @@
 // that fetch is written again, byte for byte, as if the feed had been
 // fetched in full.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +28,7 @@
 #include "companions/feedpull/feed_convert.h"
 #include "companions/feedpull/fetch.h"
 #include "companions/feedpull/validator_cache.h"
+#include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
 
@@ -54,16 +54,8 @@ int Fail(int status, std::string message) {
   return status;
 }
 
-std::string Trimmed(const std::string& text) {
-  std::size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return {};
-  return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
-}
-
 bool IsHttpUrl(const std::string& url) {
-  std::string scheme = url.substr(0, url.find(':'));
-  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string scheme = platform::ascii::LowerCase(url.substr(0, url.find(':')));
   return scheme == "http" || scheme == "https";
 }
 
@@ -96,7 +88,7 @@ int WriteOutput(const std::string& output, const std::string& document) {
 }
 
 int Run(int argc, char** argv) {
-  const std::string url = argc > 1 ? Trimmed(argv[1]) : std::string();
+  const std::string url = argc > 1 ? std::string(platform::ascii::Trim(argv[1])) : std::string();
   if (url.empty()) return Fail(kNoUrl, "no feed URL given (usage: FeedPull.exe <URL>)");
 
   std::string install_path;

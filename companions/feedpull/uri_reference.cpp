@@ -1,7 +1,8 @@
 #include "companions/feedpull/uri_reference.h"
 
-#include <cctype>
 #include <optional>
+
+#include "platform/ascii.h"
 
 namespace feedpull {
 namespace {
@@ -17,9 +18,8 @@ struct UriParts {
 };
 
 bool IsSchemeChar(char c, bool first) {
-  if (std::isalpha(static_cast<unsigned char>(c))) return true;
-  return !first &&
-         (std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.');
+  if (platform::ascii::IsLetter(c)) return true;
+  return !first && (platform::ascii::IsDigit(c) || c == '+' || c == '-' || c == '.');
 }
 
 UriParts Split(std::string_view text) {
@@ -140,8 +140,7 @@ std::string ResolveReference(std::string_view base_text, std::string_view refere
 bool IsHttpUrl(std::string_view text) {
   UriParts parts = Split(text);
   if (!parts.scheme || !parts.authority || parts.authority->empty()) return false;
-  std::string scheme = *parts.scheme;
-  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string scheme = platform::ascii::LowerCase(*parts.scheme);
   return scheme == "http" || scheme == "https";
 }
 

@@ -1,7 +1,8 @@
 #include "companions/feedpull/xml_names.h"
 
-#include <cctype>
 #include <string>
+
+#include "platform/ascii.h"
 
 namespace feedpull {
 namespace {
@@ -9,17 +10,6 @@ namespace {
 std::string_view Prefix(std::string_view name) {
   std::size_t colon = name.find(':');
   return colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace
@@ -48,7 +38,8 @@ std::string_view LocalName(std::string_view name) {
 }
 
 bool IsElement(pugi::xml_node element, std::string_view uri, std::string_view local) {
-  if (element.type() != pugi::node_element || !EqualsIgnoreCase(LocalName(element), local)) {
+  if (element.type() != pugi::node_element ||
+      !platform::ascii::EqualsIgnoringCase(LocalName(element), local)) {
     return false;
   }
   std::optional<std::string_view> found = NamespaceUri(element);

@@ -1,10 +1,11 @@
 #include "companions/popup/display.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <limits>
+#include <string_view>
 
+#include "platform/ascii.h"
 #include "platform/failure.h"
 
 namespace flarebox {
@@ -21,12 +22,6 @@ constexpr long kTypeMismatch = 13;
 // its display time.
 constexpr auto kAutoCloseGrace = std::chrono::seconds(1);
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 Failure NoSuchMember() {
   return Failure(platform::err::kNoSuchMember);
 }
@@ -35,14 +30,11 @@ Failure NoSuchMember() {
 // text that holds a whole number, EMPTY as 0.
 long long NumberOf(const Variant& value) {
   if (value.type != VarType::kBstr) return value.number;
-  const std::string& text = value.text;
-  const auto begin = text.find_first_not_of(' ');
-  const auto end = text.find_last_not_of(' ');
-  if (begin == std::string::npos) throw Failure(kTypeMismatch, "Type mismatch");
+  const std::string_view digits = platform::ascii::Trim(value.text, platform::ascii::kSpace);
+  if (digits.empty()) throw Failure(kTypeMismatch, "Type mismatch");
   long long number = 0;
-  const char* first = text.data() + begin;
-  const char* last = text.data() + end + 1;
-  const auto [stop, error] = std::from_chars(first, last, number);
+  const char* last = digits.data() + digits.size();
+  const auto [stop, error] = std::from_chars(digits.data(), last, number);
   if (error == std::errc::result_out_of_range) throw Failure(platform::err::kOverflow);
   if (error != std::errc() || stop != last) throw Failure(kTypeMismatch, "Type mismatch");
   return number;
@@ -59,25 +51,18 @@ Int Narrow(long long number) {
 }  // namespace
 
 std::string IconName(std::int32_t icon) {
-  switch (icon) {
-    case 16:
-      return "dialog-error";
-    case 32:
-      return "dialog-question";
-    case 48:
-      return "dialog-warning";
-    case 7:
-    case 64:
-      return "dialog-information";
-    default:
-      return {};
-  }
+  // The message box's icon codes, taken whole (17 is no icon, not 16 with a
+  // flag), and 7 for information as well.
+  constexpr std::int32_t kInformation = 64;
+  if (icon == 7) icon = kInformation;
+  if ((icon & ~0x70) != 0) return {};
+  return n::IconNameForStyle(static_cast<std::uint32_t>(icon));
 }
 
 protocol::Answer Display::Handle(const protocol::Request& request) {
   protocol::Answer answer;
   try {
-    const std::string member = Lower(request.member);
+    const std::string member = platform::ascii::LowerCase(request.member);
     switch (request.kind) {
       case protocol::Request::Kind::kPut:
         Put(member, request.value);

@@ -53,17 +53,10 @@ std::string RenderItem(const ItemView& item);
 std::size_t UnreadCount(const std::vector<FeedView>& feeds);
 // "No unread items", "1 unread item", "3 unread items".
 std::string UnreadSummary(std::size_t unread);
-// The inline style sheet of the page.
-extern const char kPageStyle[];
 
 // `text` with &, <, >, " and ' replaced by character references, safe in
 // element content and in quoted attribute values.
 std::string EscapeHtml(std::string_view text);
-// The plain text of a description that may hold HTML: tags removed (and the
-// contents of script and style elements with them), the common character
-// references decoded, runs of white space made one blank, trimmed. The result
-// is text, still to be escaped.
-std::string DescriptionText(std::string_view html);
 // The link as it may stand in an href: trimmed, and only when it is an
 // http, https or mailto URL without control characters; nothing otherwise
 // (a "javascript:" link must never become clickable).

@@ -8,6 +8,7 @@
 #include "feeds/site_update.h"
 #include "feeds/update_driver.h"
 #include "feeds/update_state.h"
+#include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
 #include "platform/profile.h"
@@ -15,26 +16,10 @@
 namespace viewer {
 namespace {
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string TrimmedWhiteSpace(const std::string& text) {
-  const char* kSpace = " \t\r\n";
-  const std::size_t begin = text.find_first_not_of(kSpace);
-  if (begin == std::string::npos) return {};
-  return text.substr(begin, text.find_last_not_of(kSpace) - begin + 1);
-}
+namespace ascii = platform::ascii;
 
 bool IsElementNamed(const platform::XmlNode& node, const std::string& name) {
-  return node.IsElement() && SameNameIgnoringCase(node.NodeName(), name);
+  return node.IsElement() && ascii::EqualsIgnoringCase(node.NodeName(), name);
 }
 
 // The text of the first child element of `parent` called `name`; "" when none.
@@ -103,7 +88,7 @@ bool HasUnreadItems(const FeedView& shown) {
 }
 
 bool IsUnreadStatus(const std::string& status) {
-  return SameNameIgnoringCase(TrimmedWhiteSpace(status), "Unread");
+  return ascii::EqualsIgnoringCase(ascii::Trim(status, ascii::kWhiteSpace), "Unread");
 }
 
 RecordedFeeds ReadRecordedFeeds() {
@@ -116,7 +101,7 @@ RecordedFeeds ReadRecordedFeeds() {
   // is never longer than the file that holds it.
   urls = ReadWholeValue("RSSLinks", "Urls", path);
   // A feed update records the list only when it names at least one feed.
-  if (TrimmedWhiteSpace(urls).empty()) return recorded;
+  if (ascii::IsBlank(urls, ascii::kWhiteSpace)) return recorded;
   recorded.recorded = true;
   recorded.urls = SplitFeedList(urls);
   return recorded;

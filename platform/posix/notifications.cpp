@@ -8,6 +8,7 @@
 #include <set>
 
 #include "platform/failure.h"
+#include "platform/markup.h"
 
 namespace platform::notifications {
 namespace {
@@ -26,27 +27,6 @@ Failure BusFailure(const std::string& what, const GError* error) {
   if (error != nullptr && error->message != nullptr)
     description += ": " + std::string(error->message);
   return Failure(err::kAutomationError, description);
-}
-
-// Text for a body that the service reads as markup.
-std::string EscapeMarkup(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }
 
 // Makes `context` the thread's default while it lives, so that the
@@ -163,7 +143,8 @@ class BusSession final : public Session {
     if (notification.urgency) {
       g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(*notification.urgency));
     }
-    const std::string body = body_markup_ ? EscapeMarkup(notification.body) : notification.body;
+    const std::string body =
+        body_markup_ ? EscapeMarkup(notification.body, Quotes::kKept) : notification.body;
     GError* error = nullptr;
     GVariant* reply = g_dbus_connection_call_sync(
         connection_, kService, kPath, kInterface, "Notify",

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "platform/ascii.h"
 #include "platform/system.h"
 #include "platform/text_encoding.h"
 
@@ -22,11 +23,6 @@ struct StoredValue {
 };
 
 using ValueMap = std::map<std::string, StoredValue>;  // lower-cased name -> value
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string RootName(RegRoot root) {
   switch (root) {
@@ -45,7 +41,7 @@ std::string RootName(RegRoot root) {
 
 // "HKLM\Software\X" and "HKEY_LOCAL_MACHINE\SOFTWARE\X" name the same key.
 std::string NormaliseKeyPath(const std::string& path) {
-  std::string lower = Lower(path);
+  std::string lower = ascii::LowerCase(path);
   static const std::pair<const char*, const char*> kShort[] = {{"hklm", "hkey_local_machine"},
                                                                {"hkcr", "hkey_classes_root"},
                                                                {"hkcu", "hkey_current_user"},
@@ -120,7 +116,7 @@ bool ParseValueLine(const std::string& line, bool unicode_export, std::string& n
   ++pos;
   while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
   std::string rest = line.substr(pos);
-  std::string lower = Lower(rest);
+  std::string lower = ascii::LowerCase(rest);
   if (!rest.empty() && rest[0] == '"') {
     std::size_t p = 0;
     value.type = kRegSz;
@@ -226,7 +222,7 @@ long LoadKey(const std::string& key_path, ValueMap& values) {
     } catch (const std::exception&) {
       parsed = false;
     }
-    if (parsed) values[Lower(name)] = value;
+    if (parsed) values[ascii::LowerCase(name)] = value;
   }
   return key_found ? kErrorSuccess : kErrorFileNotFound;
 }
@@ -237,7 +233,7 @@ class FileRegKey : public RegKey {
 
   long QueryValue(const std::string& name, std::uint32_t* type, unsigned char* data,
                   std::uint32_t* size) override {
-    auto it = values_.find(Lower(name));
+    auto it = values_.find(ascii::LowerCase(name));
     if (it == values_.end()) {
       if (type != nullptr) *type = kRegNone;
       return kErrorFileNotFound;

@@ -5,15 +5,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/text_encoding.h"
 
 namespace platform {
 namespace {
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 bool StartsWith(const std::string& bytes, const char* prefix, std::size_t length) {
   return bytes.size() >= length && std::memcmp(bytes.data(), prefix, length) == 0;
@@ -146,7 +142,7 @@ std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, st
       if (start != std::string::npos && bytes.compare(start, 5, "<?xml") == 0)
         bytes.erase(0, start);
     }
-    std::string declared = Upper(DeclaredEncoding(bytes));
+    std::string declared = ascii::UpperCase(DeclaredEncoding(bytes));
     if (declared.empty() || declared == "UTF-8" || declared == "UTF8") {
       if (const Utf8Scan scan = ScanUtf8(bytes); scan.valid) {
         result.text = std::move(bytes);
