@@ -383,18 +383,21 @@ TEST(Profile, FailedReplacementLeavesTheFileUnchanged) {
   const std::string before = "[S]\nk = old\n\n";
   WriteFile(path, before);
   platform::testing::FullDisk full;
-  platform::SetFileSystemForTesting(&full);
-  platform::SetLastErrorCode(0);
-  std::uint32_t ret = WriteProfileValue("S", "k", "new", path);
-  std::uint32_t error = platform::LastErrorCode();
-  platform::SetFileSystemForTesting(nullptr);
+  std::uint32_t ret = 0;
+  std::uint32_t error = 0;
+  {
+    platform::testing::ScopedFileSystem in_use(full);
+    platform::SetLastErrorCode(0);
+    ret = WriteProfileValue("S", "k", "new", path);
+    error = platform::LastErrorCode();
+  }
   EXPECT_EQ(ret, 0u);
   EXPECT_EQ(error, 112u);
   EXPECT_EQ(ReadFile(path), before);
 }
 
 // Passes everything to the real file system and counts the replacements.
-class CountingFiles : public platform::testing::FullDisk {
+class CountingFiles : public platform::testing::ForwardingFileSystem {
  public:
   int replacements = 0;
   void ReplaceFileAtomically(const std::string& p, const std::string& bytes) override {
@@ -407,7 +410,7 @@ TEST(Profile, AWriteThatChangesNoByteLeavesTheFileAlone) {
   ScratchFolder folder;
   std::string path = folder / "state.ini";
   CountingFiles files;
-  platform::SetFileSystemForTesting(&files);
+  platform::testing::ScopedFileSystem in_use(files);
   EXPECT_EQ(WriteProfileValue("S", "k", "v", path), 1u);
   EXPECT_EQ(files.replacements, 1);
   // The same value again, and a key deleted that is not there: the file
@@ -428,7 +431,6 @@ TEST(Profile, AWriteThatChangesNoByteLeavesTheFileAlone) {
   WriteFile(path, "[S]\nk = w\n\n");
   EXPECT_EQ(WriteProfileValue("S", "k", "w", path), 1u);
   EXPECT_EQ(files.replacements, 4);
-  platform::SetFileSystemForTesting(nullptr);
   EXPECT_EQ(ReadFile(path), "[S]\r\nk=w\r\n");
 }
 

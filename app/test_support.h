@@ -1,4 +1,5 @@
-// For tests of the routines: captures what they log, without time stamps.
+// For tests of the routines: what they log, and the end of the run.
+// Portable, as the routines are.
 #pragma once
 
 #include <regex>
@@ -6,7 +7,10 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/driver.h"
+#include "app/end_application.h"
+
+// Captures what the routines log, without time stamps, from an empty
+// AppState; AppState is emptied again at the end.
 
 class CapturedLog {
  public:
@@ -49,4 +53,17 @@ class CapturedLog {
     std::string* sink_;
   };
   std::string text_;
+};
+
+// While it lives, EndApplication and EndProcess throw EndedForTesting (after
+// their clean-up) instead of ending the process, so that a test can run a
+// routine up to its end:
+//   InterceptedEnd end;
+//   EXPECT_THROW(fncPopulateRSSLinks(), EndedForTesting);
+class InterceptedEnd {
+ public:
+  InterceptedEnd() { InterceptEndForTesting(true); }
+  ~InterceptedEnd() { InterceptEndForTesting(false); }
+  InterceptedEnd(const InterceptedEnd&) = delete;
+  InterceptedEnd& operator=(const InterceptedEnd&) = delete;
 };
