@@ -8,6 +8,8 @@
 
 #include "app/app_state.h"
 #include "app/end_application.h"
+#include "platform/filesystem.h"
+#include "platform/testing/test_support.h"
 
 // Captures what the routines log, without time stamps, from an empty
 // AppState; AppState is emptied again at the end.
@@ -67,3 +69,15 @@ class InterceptedEnd {
   InterceptedEnd(const InterceptedEnd&) = delete;
   InterceptedEnd& operator=(const InterceptedEnd&) = delete;
 };
+
+// Makes `folder` the run's data folder, with its feed folder
+// ("qLUX\Dovel\RSSLinks"), for user "jdoe" and version "2" of template "T".
+inline void UseAsDataFolder(const platform::testing::ScratchFolder& folder) {
+  AppState.DataPath = folder.path() + "\\";
+  AppState.UserName = "jdoe";
+  AppState.TemplateID = "T";
+  AppState.TemplateVersion = "2";
+  for (const char* name : {"qLUX", "qLUX/Dovel", "qLUX/Dovel/RSSLinks"}) {
+    platform::Files().CreateFolder(folder / name);
+  }
+}

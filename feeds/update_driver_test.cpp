@@ -6,7 +6,6 @@
 #include "app/app_state.h"
 #include "app/test_support.h"
 #include "feeds/update_state.h"
-#include "platform/filesystem.h"
 #include "platform/testing/test_support.h"
 
 namespace {
@@ -42,15 +41,7 @@ TEST(PopupBody, TheDefaultSentenceIsCountedAnyOtherTextStands) {
 
 class FeedUpdateDriver : public ::testing::Test {
  protected:
-  void SetUp() override {
-    AppState.DataPath = folder_.path() + "\\";
-    AppState.UserName = "jdoe";
-    AppState.TemplateID = "T";
-    AppState.TemplateVersion = "1";
-    platform::Files().CreateFolder(folder_ / "qLUX");
-    platform::Files().CreateFolder(folder_ / "qLUX/Dovel");
-    platform::Files().CreateFolder(folder_ / "qLUX/Dovel/RSSLinks");
-  }
+  void SetUp() override { UseAsDataFolder(folder_); }
   std::string Writing(const std::string& what) const {
     return "MSG : Writing " + what + " to file " + UpdateStatePath();
   }
@@ -65,12 +56,12 @@ TEST_F(FeedUpdateDriver, NoFeedsRecordsTheTemplateAndEndsTheRunWithoutAPopup) {
   EXPECT_THAT(
       log_.Lines(),
       ElementsAre("MSG : In fncPopulateRSSLinks", Writing("[RSSLinks] TemplateID=T"),
-                  Writing("[RSSLinks] TemplateVersion=1"), Writing("[RSSLinks] Urls=  "),
+                  Writing("[RSSLinks] TemplateVersion=2"), Writing("[RSSLinks] Urls=  "),
                   "MSG : Total New RSS before updates :: 0", Writing("[TotalNewRSS] NewRSSCount="),
                   "MSG : Making the counter to zero", Writing("[TotalNewRSS] NewRSSCount=0"),
                   "MSG : Total New RSS after updates :: 0", "MSG : Application Ended"));
   EXPECT_EQ(ReadFile(folder_ / "qLUX/Dovel/RSSLinks/LastUpdates_jdoe.ini"),
-            "[RSSLinks]\r\nTemplateID=T\r\nTemplateVersion=1\r\nUrls=\r\n"
+            "[RSSLinks]\r\nTemplateID=T\r\nTemplateVersion=2\r\nUrls=\r\n"
             "[TotalNewRSS]\r\nNewRSSCount=0\r\n");
 }
 
@@ -81,7 +72,7 @@ TEST_F(FeedUpdateDriver, AStoredTotalThatIsNoCountIsTakenAsZero) {
   EXPECT_THAT(
       log_.Lines(),
       ElementsAre("MSG : In fncPopulateRSSLinks", Writing("[RSSLinks] TemplateID=T"),
-                  Writing("[RSSLinks] TemplateVersion=1"), Writing("[RSSLinks] Urls="),
+                  Writing("[RSSLinks] TemplateVersion=2"), Writing("[RSSLinks] Urls="),
                   "ERR : in fncPopulateRSSLinks. Stored NewRSSCount is not a count, taken "
                   "as 0 : 9e999",
                   "MSG : Total New RSS before updates :: 0", Writing("[TotalNewRSS] NewRSSCount=0"),
