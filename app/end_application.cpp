@@ -29,6 +29,8 @@ void EndProcess() {
   platform::ExitProcess(0);
 }
 
-void InterceptEndForTesting(bool intercept) {
+bool InterceptEndForTesting(bool intercept) {
+  const bool before = intercepted;
   intercepted = intercept;
+  return before;
 }

@@ -15,5 +15,6 @@
 // app/test_support.h). The routines' guards let it pass (see
 // GuardedFailure in app/guard.h), so that the test sees the run end where it
 // would have ended.
+// Returns whether the ends were intercepted before.
 struct EndedForTesting {};
-void InterceptEndForTesting(bool intercept);
+bool InterceptEndForTesting(bool intercept);

@@ -11,9 +11,26 @@
 #include "platform/filesystem.h"
 #include "platform/testing/test_support.h"
 
-// Captures what the routines log, without time stamps, from an empty
-// AppState; AppState is emptied again at the end.
+// While it lives, EndApplication and EndProcess throw EndedForTesting (after
+// their clean-up) instead of ending the process, so that a test can run a
+// routine up to its end:
+//   InterceptedEnd end;
+//   EXPECT_THROW(fncPopulateRSSLinks(), EndedForTesting);
+class InterceptedEnd {
+ public:
+  InterceptedEnd() : before_(InterceptEndForTesting(true)) {}
+  ~InterceptedEnd() { InterceptEndForTesting(before_); }
+  InterceptedEnd(const InterceptedEnd&) = delete;
+  InterceptedEnd& operator=(const InterceptedEnd&) = delete;
 
+ private:
+  bool before_;
+};
+
+// Captures what the routines log, without time stamps, from an empty
+// AppState; AppState is emptied again at the end. The end of the run is
+// intercepted meanwhile: a routine that ends it unexpectedly fails the test
+// instead of ending the test program as if it had passed.
 class CapturedLog {
  public:
   CapturedLog() {
@@ -55,19 +72,7 @@ class CapturedLog {
     std::string* sink_;
   };
   std::string text_;
-};
-
-// While it lives, EndApplication and EndProcess throw EndedForTesting (after
-// their clean-up) instead of ending the process, so that a test can run a
-// routine up to its end:
-//   InterceptedEnd end;
-//   EXPECT_THROW(fncPopulateRSSLinks(), EndedForTesting);
-class InterceptedEnd {
- public:
-  InterceptedEnd() { InterceptEndForTesting(true); }
-  ~InterceptedEnd() { InterceptEndForTesting(false); }
-  InterceptedEnd(const InterceptedEnd&) = delete;
-  InterceptedEnd& operator=(const InterceptedEnd&) = delete;
+  InterceptedEnd end_;
 };
 
 // Makes `folder` the run's data folder, with its feed folder

@@ -46,7 +46,6 @@ class FeedUpdateDriver : public ::testing::Test {
     return "MSG : Writing " + what + " to file " + UpdateStatePath();
   }
   CapturedLog log_;
-  InterceptedEnd end_;
   ScratchFolder folder_;
 };
 
