@@ -63,23 +63,6 @@ void ResumeNext(const std::function<void()>& step) {
   }
 }
 
-// Creates a product folder together with any missing folder above it inside
-// the data folder: on a fresh data folder "qLUX" does not exist yet, and
-// without it the feed folder would never be made and every later write of
-// the run would fail.
-void CreateFolderWithParents(platform::FileSystem& fs, const std::string& data_path,
-                             const std::string& folder) {
-  std::size_t next = folder.find_first_not_of('\\', data_path.size());
-  while (next != std::string::npos) {
-    std::size_t end = folder.find('\\', next);
-    if (end == std::string::npos) break;
-    const std::string parent = folder.substr(0, end);
-    if (!fs.FolderExists(parent)) fs.CreateFolder(parent);
-    next = folder.find_first_not_of('\\', end);
-  }
-  fs.CreateFolder(folder);
-}
-
 std::string RegistryText(const std::string& value_name) {
   return ReadReg(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", value_name, 1);
 }
@@ -149,7 +132,10 @@ void InitEnvironment() {
     ResumeNext([&] {
       if (!fs.FolderExists(folder)) {
         WriteLog("MSG : Creating Folder " + folder);
-        CreateFolderWithParents(fs, AppState.DataPath, folder);
+        // On a fresh data folder "qLUX" does not exist yet, and without it
+        // the feed folder would never be made and every later write of the
+        // run would fail.
+        product::CreateFolderWithParents(fs, folder, AppState.DataPath.size());
       }
     });
   }

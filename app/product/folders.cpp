@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/filesystem.h"
 #include "platform/system.h"
 
 namespace product {
@@ -90,6 +89,19 @@ bool FindProductFolders(std::string& install_path, std::string& data_path) {
   data_path =
       ChooseDataPath(install_path, platform::EnvironmentValue("ALLUSERSPROFILE").value_or(""));
   return true;
+}
+
+void CreateFolderWithParents(platform::FileSystem& files, const std::string& folder,
+                             std::size_t skip) {
+  constexpr char kSeparators[] = "\\/";
+  std::size_t next = folder.find_first_not_of(kSeparators, skip);
+  while (next != std::string::npos) {
+    const std::size_t end = folder.find_first_of(kSeparators, next);
+    const std::string prefix = folder.substr(0, end);
+    if (!files.FolderExists(prefix)) files.CreateFolder(prefix);
+    if (end == std::string::npos) break;
+    next = folder.find_first_not_of(kSeparators, end);
+  }
 }
 
 void ReadUserName(std::string& user_name) {

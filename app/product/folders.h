@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/filesystem.h"
 #include "platform/registry.h"
 
 namespace product {
@@ -29,6 +30,13 @@ std::string ChooseDataPath(const std::string& install_path, const std::string& a
 // InstallPath and DataPath as rssnotify finds them: false when the
 // installation path is unusable.
 bool FindProductFolders(std::string& install_path, std::string& data_path);
+
+// Creates `folder` together with every missing folder above it, looking only
+// at the part after its first `skip` characters (a folder known to exist,
+// such as the data folder). "\" and "/" both separate, as they do for the
+// file system.
+void CreateFolderWithParents(platform::FileSystem& files, const std::string& folder,
+                             std::size_t skip = 0);
 
 // Reads the logon name of the current user into `user_name` ("" when it
 // cannot be found). Throws platform::Failure only when memory runs out.

@@ -1,6 +1,10 @@
 #include "app/product/folders.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
 
 #include "platform/testing/test_support.h"
 
@@ -37,6 +41,30 @@ TEST(ProductFolders, InstallPathMustBeNonBlankAndAnExistingFolder) {
   EXPECT_FALSE(product::InstallPathUsable(folder / "file"));
   EXPECT_FALSE(product::InstallPathUsable(""));
   EXPECT_FALSE(product::InstallPathUsable("   "));
+}
+
+// Records the folders looked at.
+class RecordingFiles : public platform::testing::ForwardingFileSystem {
+ public:
+  std::vector<std::string> looked_at;
+  bool FolderExists(const std::string& path) override {
+    looked_at.push_back(path);
+    return real.FolderExists(path);
+  }
+};
+
+TEST(ProductFolders, FoldersAreMadeWithTheirParentsBelowAKnownOne) {
+  platform::testing::ScratchFolder scratch;
+  const std::string data = scratch.path() + "\\";
+  RecordingFiles files;
+  product::CreateFolderWithParents(files, data + "\\qLUX\\Dovel/RSSLinks", data.size());
+  EXPECT_TRUE(std::filesystem::is_directory(scratch / "qLUX/Dovel/RSSLinks"));
+  EXPECT_THAT(files.looked_at, ::testing::ElementsAre(data + "\\qLUX", data + "\\qLUX\\Dovel",
+                                                      data + "\\qLUX\\Dovel/RSSLinks"));
+  // Folders that are there already are left alone.
+  product::CreateFolderWithParents(files, scratch / "qLUX/Dovel/more");
+  EXPECT_TRUE(std::filesystem::is_directory(scratch / "qLUX/Dovel/more"));
+  EXPECT_EQ(files.looked_at.back(), scratch / "qLUX/Dovel/more");
 }
 
 }  // namespace

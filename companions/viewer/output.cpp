@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/product/folders.h"
 #include "platform/filesystem.h"
 
 namespace viewer {
@@ -16,18 +17,6 @@ std::optional<std::string> AbsoluteValue(const std::optional<std::string>& value
 std::string WithoutTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
-}
-
-// Creates `folder` and every missing folder above it.
-void CreateFolders(platform::FileSystem& files, const std::string& folder) {
-  std::size_t next = folder.find_first_not_of('/');
-  while (next != std::string::npos) {
-    const std::size_t end = folder.find('/', next);
-    const std::string prefix = folder.substr(0, end);
-    if (!files.FolderExists(prefix)) files.CreateFolder(prefix);
-    if (end == std::string::npos) break;
-    next = folder.find_first_not_of('/', end);
-  }
 }
 
 }  // namespace
@@ -46,7 +35,7 @@ std::optional<std::string> PageFolder(const std::optional<std::string>& xdg_cach
 
 std::string WritePage(const std::string& folder, const std::string& html) {
   platform::FileSystem& files = platform::Files();
-  CreateFolders(files, folder);
+  product::CreateFolderWithParents(files, folder);
   const std::string path = folder + "/" + kPageFileName;
   files.ReplaceFileAtomically(path, html);
   return path;
