@@ -6,3 +6,7 @@ platform::FileSystem& FileSysObject() {
   if (AppState.FileSys == nullptr) AppState.FileSys = &platform::Files();
   return *AppState.FileSys;
 }
+
+void ResetAppStateForTesting() {
+  AppState = AppStateRecord{};
+}

@@ -1,21 +1,35 @@
 // The run's shared state: everything that lives from start to end of a run.
 // Every routine reads and writes these fields by name; there is no other
-// shared state.
+// shared state. With the log (app/log.h) and the end of the run
+// (app/end_application.h) it is the bottom of the program: every routine may
+// include it, and it includes nothing of the routines.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "feeds/converted_reader.h"
+#include "app/vbbool.h"
 #include "platform/filesystem.h"
 #include "platform/run_lock.h"
 
-// 16-bit booleans, as the agent's other programs use them.
-using VBBool = std::int16_t;
-inline constexpr VBBool kTrue = -1;
-inline constexpr VBBool kFalse = 0;
+// A converted feed (the converter's "rootrss" document, see
+// feeds/converted_reader.h): its header and one of its items.
+struct RssChannel {
+  std::string MainTitle;
+  std::string MainLink;
+  std::string MainDescription;
+};
+
+struct RssItem {
+  std::string Title;
+  std::string Description;
+  std::string Link;
+  std::string PubDate;
+  std::string Author;
+  std::string Guid;
+  std::string Status;
+};
 
 struct AppStateRecord {
   std::string InstallPath;  // ends with a backslash once the environment is set up
@@ -50,3 +64,6 @@ extern AppStateRecord AppState;
 
 // The shared file-system object, created when absent.
 platform::FileSystem& FileSysObject();
+
+// Empties AppState (for tests that run several runs in one process).
+void ResetAppStateForTesting();

@@ -1,16 +1,20 @@
 #include "app/driver.h"
 
 #include "app/app_state.h"
+#include "app/end_application.h"
 #include "app/environment.h"
+#include "app/guard.h"
 #include "app/log.h"
+#include "feeds/site_update.h"
 #include "feeds/update_driver.h"
-#include "platform/failure.h"
-#include "platform/system.h"
 #include "template/template_reader.h"
 
 void Main() {
   try {
     InitEnvironment();
+    // What a killed run left half-written goes, now that this run holds the
+    // lock and nothing else can be saving.
+    RemoveLeftoverTemporaryFiles();
     AppState.AppTitle = "NOVR Relay Desk - RSS Feed";
     const std::string template_path = AppState.InstallPath + "qLUX\\Dovel\\qVMMenu.xml";
     if (!FileSysObject().FileExists(template_path)) {
@@ -25,27 +29,7 @@ void Main() {
   } catch (...) {
     // Last resort: anything no routine caught. Before the log is open the
     // line is lost, and the run ends here.
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     WriteLog("ERR : In Main," + failure.description());
   }
-}
-
-void EndApplication() {
-  try {
-    WriteLog("MSG : Application Ended");
-  } catch (...) {
-  }
-  try {
-    if (AppState.LogStream) AppState.LogStream->Close();
-  } catch (...) {
-  }
-  AppState.LogStream.reset();
-  AppState.FileSys = nullptr;
-  // Last: everything this run wrote is closed before the next run may start.
-  AppState.RunLock.Release();
-  platform::ExitProcess(0);
-}
-
-void ResetAppStateForTesting() {
-  AppState = AppStateRecord{};
 }

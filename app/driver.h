@@ -1,13 +1,6 @@
-// The program's entry and its single end routine.
+// The program's entry: the top of the program, which nothing else includes.
 #pragma once
 
 // Runs one whole run. Returns only when the feed update hands back control
 // or the last-resort guard fired.
 void Main();
-
-// Logs "MSG : Application Ended", closes the log, releases the shared objects
-// and ends the process at once, from whatever depth it is called.
-[[noreturn]] void EndApplication();
-
-// Empties AppState (for tests that run several runs in one process).
-void ResetAppStateForTesting();

@@ -3,12 +3,11 @@
 #include <functional>
 
 #include "app/app_state.h"
-#include "app/driver.h"
+#include "app/end_application.h"
 #include "app/log.h"
+#include "app/product/folders.h"
 #include "app/system_readers.h"
 #include "app/text.h"
-#include "feeds/site_update.h"
-#include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/run_lock.h"
 #include "platform/system.h"
@@ -52,7 +51,7 @@ void TakeRunLockOrEnd(platform::FileSystem& fs) {
   } catch (...) {
     // No log folder yet, or a link in the way: the line is lost.
   }
-  platform::ExitProcess(0);
+  EndProcess();
 }
 
 // From the log banner on, a failing step is skipped and the next one runs:
@@ -62,11 +61,6 @@ void ResumeNext(const std::function<void()>& step) {
     step();
   } catch (...) {
   }
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return platform::ascii::LowerCase(text).find(platform::ascii::LowerCase(part)) !=
-         std::string::npos;
 }
 
 std::string RegistryText(const std::string& value_name) {
@@ -96,46 +90,11 @@ void ReadIdentity(const std::string& line_before, const std::string& value_name,
 
 }  // namespace
 
-std::string ReadInstallPath() {
-  return RegistryText("InstallationPath");
-}
-
-bool InstallPathUsable(const std::string& install_path) {
-  return !Trimmed(install_path).empty() && FileSysObject().FolderExists(install_path);
-}
-
-std::string WithTrailingBackslash(const std::string& install_path) {
-  std::string trimmed = Trimmed(install_path);
-  if (!trimmed.empty() && trimmed.back() == '\\') return install_path;
-  return install_path + "\\";
-}
-
-std::string ChooseDataPath(const std::string& install_path, const std::string& all_users_profile) {
-  std::string data_path = all_users_profile;
-  if (data_path.empty() || data_path.back() != '\\') data_path += "\\";
-  if (Contains(data_path, "ProgramData")) return data_path + "KESTRA\\";
-  if (Contains(data_path, "All Users")) return data_path + "Application Data\\KESTRA\\";
-  return install_path;
-}
-
-bool FindProductFolders(std::string& install_path, std::string& data_path) {
-  install_path = ReadInstallPath();
-  if (!InstallPathUsable(install_path)) return false;
-  install_path = WithTrailingBackslash(install_path);
-  data_path =
-      ChooseDataPath(install_path, platform::EnvironmentValue("ALLUSERSPROFILE").value_or(""));
-  return true;
-}
-
 void InitEnvironment() {
   platform::HideFromTaskList();
 
-  AppState.InstallPath = ReadInstallPath();
   // Without an installation there is nowhere to log to: leave without a word.
-  if (!InstallPathUsable(AppState.InstallPath)) platform::ExitProcess(0);
-  AppState.InstallPath = WithTrailingBackslash(AppState.InstallPath);
-  AppState.DataPath = ChooseDataPath(AppState.InstallPath,
-                                     platform::EnvironmentValue("ALLUSERSPROFILE").value_or(""));
+  if (!product::FindProductFolders(AppState.InstallPath, AppState.DataPath)) EndProcess();
 
   platform::FileSystem& fs = FileSysObject();
   TakeRunLockOrEnd(fs);
@@ -187,8 +146,4 @@ void InitEnvironment() {
   ReadIdentity("MSG : Reading MEMBERID ", "MemberID", AppState.MemberID,
                "MSG : MemberID : ", "MSG : Invalid MemberID");
   ReadIdentity("MSG : Reading AGENTTYPE ", "Type", AppState.AgentType, "MSG : Type : ", "");
-
-  // What a killed run left half-written goes, now that this run holds the
-  // lock and nothing else can be saving.
-  RemoveLeftoverTemporaryFiles();
 }

@@ -3,9 +3,24 @@
 
 #include <string>
 
+#include "app/end_application.h"
 #include "platform/failure.h"
 
 // The failure's number as decimal text.
 inline std::string FailureNumber(const platform::Failure& failure) {
   return std::to_string(failure.number());
+}
+
+// For the guard of a routine that may end the run from inside it, called
+// first in its catch (...): the failure being handled, as
+// platform::CaughtFailure gives it. The end of the run that a unit test
+// intercepts is no failure: it passes on, out of the guard.
+inline platform::Failure GuardedFailure() {
+  try {
+    throw;
+  } catch (const EndedForTesting&) {
+    throw;
+  } catch (...) {
+    return platform::CaughtFailure();
+  }
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "app/app_state.h"
-#include "app/driver.h"
 #include "platform/failure.h"
 
 namespace {

@@ -34,7 +34,6 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/driver.h"
 #include "feeds/site_update.h"
 #include "feeds/update_state.h"
 #include "platform/filesystem.h"

@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/guard.h"
 #include "app/log.h"
+#include "app/product/feed_files.h"
 #include "app/text.h"
 #include "feeds/converted_reader.h"
 #include "feeds/update_state.h"
@@ -96,19 +97,6 @@ void AppendTextElement(platform::XmlNode parent, const std::string& name, const 
 
 }  // namespace
 
-std::string SafeNamePart(const std::string& text) {
-  std::string safe;
-  safe.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool forbidden = byte < 0x20 || byte == 0x7F ||
-                           std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
-    safe += forbidden ? '_' : c;
-  }
-  for (std::size_t at; (at = safe.find("..")) != std::string::npos;) safe.replace(at, 2, "__");
-  return safe;
-}
-
 bool IsLeftoverTemporaryName(const std::string& name) {
   // ".<name>.tmp-" and six characters, as the file system names the
   // temporary file of a replacement; nothing with a path separator in it.
@@ -140,8 +128,8 @@ void RemoveLeftoverTemporaryFiles() {
 }
 
 std::string StorePath(const std::string& feed_number) {
-  return AppState.DataPath + "qLUX\\Dovel\\RSSLinks\\Link_" + SafeNamePart(feed_number) + "_" +
-         SafeNamePart(AppState.TemplateID) + "_" + SafeNamePart(AppState.TemplateVersion) + ".xml";
+  return product::StorePath(AppState.DataPath, feed_number, AppState.TemplateID,
+                            AppState.TemplateVersion);
 }
 
 void fncParseRSSSite(std::string feed_number, std::string url) {
@@ -249,9 +237,10 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     if (fs.FileExists(store_path)) {
       WriteLog("MSG : fncParseRSSSite :  Loading the XML file " + store_path);
       const platform::FileStamp store = fs.Stamp(store_path);
-      if (store.size > kMaxStoreBytes) {
+      if (store.size > product::kMaxStoreBytes) {
         WriteLog("ERR :  fncParseRSSSite : Store of " + std::to_string(store.size) +
-                 " bytes refused, over the bound of " + std::to_string(kMaxStoreBytes) + " bytes");
+                 " bytes refused, over the bound of " + std::to_string(product::kMaxStoreBytes) +
+                 " bytes");
         WriteLog("ERR :  fncParseRSSSite : Failed to load " + store_path);
         return;
       }

@@ -1,9 +1,10 @@
 #include "feeds/update_driver.h"
 
 #include "app/app_state.h"
-#include "app/driver.h"
+#include "app/end_application.h"
 #include "app/guard.h"
 #include "app/log.h"
+#include "app/product/feed_files.h"
 #include "app/text.h"
 #include "feeds/site_update.h"
 #include "feeds/update_state.h"
@@ -36,18 +37,9 @@ bool IsStoredCount(const std::string& text) {
 
 }  // namespace
 
-std::vector<std::string> SplitFeedList(const std::string& feed_list) {
-  // The separator holds no letters, so matching it without regard to case
-  // is matching it as it stands.
-  static const std::string kSeparator = "@#@";
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (std::size_t at; (at = feed_list.find(kSeparator, start)) != std::string::npos;) {
-    pieces.push_back(feed_list.substr(start, at - start));
-    start = at + kSeparator.size();
-  }
-  pieces.push_back(feed_list.substr(start));
-  return pieces;
+std::string PopupBody(const std::string& popup_message, const std::string& total) {
+  return platform::ascii::EqualsIgnoringCase(Trimmed(popup_message), kDefaultSentence) ? CountedBody(total)
+                                                                          : popup_message;
 }
 
 std::int16_t fncPopulateRSSLinks() {
@@ -72,7 +64,7 @@ std::int16_t fncPopulateRSSLinks() {
     WriteLog("MSG : Making the counter to zero");
 
     if (!Trimmed(AppState.RSSSites).empty()) {
-      const std::vector<std::string> feeds = SplitFeedList(AppState.RSSSites);
+      const std::vector<std::string> feeds = product::SplitFeedList(AppState.RSSSites);
       for (std::size_t i = 0; i < feeds.size(); ++i) {
         fncParseRSSSite(std::to_string(i + 1), feeds[i]);
       }
@@ -83,10 +75,7 @@ std::int16_t fncPopulateRSSLinks() {
              NumberText(NumericValue(AppState.strTotalNewRSS)));
     if (NumericValue(AppState.strTotalNewRSS) <= 0) EndApplication();
 
-    const std::string body =
-        platform::ascii::EqualsIgnoringCase(Trimmed(AppState.PopupMessage), kDefaultSentence)
-            ? CountedBody(AppState.strTotalNewRSS)
-            : AppState.PopupMessage;
+    const std::string body = PopupBody(AppState.PopupMessage, AppState.strTotalNewRSS);
     AppState.strTotalNewRSS = body;
     if (Trimmed(body).empty()) {
       WriteLog("MSg : Popup will not be shown, as popup msg is not selected.");
@@ -114,7 +103,7 @@ std::int16_t fncPopulateRSSLinks() {
       EndApplication();
     }
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     WriteLog("ERR : in fncPopulateRSSLinks. Err : " + FailureNumber(failure) +
              "::" + failure.description());
   }

@@ -3,10 +3,10 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 std::int16_t fncPopulateRSSLinks();
 
-// The pieces of a feed list split at every "@#@" (any letter case), empty
-// pieces included.
-std::vector<std::string> SplitFeedList(const std::string& feed_list);
+// The popup's body for the template's popup text and the run's total of new
+// items: the text itself, or, when it is the default sentence (blanks and
+// letter case aside), that sentence with the total counted in.
+std::string PopupBody(const std::string& popup_message, const std::string& total);

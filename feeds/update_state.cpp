@@ -3,17 +3,16 @@
 #include "app/app_state.h"
 #include "app/guard.h"
 #include "app/log.h"
+#include "app/product/feed_files.h"
 #include "app/text.h"
-#include "feeds/site_update.h"
 #include "platform/profile.h"
 
 std::string UpdateStatePath() {
-  return AppState.DataPath + "qLUX\\Dovel\\RSSLinks\\LastUpdates_" + AppState.UserName + ".ini";
+  return product::UpdateStatePath(AppState.DataPath, AppState.UserName);
 }
 
 std::string FeedSection(const std::string& feed_number) {
-  return "Link_" + SafeNamePart(feed_number) + "_" + SafeNamePart(AppState.TemplateID) + "_" +
-         SafeNamePart(AppState.TemplateVersion);
+  return product::FeedSection(feed_number, AppState.TemplateID, AppState.TemplateVersion);
 }
 
 namespace {
@@ -51,7 +50,6 @@ void fncwriteToINI(std::string section, std::string key, std::string value, std:
 
 std::int32_t fncReadFromINI(std::string& value, std::string section, std::string key,
                             std::string path) {
-  // The value as a 5000-character buffer holds it.
-  value = platform::ReadProfileValue(section, key, 4999, path);
+  value = product::ReadStateValue(section, key, path);
   return static_cast<std::int32_t>(value.size());
 }

@@ -7,7 +7,7 @@
 // DataPath + "qLUX\Dovel\RSSLinks\LastUpdates_" + UserName + ".ini"
 std::string UpdateStatePath();
 // "Link_" + feed number + "_" + TemplateID + "_" + TemplateVersion, with the
-// name parts made safe for a file name (see SafeNamePart).
+// name parts made safe for a file name (see app/product/feed_files.h).
 std::string FeedSection(const std::string& feed_number);
 
 // Writes one key, logging what it writes.

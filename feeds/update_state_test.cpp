@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/log_capture_test_support.h"
-#include "platform/posix/test_support.h"
+#include "app/test_support.h"
+#include "platform/testing/test_support.h"
 
 using platform::testing::ReadFile;
 using platform::testing::ScratchFolder;
@@ -12,15 +12,7 @@ using ::testing::ElementsAre;
 
 class UpdateState : public ::testing::Test {
  protected:
-  void SetUp() override {
-    AppState.DataPath = folder_.path() + "\\";
-    AppState.UserName = "jdoe";
-    AppState.TemplateID = "T";
-    AppState.TemplateVersion = "2";
-    platform::Files().CreateFolder(folder_ / "qLUX");
-    platform::Files().CreateFolder(folder_ / "qLUX/Dovel");
-    platform::Files().CreateFolder(folder_ / "qLUX/Dovel/RSSLinks");
-  }
+  void SetUp() override { UseAsDataFolder(folder_); }
   CapturedLog log_;
   ScratchFolder folder_;
 };

@@ -1,7 +1,7 @@
 #include "notify/viewer_launch.h"
 
 #include "app/app_state.h"
-#include "app/driver.h"
+#include "app/end_application.h"
 #include "app/guard.h"
 #include "app/log.h"
 #include "notify/process_runner.h"
@@ -22,7 +22,7 @@ void fncExecuteRSSExe() {
                              AppState.AppTitle, platform::kMbOk | platform::kMbIconStop);
     EndApplication();
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     WriteLog("ERR : fncExecuteRSSExe. ErrDesc : " + FailureNumber(failure) + " " +
              failure.description());
   }

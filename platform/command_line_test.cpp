@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "platform/failure.h"
-#include "platform/posix/test_support.h"
+#include "platform/testing/test_support.h"
 
 namespace platform {
 namespace {

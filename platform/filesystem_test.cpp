@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/failure.h"
-#include "platform/posix/test_support.h"
+#include "platform/testing/test_support.h"
 
 using platform::testing::ScratchFolder;
 

@@ -8,7 +8,7 @@
 
 #include "platform/failure.h"
 #include "platform/filesystem.h"
-#include "platform/posix/test_support.h"
+#include "platform/testing/test_support.h"
 #include "platform/system.h"
 
 using platform::ReadProfileValue;
@@ -304,18 +304,21 @@ TEST(Profile, FailedReplacementLeavesTheFileUnchanged) {
   const std::string before = "[S]\nk = old\n\n";
   WriteFile(path, before);
   platform::testing::FullDisk full;
-  platform::SetFileSystemForTesting(&full);
-  platform::SetLastErrorCode(0);
-  bool ret = WriteProfileValue("S", "k", "new", path);
-  std::uint32_t error = platform::LastErrorCode();
-  platform::SetFileSystemForTesting(nullptr);
+  bool ret = true;
+  std::uint32_t error = 0;
+  {
+    platform::testing::ScopedFileSystem in_use(full);
+    platform::SetLastErrorCode(0);
+    ret = WriteProfileValue("S", "k", "new", path);
+    error = platform::LastErrorCode();
+  }
   EXPECT_FALSE(ret);
   EXPECT_EQ(error, 112u);
   EXPECT_EQ(ReadFile(path), before);
 }
 
 // Passes everything to the real file system and counts the replacements.
-class CountingFiles : public platform::testing::FullDisk {
+class CountingFiles : public platform::testing::ForwardingFileSystem {
  public:
   int replacements = 0;
   void ReplaceFileAtomically(const std::string& p, const std::string& bytes) override {
@@ -328,7 +331,7 @@ TEST(Profile, AWriteThatChangesNoByteLeavesTheFileAlone) {
   ScratchFolder folder;
   std::string path = folder / "state.ini";
   CountingFiles files;
-  platform::SetFileSystemForTesting(&files);
+  std::optional<platform::testing::ScopedFileSystem> in_use(std::in_place, files);
   EXPECT_TRUE(WriteProfileValue("S", "k", "v", path));
   EXPECT_EQ(files.replacements, 1);
   // The same value again: the file would come out byte for byte as it is.
@@ -347,7 +350,7 @@ TEST(Profile, AWriteThatChangesNoByteLeavesTheFileAlone) {
   WriteFile(path, "[S]\nk = w\n\n");
   EXPECT_TRUE(WriteProfileValue("S", "k", "w", path));
   EXPECT_EQ(files.replacements, 4);
-  platform::SetFileSystemForTesting(nullptr);
+  in_use.reset();
   EXPECT_EQ(ReadFile(path), "[S]\r\nk=w\r\n");
 }
 

@@ -11,7 +11,7 @@
 
 #include "platform/failure.h"
 #include "platform/filesystem.h"
-#include "platform/posix/test_support.h"
+#include "platform/testing/test_support.h"
 #include "platform/xml_encoding.h"
 
 using platform::XmlDocument;
@@ -264,15 +264,14 @@ TEST(XmlBuild, FailedSaveKeepsTheOldFile) {
   XmlDocument doc;
   ASSERT_TRUE(doc.Load(path));
   AddElement(doc.DocumentElement(), "item", "new");
-  platform::testing::FullDisk full;
-  platform::SetFileSystemForTesting(&full);
   long number = 0;
   try {
+    platform::testing::FullDisk full;
+    platform::testing::ScopedFileSystem in_use(full);
     doc.Save(path);
   } catch (const platform::Failure& failure) {
     number = failure.number();
   }
-  platform::SetFileSystemForTesting(nullptr);
   EXPECT_EQ(number, 61);
   EXPECT_EQ(ReadFile(path), old);
 }

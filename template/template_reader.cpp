@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "app/app_state.h"
 #include "app/guard.h"
 #include "app/log.h"
 #include "app/text.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/app_state.h"
+#include "app/vbbool.h"
 
 // Reads the template at `path` into AppState. True when it names at least one
 // feed.

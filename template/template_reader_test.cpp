@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/log_capture_test_support.h"
-#include "platform/posix/test_support.h"
+#include "app/test_support.h"
+#include "platform/testing/test_support.h"
 
 using platform::testing::ScratchFolder;
 using platform::testing::WriteFile;

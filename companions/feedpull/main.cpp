@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "app/environment.h"
+#include "app/product/folders.h"
 #include "companions/feedpull/feed_convert.h"
 #include "companions/feedpull/fetch.h"
 #include "companions/feedpull/validator_cache.h"
@@ -93,7 +93,7 @@ int Run(int argc, char** argv) {
 
   std::string install_path;
   std::string data_path;
-  if (!FindProductFolders(install_path, data_path)) {
+  if (!product::FindProductFolders(install_path, data_path)) {
     return Fail(kNoOutput, "the installation path is not registered or does not exist");
   }
   const std::string folder = data_path + "QLUX\\Dovel\\RSSLinks\\";

@@ -7,7 +7,7 @@
 
 #include "platform/failure.h"
 #include "platform/filesystem.h"
-#include "platform/posix/test_support.h"
+#include "platform/testing/test_support.h"
 
 namespace feedpull {
 namespace {
@@ -113,7 +113,7 @@ TEST(ValidatorCache, BoundedInEntriesAndBytes) {
 
 // Lets the real file system do everything, but a write of the file fails
 // after `allowed` bytes, whichever way the file is written.
-class WriteFailsHalfway : public platform::testing::FullDisk {
+class WriteFailsHalfway : public platform::testing::ForwardingFileSystem {
  public:
   std::size_t allowed = 20;
   void ReplaceFileAtomically(const std::string& path, const std::string& bytes) override {
@@ -146,11 +146,13 @@ TEST(ValidatorCache, FileUpdates) {
   EXPECT_FALSE(damaged);
 
   // A write that fails half-way leaves the file as it was.
-  WriteFailsHalfway failing;
-  platform::SetFileSystemForTesting(&failing);
-  EXPECT_THROW(UpdateCache(path, [](auto& entries) { RemoveEntry(entries, "http://a.example/"); }),
-               platform::Failure);
-  platform::SetFileSystemForTesting(nullptr);
+  {
+    WriteFailsHalfway failing;
+    platform::testing::ScopedFileSystem in_use(failing);
+    EXPECT_THROW(
+        UpdateCache(path, [](auto& entries) { RemoveEntry(entries, "http://a.example/"); }),
+        platform::Failure);
+  }
   EXPECT_EQ(ReadFile(path), both);
 
   // A damaged file counts as empty and is written anew by the next update.

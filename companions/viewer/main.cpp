@@ -7,13 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/environment.h"
-#include "app/system_readers.h"
+#include "app/product/folders.h"
 #include "companions/viewer/output.h"
 #include "companions/viewer/page.h"
 #include "companions/viewer/stores.h"
-#include "feeds/site_update.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
@@ -52,22 +49,25 @@ bool OpenInBrowser(const std::string& page_path) {
 int Run() {
   std::string install_path;
   std::string data_path;
-  if (!FindProductFolders(install_path, data_path) || !platform::Files().FolderExists(data_path)) {
+  if (!product::FindProductFolders(install_path, data_path) ||
+      !platform::Files().FolderExists(data_path)) {
     std::cerr << kProgram
               << ": the product's data folder cannot be found (is the installation path "
                  "registered?)\n";
     return 1;
   }
-  AppState.InstallPath = install_path;
-  AppState.DataPath = data_path;
-  std::string user_error;
-  fncGetUserName("USERNAME", AppState.UserName, user_error);
+  std::string user_name;
+  try {
+    product::ReadUserName(user_name);
+  } catch (...) {
+    // Out of memory: the name is what the reader left, as rssnotify's.
+  }
 
-  const viewer::RecordedFeeds recorded = viewer::ReadRecordedFeeds();
+  const viewer::RecordedFeeds recorded = viewer::ReadRecordedFeeds(data_path, user_name);
   std::vector<viewer::FeedView> feeds;
   std::string html;
   if (recorded.recorded) {
-    feeds = viewer::LoadRecordedFeeds(recorded);
+    feeds = viewer::LoadRecordedFeeds(data_path, recorded);
     html = viewer::RenderPage(feeds);
   } else {
     html = viewer::RenderNothingYetPage();
@@ -100,7 +100,7 @@ int Run() {
   for (const viewer::FeedView& feed : feeds) {
     if (!viewer::HasUnreadItems(feed)) continue;
     if (lock_refused) continue;
-    const std::string store = StorePath(feed.number);
+    const std::string store = viewer::RecordedStorePath(data_path, recorded, feed.number);
     try {
       platform::RunLock lock = platform::RunLock::Take(data_path, kRunLockWaitMs);
       if (!lock.held()) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/product/folders.h"
 #include "platform/filesystem.h"
 
 namespace viewer {

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "platform/posix/test_support.h"
 #include "platform/process.h"
+#include "platform/testing/test_support.h"
 
 namespace viewer {
 namespace {

@@ -4,14 +4,10 @@
 #include <cstdint>
 #include <map>
 
-#include "app/app_state.h"
-#include "feeds/site_update.h"
-#include "feeds/update_driver.h"
-#include "feeds/update_state.h"
+#include "app/product/feed_files.h"
 #include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
-#include "platform/profile.h"
 
 namespace viewer {
 namespace {
@@ -66,17 +62,6 @@ std::string ShownPath(const std::string& path) {
   }
 }
 
-// A value of the update-state file, whatever its length.
-std::string ReadWholeValue(const std::string& section, const std::string& key,
-                           const std::string& path) {
-  platform::FileSystem& files = platform::Files();
-  const platform::FileStamp stamp = files.Stamp(path);
-  // A UTF-16 file decodes to at most one and a half times its size.
-  const std::uint64_t room = stamp.exists ? stamp.size * 2 + 2 : 2;
-  return platform::ReadProfileValue(
-      section, key, static_cast<std::size_t>(std::max<std::uint64_t>(room, 5000)) - 1, path);
-}
-
 }  // namespace
 
 bool HasUnreadItems(const FeedView& shown) {
@@ -91,29 +76,32 @@ bool IsUnreadStatus(const std::string& status) {
   return ascii::EqualsIgnoringCase(ascii::Trim(status, ascii::kWhiteSpace), "Unread");
 }
 
-RecordedFeeds ReadRecordedFeeds() {
+RecordedFeeds ReadRecordedFeeds(const std::string& data_path, const std::string& user_name) {
   RecordedFeeds recorded;
-  const std::string path = UpdateStatePath();
-  std::string urls;
-  fncReadFromINI(recorded.template_id, "RSSLinks", "TemplateID", path);
-  fncReadFromINI(recorded.template_version, "RSSLinks", "TemplateVersion", path);
-  // The feed list may be longer than the program's own reads take: a value
-  // is never longer than the file that holds it.
-  urls = ReadWholeValue("RSSLinks", "Urls", path);
+  const std::string path = product::UpdateStatePath(data_path, user_name);
+  recorded.template_id = product::ReadStateValue("RSSLinks", "TemplateID", path);
+  recorded.template_version = product::ReadStateValue("RSSLinks", "TemplateVersion", path);
+  // The feed list may be longer than the program's own reads take.
+  const std::string urls = product::ReadWholeStateValue("RSSLinks", "Urls", path);
   // A feed update records the list only when it names at least one feed.
   if (ascii::IsBlank(urls, ascii::kWhiteSpace)) return recorded;
   recorded.recorded = true;
-  recorded.urls = SplitFeedList(urls);
+  recorded.urls = product::SplitFeedList(urls);
   return recorded;
 }
 
-std::vector<FeedView> LoadRecordedFeeds(const RecordedFeeds& recorded) {
-  AppState.TemplateID = recorded.template_id;
-  AppState.TemplateVersion = recorded.template_version;
+std::string RecordedStorePath(const std::string& data_path, const RecordedFeeds& recorded,
+                              const std::string& number) {
+  return product::StorePath(data_path, number, recorded.template_id, recorded.template_version);
+}
+
+std::vector<FeedView> LoadRecordedFeeds(const std::string& data_path,
+                                        const RecordedFeeds& recorded) {
   std::vector<FeedView> feeds;
   for (std::size_t i = 0; i < recorded.urls.size(); ++i) {
     const std::string number = std::to_string(i + 1);
-    feeds.push_back(LoadStore(number, recorded.urls[i], StorePath(number)));
+    feeds.push_back(
+        LoadStore(number, recorded.urls[i], RecordedStorePath(data_path, recorded, number)));
   }
   return feeds;
 }
@@ -145,10 +133,10 @@ FeedView LoadStore(const std::string& number, const std::string& url, const std:
     // The feed update refuses a store over its bound; so does the page,
     // before reading it.
     const std::uint64_t size = files.Stamp(path).size;
-    if (size > kMaxStoreBytes) {
+    if (size > product::kMaxStoreBytes) {
       feed.state = FeedView::State::kUnreadable;
       feed.problem = "it holds " + std::to_string(size) + " bytes, over the bound of " +
-                     std::to_string(kMaxStoreBytes) + " bytes";
+                     std::to_string(product::kMaxStoreBytes) + " bytes";
       return feed;
     }
     platform::XmlDocument document;
@@ -178,7 +166,7 @@ std::size_t MarkShownItemsRead(const std::string& path, const FeedView& shown) {
   if (to_mark.empty()) return 0;
 
   platform::FileSystem& files = platform::Files();
-  if (!files.FileExists(path) || files.Stamp(path).size > kMaxStoreBytes) return 0;
+  if (!files.FileExists(path) || files.Stamp(path).size > product::kMaxStoreBytes) return 0;
   platform::XmlDocument document;
   if (!document.LoadBytes(files.ReadFileBytes(path))) return 0;
   const platform::XmlNode root = document.DocumentElement();

@@ -13,18 +13,23 @@
 namespace viewer {
 
 // The template the last feed update processed, from the "RSSLinks" section
-// of the update-state file of AppState.DataPath and AppState.UserName.
+// of the update-state file of `data_path` (ending in a backslash) and
+// `user_name`.
 struct RecordedFeeds {
   bool recorded = false;  // false until a feed update has recorded a feed list
   std::string template_id;
   std::string template_version;
   std::vector<std::string> urls;  // feed n is urls[n - 1]
 };
-RecordedFeeds ReadRecordedFeeds();
+RecordedFeeds ReadRecordedFeeds(const std::string& data_path, const std::string& user_name);
 
-// Sets AppState.TemplateID and TemplateVersion to the recorded ones and loads
-// the store of every recorded feed, in the template's order.
-std::vector<FeedView> LoadRecordedFeeds(const RecordedFeeds& recorded);
+// The store of every recorded feed in `data_path`, in the template's order.
+std::vector<FeedView> LoadRecordedFeeds(const std::string& data_path,
+                                        const RecordedFeeds& recorded);
+
+// The path of the store of feed `number` (see LoadStore).
+std::string RecordedStorePath(const std::string& data_path, const RecordedFeeds& recorded,
+                              const std::string& number);
 
 // The store of feed `number` at `path` (as the program names paths). A
 // missing or unreadable store gives a view in that state, never a failure.

@@ -6,10 +6,9 @@
 #include <filesystem>
 #include <ostream>
 
-#include "app/app_state.h"
-#include "feeds/site_update.h"
+#include "app/product/feed_files.h"
 #include "platform/filesystem.h"
-#include "platform/posix/test_support.h"
+#include "platform/testing/test_support.h"
 
 namespace viewer {
 
@@ -136,7 +135,7 @@ TEST(LoadStore, MissingAndUnreadableStoresSayWhy) {
 
   // A store over the bound is not read at all (this one is sparse).
   SaveStore(scratch / "huge.xml", kStore);
-  std::filesystem::resize_file(scratch / "huge.xml", kMaxStoreBytes + 1);
+  std::filesystem::resize_file(scratch / "huge.xml", product::kMaxStoreBytes + 1);
   expected.store_path = scratch / "huge.xml";
   expected.problem = "it holds 134217729 bytes, over the bound of 134217728 bytes";
   EXPECT_EQ(LoadStore("2", "https://b", scratch / "huge.xml"), expected);
@@ -231,38 +230,28 @@ TEST(MarkShownItemsRead, StoresNotShownAreLeftAlone) {
 
 class RecordedFeedsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = {AppState.DataPath, AppState.UserName, AppState.TemplateID, AppState.TemplateVersion};
-    AppState.DataPath = scratch_.path() + "\\";
-    AppState.UserName = "tester";
-    std::filesystem::create_directories(scratch_ / "qLUX/Dovel/RSSLinks");
-  }
-  void TearDown() override {
-    AppState.DataPath = saved_[0];
-    AppState.UserName = saved_[1];
-    AppState.TemplateID = saved_[2];
-    AppState.TemplateVersion = saved_[3];
-  }
+  void SetUp() override { std::filesystem::create_directories(scratch_ / "qLUX/Dovel/RSSLinks"); }
+  std::string DataPath() const { return scratch_.path() + "\\"; }
+  RecordedFeeds Read() const { return ReadRecordedFeeds(DataPath(), "tester"); }
   std::string Folder() const { return scratch_ / "qLUX/Dovel/RSSLinks"; }
   void WriteState(const std::string& text) {
     WriteFile(Folder() + "/LastUpdates_tester.ini", text);
   }
 
   ScratchFolder scratch_;
-  std::array<std::string, 4> saved_;
 };
 
 TEST_F(RecordedFeedsTest, NothingRecordedYet) {
-  EXPECT_FALSE(ReadRecordedFeeds().recorded);
+  EXPECT_FALSE(Read().recorded);
   WriteState("[TotalNewRSS]\r\nNewRSSCount=0\r\n[RSSLinks]\r\nTemplateID=T\r\nUrls=  \r\n");
-  EXPECT_FALSE(ReadRecordedFeeds().recorded);
+  EXPECT_FALSE(Read().recorded);
 }
 
 TEST_F(RecordedFeedsTest, EveryRecordedFeedInTemplateOrder) {
   WriteState(
       "[RSSLinks]\r\nTemplateID=T/1\r\nTemplateVersion=2\r\n"
       "Urls=https://a.example/rss@#@@#@https://c.example/rss\r\n");
-  const RecordedFeeds recorded = ReadRecordedFeeds();
+  const RecordedFeeds recorded = Read();
   EXPECT_TRUE(recorded.recorded);
   EXPECT_EQ(recorded.template_id, "T/1");
   EXPECT_EQ(recorded.template_version, "2");
@@ -272,9 +261,9 @@ TEST_F(RecordedFeedsTest, EveryRecordedFeedInTemplateOrder) {
   // The feed update neutralises the "/" in the store's name.
   SaveStore(Folder() + "/Link_1_T_1_2.xml", kStore);
   WriteFile(Folder() + "/Link_3_T_1_2.xml", "<rootrss><maintitle>C</maintitle></rootrss>");
-  const std::vector<FeedView> feeds = LoadRecordedFeeds(recorded);
-  EXPECT_EQ(AppState.TemplateID, "T/1");
-  EXPECT_EQ(AppState.TemplateVersion, "2");
+  const std::vector<FeedView> feeds = LoadRecordedFeeds(DataPath(), recorded);
+  EXPECT_EQ(RecordedStorePath(DataPath(), recorded, "1"),
+            DataPath() + "qLUX\\Dovel\\RSSLinks\\Link_1_T_1_2.xml");
   ASSERT_EQ(feeds.size(), 3u);
   EXPECT_EQ(feeds[0], LoadStore("1", "https://a.example/rss", Folder() + "/Link_1_T_1_2.xml"));
   EXPECT_EQ(feeds[0].items.size(), 3u);

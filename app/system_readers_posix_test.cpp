@@ -1,5 +1,3 @@
-#include "app/system_readers.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -7,8 +5,8 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/driver.h"
-#include "app/log_capture_test_support.h"
+#include "app/system_readers.h"
+#include "app/test_support.h"
 #include "platform/posix/test_support.h"
 #include "platform/system.h"
 

@@ -1,5 +1,3 @@
-#include "notify/process_runner.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -11,7 +9,8 @@
 #include <chrono>
 #include <thread>
 
-#include "app/log_capture_test_support.h"
+#include "app/test_support.h"
+#include "notify/process_runner.h"
 #include "platform/posix/test_support.h"
 
 using platform::testing::ScratchFolder;

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/log_capture_test_support.h"
+#include "app/test_support.h"
 #include "feeds/site_update.h"
-#include "platform/posix/test_support.h"
+#include "platform/testing/test_support.h"
 #include "platform/xml.h"
 
 namespace {
