@@ -1,23 +1,11 @@
 #include "app/product/folders.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "platform/ascii.h"
 #include "platform/system.h"
 
 namespace product {
-namespace {
-
-// ASCII letters compared without regard to case.
-bool ContainsIgnoringCase(const std::string& text, const std::string& part) {
-  return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) ==
-                  std::tolower(static_cast<unsigned char>(b));
-         }) != text.end();
-}
-
-}  // namespace
-
 std::string RegistryValue(const platform::RegRoot& hive, const std::string& key_path,
                           const std::string& value_name, std::int16_t value_type) {
   std::unique_ptr<platform::RegKey> key;
@@ -75,8 +63,9 @@ std::string WithTrailingBackslash(const std::string& install_path) {
 std::string ChooseDataPath(const std::string& install_path, const std::string& all_users_profile) {
   std::string data_path = all_users_profile;
   if (data_path.empty() || data_path.back() != '\\') data_path += "\\";
-  if (ContainsIgnoringCase(data_path, "ProgramData")) return data_path + "KESTRA\\";
-  if (ContainsIgnoringCase(data_path, "All Users")) {
+  const std::string folded = platform::ascii::LowerCase(data_path);
+  if (folded.find("programdata") != std::string::npos) return data_path + "KESTRA\\";
+  if (folded.find("all users") != std::string::npos) {
     return data_path + "Application Data\\KESTRA\\";
   }
   return install_path;
