@@ -38,8 +38,9 @@ bool IsStoredCount(const std::string& text) {
 }  // namespace
 
 std::string PopupBody(const std::string& popup_message, const std::string& total) {
-  return platform::ascii::EqualsIgnoringCase(Trimmed(popup_message), kDefaultSentence) ? CountedBody(total)
-                                                                          : popup_message;
+  return platform::ascii::EqualsIgnoringCase(Trimmed(popup_message), kDefaultSentence)
+             ? CountedBody(total)
+             : popup_message;
 }
 
 std::int16_t fncPopulateRSSLinks() {

@@ -8,8 +8,8 @@
 
 #include "platform/failure.h"
 #include "platform/filesystem.h"
-#include "platform/testing/test_support.h"
 #include "platform/system.h"
+#include "platform/testing/test_support.h"
 
 using platform::ReadProfileValue;
 using platform::WriteProfileValue;
