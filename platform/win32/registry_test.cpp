@@ -95,7 +95,10 @@ TEST_F(ScratchRegistry, TwoStepTextQueryAsTheSingleByteFunctionsAnswer) {
 TEST_F(ScratchRegistry, NulOnlyEmptyUnterminatedAndMissingText) {
   Set(L"NulOnly", REG_SZ, L"", 2);
   Set(L"NoData", REG_SZ, nullptr, 0);
-  Set(L"Unterminated", REG_SZ, L"abc", 6);
+  // Stored without a NUL; the system would count one that follows the data
+  // in memory, so none does.
+  const wchar_t unterminated[] = {L'a', L'b', L'c', L'x'};
+  Set(L"Unterminated", REG_SZ, unterminated, 6);
   auto key = Open("SOFTWARE\\KESTRA");
   std::uint32_t type = 0, size = 0;
   unsigned char bytes[8] = {0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55};
