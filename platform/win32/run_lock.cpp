@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <utility>
 
 #include "platform/failure.h"
 #include "platform/filesystem.h"
@@ -61,20 +60,6 @@ bool TryLock(HANDLE file) {
 }
 
 }  // namespace
-
-RunLock::~RunLock() {
-  Release();
-}
-
-RunLock::RunLock(RunLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-RunLock& RunLock::operator=(RunLock&& other) noexcept {
-  if (this != &other) {
-    Release();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
 
 void RunLock::Release() {
   if (handle_ < 0) return;
