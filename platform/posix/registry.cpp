@@ -4,12 +4,12 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <exception>
 #include <fstream>
 #include <map>
 #include <sstream>
 
+#include "platform/registry_query.h"
 #include "platform/system.h"
 #include "platform/text_encoding.h"
 
@@ -102,10 +102,6 @@ bool ParseQuoted(const std::string& text, std::size_t& pos, std::string& out) {
   return false;
 }
 
-bool IsStringType(std::uint32_t type) {
-  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
-}
-
 // One "name"=data line. Returns false for a line that is not a value.
 bool ParseValueLine(const std::string& line, bool unicode_export, std::string& name,
                     StoredValue& value) {
@@ -156,7 +152,7 @@ bool ParseValueLine(const std::string& line, bool unicode_export, std::string& n
     if (!ParseHexBytes(rest.substr(colon + 1), value.data)) return false;
     // A version 5 export holds text types as UTF-16 LE; single-byte reads
     // see them in the system code page.
-    if (unicode_export && IsStringType(value.type)) value.data = Utf16LeToUtf8(value.data);
+    if (unicode_export && IsRegTextType(value.type)) value.data = Utf16LeToUtf8(value.data);
     return true;
   }
   return false;
@@ -243,28 +239,7 @@ class FileRegKey : public RegKey {
       return kErrorFileNotFound;
     }
     const StoredValue& stored = it->second;
-    std::string bytes = stored.data;
-    // Text handed to a single-byte caller always ends with its NUL, unless
-    // the value holds no data at all.
-    if (IsStringType(stored.type) && !bytes.empty() && bytes.back() != '\0') bytes += '\0';
-    if (type != nullptr) *type = stored.type;
-    std::uint32_t needed = static_cast<std::uint32_t>(bytes.size());
-    if (data == nullptr) {
-      if (size != nullptr) *size = needed;
-      return kErrorSuccess;
-    }
-    if (size == nullptr) return 998;  // invalid access to memory location
-    if (needed == 0) {
-      *size = 0;
-      return kErrorSuccess;
-    }
-    if (*size < needed) {
-      *size = needed;
-      return kErrorMoreData;
-    }
-    std::memcpy(data, bytes.data(), needed);
-    *size = needed;
-    return kErrorSuccess;
+    return AnswerValueQuery(stored.type, stored.data, type, data, size);
   }
 
  private:

@@ -13,16 +13,11 @@
 
 #include <windows.h>
 
-#include <cstring>
-
+#include "platform/registry_query.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
 namespace {
-
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
 
 HKEY RootHandle(RegRoot root) {
   switch (root) {
@@ -57,30 +52,11 @@ class Win32RegKey : public RegKey {
       if (type != nullptr) *type = kRegNone;
       return result;
     }
-    if (IsStringType(stored_type)) {
-      // The wide text in the program's code page, ending with its NUL
-      // unless the value holds no data at all.
+    // Text in the program's code page.
+    if (IsRegTextType(stored_type)) {
       bytes = Narrow(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-      if (!bytes.empty() && bytes.back() != '\0') bytes += '\0';
     }
-    if (type != nullptr) *type = stored_type;
-    const auto needed = static_cast<std::uint32_t>(bytes.size());
-    if (data == nullptr) {
-      if (size != nullptr) *size = needed;
-      return kErrorSuccess;
-    }
-    if (size == nullptr) return ERROR_NOACCESS;
-    if (needed == 0) {
-      *size = 0;
-      return kErrorSuccess;
-    }
-    if (*size < needed) {
-      *size = needed;
-      return kErrorMoreData;
-    }
-    std::memcpy(data, bytes.data(), needed);
-    *size = needed;
-    return kErrorSuccess;
+    return AnswerValueQuery(stored_type, bytes, type, data, size);
   }
 
  private:
