@@ -54,7 +54,8 @@ enum class XmlDecoding {
 // The encoding is told by a byte-order mark (UTF-8, UTF-16 LE/BE, UTF-32
 // LE/BE), else by the byte pattern of "<?xml" in UTF-16 or UTF-32 without a
 // mark, else by the encoding of the XML declaration, else it is UTF-8. Every
-// encoding the C library's iconv knows is understood; ISO-8859-1 and
+// encoding the system's converter knows is understood (encoding_conversion.h:
+// the C library's iconv on Linux, the code pages on Windows); ISO-8859-1 and
 // US-ASCII are read as windows-1252, its superset, as browsers do.
 // Returns nothing, with a reason in `error`, when the bytes cannot be
 // decoded. The XML declaration stays in the text; its encoding label no

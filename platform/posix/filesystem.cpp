@@ -14,6 +14,7 @@
 #include "platform/posix/errno_failure.h"
 #include "platform/posix/fd_io.h"
 #include "platform/text_encoding.h"
+#include "platform/text_streams.h"
 
 namespace platform {
 namespace {
@@ -53,31 +54,6 @@ class PosixWriteStream : public TextStream {
  private:
   int fd_;
   bool unicode_;
-};
-
-class MemoryReadStream : public TextStream {
- public:
-  explicit MemoryReadStream(std::string bytes) : bytes_(std::move(bytes)) {
-    if (bytes_.size() >= 2 && bytes_[0] == '\xFF' && bytes_[1] == '\xFE') {
-      bytes_ = Utf16LeToUtf8(bytes_.substr(2));
-    }
-  }
-  void Write(const std::string&) override { throw Failure(54, "Bad file mode"); }
-  void WriteLine(const std::string&) override { throw Failure(54, "Bad file mode"); }
-  bool AtEndOfStream() override { return closed_ || position_ >= bytes_.size(); }
-  std::string ReadAll() override {
-    if (closed_) throw Failure(52);
-    if (position_ >= bytes_.size()) throw Failure(62);  // input past end of file
-    std::string rest = bytes_.substr(position_);
-    position_ = bytes_.size();
-    return rest;
-  }
-  void Close() override { closed_ = true; }
-
- private:
-  std::string bytes_;
-  std::size_t position_ = 0;
-  bool closed_ = false;
 };
 
 std::vector<std::string> SplitComponents(const std::string& path) {
@@ -226,7 +202,7 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::unique_ptr<TextStream> OpenTextFileForReading(const std::string& path) override {
-    return std::make_unique<MemoryReadStream>(ReadFileBytes(path));
+    return TextStreamOverBytes(ReadFileBytes(path));
   }
 
   void RemoveFile(const std::string& path, bool force) override {
@@ -394,33 +370,11 @@ class PosixFileSystem : public FileSystem {
   }
 };
 
-FileSystem* override_fs = nullptr;
-
 }  // namespace
-
-bool FileSystem::IsSymbolicLink(const std::string& path) {
-  return RealFileSystem().IsSymbolicLink(path);
-}
-
-std::unique_ptr<TextStream> FileSystem::OpenTextFileForAppending(const std::string& path) {
-  return RealFileSystem().OpenTextFileForAppending(path);
-}
-
-std::vector<std::string> FileSystem::EntryNames(const std::string& folder) {
-  return RealFileSystem().EntryNames(folder);
-}
 
 FileSystem& RealFileSystem() {
   static PosixFileSystem fs;
   return fs;
-}
-
-FileSystem& Files() {
-  return override_fs != nullptr ? *override_fs : RealFileSystem();
-}
-
-void SetFileSystemForTesting(FileSystem* fs) {
-  override_fs = fs;
 }
 
 }  // namespace platform

@@ -4,13 +4,13 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <exception>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "platform/ascii.h"
+#include "platform/registry_query.h"
 #include "platform/system.h"
 #include "platform/text_encoding.h"
 
@@ -98,10 +98,6 @@ bool ParseQuoted(const std::string& text, std::size_t& pos, std::string& out) {
   return false;
 }
 
-bool IsStringType(std::uint32_t type) {
-  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
-}
-
 // One "name"=data line. Returns false for a line that is not a value.
 bool ParseValueLine(const std::string& line, bool unicode_export, std::string& name,
                     StoredValue& value) {
@@ -152,7 +148,7 @@ bool ParseValueLine(const std::string& line, bool unicode_export, std::string& n
     if (!ParseHexBytes(rest.substr(colon + 1), value.data)) return false;
     // A version 5 export holds text types as UTF-16 LE; single-byte reads
     // see them in the system code page.
-    if (unicode_export && IsStringType(value.type)) value.data = Utf16LeToUtf8(value.data);
+    if (unicode_export && IsRegTextType(value.type)) value.data = Utf16LeToUtf8(value.data);
     return true;
   }
   return false;
@@ -239,28 +235,7 @@ class FileRegKey : public RegKey {
       return kErrorFileNotFound;
     }
     const StoredValue& stored = it->second;
-    std::string bytes = stored.data;
-    // Text handed to a single-byte caller always ends with its NUL, unless
-    // the value holds no data at all.
-    if (IsStringType(stored.type) && !bytes.empty() && bytes.back() != '\0') bytes += '\0';
-    if (type != nullptr) *type = stored.type;
-    std::uint32_t needed = static_cast<std::uint32_t>(bytes.size());
-    if (data == nullptr) {
-      if (size != nullptr) *size = needed;
-      return kErrorSuccess;
-    }
-    if (size == nullptr) return 998;  // invalid access to memory location
-    if (needed == 0) {
-      *size = 0;
-      return kErrorSuccess;
-    }
-    if (*size < needed) {
-      *size = needed;
-      return kErrorMoreData;
-    }
-    std::memcpy(data, bytes.data(), needed);
-    *size = needed;
-    return kErrorSuccess;
+    return AnswerValueQuery(stored.type, stored.data, type, data, size);
   }
 
  private:
@@ -282,23 +257,6 @@ long OpenRegKey(RegRoot root, const std::string& sub_key, std::uint32_t options,
   if (result != kErrorSuccess) return result;
   key = std::make_unique<FileRegKey>(std::move(values));
   return kErrorSuccess;
-}
-
-bool RegReadText(RegRoot root, const std::string& sub_key, const std::string& name,
-                 std::string& value) {
-  std::unique_ptr<RegKey> key;
-  if (OpenRegKey(root, sub_key, 0, kKeyQueryValue, key) != kErrorSuccess) return false;
-  std::uint32_t type = 0;
-  std::uint32_t size = 0;
-  if (key->QueryValue(name, &type, nullptr, &size) != kErrorSuccess) return false;
-  if (type != kRegSz && type != kRegExpandSz) return false;
-  std::string buffer(size, '\0');
-  if (size > 0 && key->QueryValue(name, &type, reinterpret_cast<unsigned char*>(buffer.data()),
-                                  &size) != kErrorSuccess) {
-    return false;
-  }
-  value = buffer.substr(0, buffer.find('\0'));
-  return true;
 }
 
 }  // namespace platform

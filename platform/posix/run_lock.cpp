@@ -14,11 +14,10 @@
 #include <cerrno>
 #include <chrono>
 #include <thread>
-#include <utility>
 
 #include "platform/failure.h"
-#include "platform/posix/errno_failure.h"
 #include "platform/filesystem.h"
+#include "platform/posix/errno_failure.h"
 
 namespace platform {
 namespace {
@@ -47,20 +46,6 @@ int OpenLockFile(const std::string& native) {
 }
 
 }  // namespace
-
-RunLock::~RunLock() {
-  Release();
-}
-
-RunLock::RunLock(RunLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-RunLock& RunLock::operator=(RunLock&& other) noexcept {
-  if (this != &other) {
-    Release();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
 
 void RunLock::Release() {
   if (handle_ < 0) return;

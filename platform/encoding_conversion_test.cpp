@@ -1,0 +1,52 @@
+// The encodings feeds declare, decoded alike by every system's converter
+// (iconv on Linux, the code pages on Windows).
+#include "platform/encoding_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct Case {
+  const char* encoding;
+  std::string bytes;
+  std::string utf8;
+};
+
+TEST(EncodingConversion, NamedEncodingsDecodeAlikeEverywhere) {
+  const Case cases[] = {
+      {"WINDOWS-1251", "\xCF\xF0\xE8", "\xD0\x9F\xD1\x80\xD0\xB8"},   // При
+      {"CP1250", "\x8A", "\xC5\xA0"},                                 // Š
+      {"ISO-8859-2", "\xA9", "\xC5\xA0"},                             // Š
+      {"ISO-8859-15", "\xA4", "\xE2\x82\xAC"},                        // €
+      {"KOI8-R", "\xF0", "\xD0\x9F"},                                 // П
+      {"SHIFT_JIS", "\x93\xFA\x96\x7B", "\xE6\x97\xA5\xE6\x9C\xAC"},  // 日本
+      {"GBK", "\xD6\xD0\xCE\xC4", "\xE4\xB8\xAD\xE6\x96\x87"},        // 中文
+      {"GB2312", "\xD6\xD0", "\xE4\xB8\xAD"},                         // 中
+      {"BIG5", "\xA4\xA4\xA4\xE5", "\xE4\xB8\xAD\xE6\x96\x87"},       // 中文
+      {"EUC-KR", "\xC7\xD1\xB1\xB9", "\xED\x95\x9C\xEA\xB5\xAD"},     // 한국
+      {"UTF-16BE", std::string("\0A\x20\xAC", 4), "A\xE2\x82\xAC"},
+      {"UTF-16LE", std::string("A\0\xAC\x20", 4), "A\xE2\x82\xAC"},
+      {"UTF-32LE", std::string("\xAC\x20\0\0", 4), "\xE2\x82\xAC"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.encoding);
+    std::string out, error;
+    EXPECT_TRUE(platform::ConvertToUtf8(c.bytes, c.encoding, out, &error)) << error;
+    EXPECT_EQ(out, c.utf8);
+  }
+}
+
+TEST(EncodingConversion, InvalidBytesAndUnknownNames) {
+  std::string out, error;
+  // A lead byte cut off at the end of the text.
+  EXPECT_FALSE(platform::ConvertToUtf8("a\x93", "SHIFT_JIS", out, &error));
+  EXPECT_EQ(error, "bytes not valid in SHIFT_JIS");
+  EXPECT_FALSE(platform::ConvertToUtf8("abc", "UTF-16LE", out, &error));
+  EXPECT_EQ(error, "bytes not valid in UTF-16LE");
+  EXPECT_FALSE(platform::ConvertToUtf8("abc", "NO-SUCH", out, &error));
+  EXPECT_EQ(error, "unknown encoding NO-SUCH");
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+#include "platform/native_files.h"
+
+#include <windows.h>
+
+#include "platform/failure.h"
+#include "platform/win32/wide_text.h"
+
+namespace platform {
+namespace {
+
+long OpenFailureNumber(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+      return err::kFileNotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return err::kPermissionDenied;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DIRECTORY:
+    case ERROR_INVALID_NAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return err::kPathNotFound;
+    default:
+      return err::kPathFileAccess;
+  }
+}
+
+// The system's own text for an error, without its line end.
+std::string Reason(DWORD error) {
+  wchar_t text[512];
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             error, 0, text, sizeof text / sizeof text[0], nullptr);
+  while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ')) --n;
+  if (n == 0) return "error " + std::to_string(error);
+  return Narrow(text, n);
+}
+
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::string ReadNativeFile(const std::string& native_path, std::size_t max_bytes, bool* too_large) {
+  *too_large = false;
+  // Backup semantics lets a folder be opened, so that it reads as empty.
+  FileHandle file(::CreateFileW(Widen(native_path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    throw Failure(OpenFailureNumber(error), native_path + ": " + Reason(error));
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = ::GetFileInformationByHandle(file.get(), &info) != 0;
+  if (known && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
+  std::string bytes;
+  // A disk file says its size: read it in one go when it fits.
+  if (known && ::GetFileType(file.get()) == FILE_TYPE_DISK) {
+    const std::uint64_t size =
+        (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > max_bytes) {
+      *too_large = true;
+      return {};
+    }
+    bytes.reserve(static_cast<std::size_t>(size) + 1);
+  }
+  char buffer[65536];
+  for (;;) {
+    DWORD n = 0;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_BROKEN_PIPE) break;  // a pipe's writer has gone: its end
+      throw Failure(err::kPathFileAccess, native_path + ": " + Reason(error));
+    }
+    if (n == 0) break;
+    // The file may grow while it is read: the bound holds on what was read.
+    if (bytes.size() + n > max_bytes) {
+      *too_large = true;
+      return bytes;
+    }
+    bytes.append(buffer, n);
+  }
+  return bytes;
+}
+
+void* LoadSharedLibrary(const std::string& name) {
+  // The program's own folder and the system's, never the current folder or
+  // PATH, from which a stranger's library of the same name could come.
+  HMODULE library =
+      ::LoadLibraryExW(Widen(name).c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  if (library == nullptr) {
+    throw Failure(err::kFileNotFound, name + ": " + Reason(::GetLastError()));
+  }
+  return reinterpret_cast<void*>(library);
+}
+
+void* SharedLibrarySymbol(void* library, const char* symbol) {
+  FARPROC address = ::GetProcAddress(static_cast<HMODULE>(library), symbol);
+  return reinterpret_cast<void*>(address);
+}
+
+}  // namespace platform

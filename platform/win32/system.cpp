@@ -1,0 +1,117 @@
+// Facts about the process and its user from the Win32 API. Text crosses the
+// wide functions and is handed out as UTF-8 (see wide_text.h).
+#include "platform/system.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/win32/wide_text.h"
+
+namespace platform {
+
+std::optional<std::string> EnvironmentValue(const std::string& name) {
+  // A look at the environment must not change the error code a caller is
+  // about to read.
+  const DWORD saved = ::GetLastError();
+  const std::wstring wide_name = Widen(name);
+  std::vector<wchar_t> buffer(256);
+  for (;;) {
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD n = ::GetEnvironmentVariableW(wide_name.c_str(), buffer.data(),
+                                              static_cast<DWORD>(buffer.size()));
+    if (n == 0) {
+      const DWORD error = ::GetLastError();
+      ::SetLastError(saved);
+      // A variable set to the empty text answers 0 without an error.
+      if (error == ERROR_SUCCESS) return std::string();
+      return std::nullopt;
+    }
+    if (n < buffer.size()) {
+      ::SetLastError(saved);
+      return Narrow(buffer.data(), n);
+    }
+    buffer.resize(n);  // n counts the NUL when the buffer was too small
+  }
+}
+
+bool QueryUserName(char* buffer, std::uint32_t* size) {
+  wchar_t wide[257];  // UNLEN + 1
+  DWORD length = sizeof wide / sizeof wide[0];
+  if (!::GetUserNameW(wide, &length)) return false;  // the system's own error code stays
+  // `length` counts the NUL.
+  const std::string name = Narrow(wide, length > 0 ? length - 1 : 0);
+  if (size == nullptr) return false;
+  if (name.size() + 1 > *size) {
+    *size = static_cast<std::uint32_t>(name.size() + 1);
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  }
+  std::memcpy(buffer, name.c_str(), name.size() + 1);
+  *size = static_cast<std::uint32_t>(name.size() + 1);
+  return true;
+}
+
+void HideFromTaskList() {
+  // The program opens no window (it is built for the windows subsystem, so
+  // it has no console either), and a process without a window has no entry
+  // in the taskbar or the task switcher: nothing to hide.
+}
+
+std::string ExecutableBaseName() {
+  std::vector<wchar_t> path(MAX_PATH);
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);  // cut to fit: try again with more room
+  }
+  std::wstring name(path.begin(), path.end());
+  name = name.substr(name.find_last_of(L"\\/") + 1);
+  const std::size_t dot = name.find_last_of(L'.');
+  if (dot != std::wstring::npos && dot > 0) name.erase(dot);
+  return Narrow(name);
+}
+
+LocalTime Now() {
+  SYSTEMTIME local{};
+  ::GetLocalTime(&local);
+  return {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+}
+
+void ExitProcess(int status) {
+  // No atexit handlers, no static destructors, as on Linux.
+  std::_Exit(status);
+}
+
+std::uint32_t LastErrorCode() {
+  return ::GetLastError();
+}
+
+void SetLastErrorCode(std::uint32_t code) {
+  ::SetLastError(code);
+}
+
+std::uint32_t FormatSystemMessage(std::uint32_t code, char* buffer, std::uint32_t size) {
+  // Without FORMAT_MESSAGE_IGNORE_INSERTS a text with an insert (193 "%1 is
+  // not a valid Win32 application.") fails with 87, since no arguments are
+  // given; with it the insert stays in the text as it is.
+  wchar_t wide[2048];
+  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, wide, sizeof wide / sizeof wide[0], nullptr);
+  if (n == 0) return 0;  // the system's error code (317: no text) stays
+  const std::string text = Narrow(wide, n);
+  if (buffer == nullptr || size < text.size() + 1) {
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return static_cast<std::uint32_t>(text.size());
+}
+
+}  // namespace platform
