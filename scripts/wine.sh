@@ -20,7 +20,7 @@
 # that started them and keep the file descriptors it had. Started under CTest,
 # they would hold its output pipe open, and CTest waits for the pipe to close,
 # for ever. So `start` runs the server and Wine's start-up with their output in
-# a log file (DIR/rssnotify-wine.log) and without a terminal; the programs that
+# a log file (DIR.log, beside the prefix) and without a terminal; the programs that
 # run later find them running and start nothing that outlives them. Keeping the
 # server also saves its start (seconds) on every test. `stop` ends them.
 
@@ -50,25 +50,56 @@ wine_server_running() {
   [[ $pid =~ ^[0-9]+$ ]] && grep -qa wineserver "/proc/$pid/cmdline" 2> /dev/null
 }
 
+wine_ready() { [ -f "$WINEPREFIX/.rssnotify-ready" ] && wine_server_running; }
+
+# wine_boot LOG ARGS: wineboot, detached, its output in LOG. No Mono or
+# Gecko: their installers would ask for a download.
+wine_boot() {
+  local log=$1
+  shift
+  WINEDLLOVERRIDES="mscoree,mshtml=" setsid "$WINE_LOADER_PATH" wineboot "$@" \
+    < /dev/null >> "$log" 2>&1 8>&- || {
+    echo "wine.sh: wineboot $* failed in $WINEPREFIX; the end of $log:" >&2
+    tail -n 20 "$log" >&2
+    return 1
+  }
+}
+
 wine_start() {
   wine_locate || return 1
   : "${WINEPREFIX:?wine.sh: no Wine prefix given}"
-  mkdir -p "$WINEPREFIX"
-  WINEPREFIX=$(cd "$WINEPREFIX" && pwd)
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  WINEPREFIX=$(cd "$(dirname "$WINEPREFIX")" && pwd)/$(basename "$WINEPREFIX")
   export WINEPREFIX
-  wine_server_running && [ -f "$WINEPREFIX/system.reg" ] && return 0
-  # One start at a time (CTest runs tests in parallel).
-  local log=$WINEPREFIX/rssnotify-wine.log
+  wine_ready && return 0
+  # One start at a time (CTest runs tests in parallel). The lock and the log
+  # of Wine's own processes lie beside the prefix.
+  local log=$WINEPREFIX.log
   (
     flock 8
-    wine_server_running && [ -f "$WINEPREFIX/system.reg" ] && exit 0
+    wine_ready && exit 0
+    if [ ! -f "$WINEPREFIX/.rssnotify-ready" ]; then
+      # A new prefix is made beside it and renamed into place when complete:
+      # one whose making was interrupted would not start again.
+      local final=$WINEPREFIX
+      WINEPREFIX=$(mktemp -d "$final.new.XXXXXX")
+      wine_boot "$log" --init || exit 1
+      "$WINESERVER" -w 8>&- # until it has saved the registry and ended
+      touch "$WINEPREFIX/.rssnotify-ready"
+      if [ -d "$final" ]; then
+        WINEPREFIX=$final "$WINESERVER" -k 2> /dev/null || true
+        rm -rf "$final"
+      fi
+      mv "$WINEPREFIX" "$final"
+      WINEPREFIX=$final
+    fi
     # -f: no fork of its own, so that $! is the server (setsid does not fork
     # either: a background job of a script leads no process group).
     setsid "$WINESERVER" -f -p < /dev/null >> "$log" 2>&1 8>&- &
     echo $! > "$WINEPREFIX/.rssnotify-wineserver.pid"
-    # Wine's programs would start a server of their own while this one is
-    # not listening yet: wait (at most 5 s) for its socket, which is in
-    # <temporary folder>/wine-<random>/server-<device>-<inode of the prefix>.
+    # A Wine program would start a server of its own while this one is not
+    # listening yet: wait (at most 5 s) for its socket, in <temporary
+    # folder>/wine-<random>/server-<device>-<inode of the prefix>/.
     local dev ino i s
     dev=$(stat -c %D "$WINEPREFIX")
     ino=$(printf %x "$(stat -c %i "$WINEPREFIX")")
@@ -78,15 +109,9 @@ wine_start() {
       done
       sleep 0.1
     done
-    # Makes the prefix when it is new, starts Wine's services otherwise.
-    # No Mono or Gecko: their installers would ask for a download.
-    WINEDLLOVERRIDES="mscoree,mshtml=" setsid "$WINE_LOADER_PATH" wineboot --init \
-      < /dev/null >> "$log" 2>&1 8>&- || {
-      echo "wine.sh: wineboot failed in $WINEPREFIX; $log says:" >&2
-      tail -n 20 "$log" >&2
-      exit 1
-    }
-  ) 8> "$WINEPREFIX/.rssnotify-wine.lock"
+    # Wine's services, started now with their output in the log.
+    wine_boot "$log" || exit 1
+  ) 8> "$WINEPREFIX.lock"
 }
 
 wine_run() {
