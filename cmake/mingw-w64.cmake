@@ -41,6 +41,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# pkg-config, when used, reads the Windows libraries' files only.
+set(ENV{PKG_CONFIG_LIBDIR} "${RSSNOTIFY_WINDOWS_PREFIX}/lib/pkgconfig:/usr/${RSSNOTIFY_MINGW_TARGET}/lib/pkgconfig")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 # Read after the platform's own settings, which would put ".dll.a" first.

@@ -22,7 +22,8 @@
 # name is written down here. Build logs go to <cache>/<key>.log, which is
 # shown when a step fails.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+self=$(readlink -f "$0")
+cd "$(dirname "$self")/.."
 
 target=x86_64-w64-mingw32
 cache=${RSSNOTIFY_WINDOWS_CACHE:-$HOME/.cache/rssnotify-windows}
@@ -53,7 +54,7 @@ curl_version=$(source_version libcurl4-openssl-dev)
 gtest_version=$(version googletest)
 recipe_hash=$(
   {
-    cat "$0" cmake/mingw-w64.cmake
+    cat "$self" cmake/mingw-w64.cmake cmake/mingw-w64-static.cmake
     for p in libz-mingw-w64-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
       mingw-w64-x86-64-dev binutils-mingw-w64-x86-64; do
       echo "$p $(version "$p")"
