@@ -85,8 +85,12 @@ fi
 
 log=$prefix.log
 : > "$log"
-work=$(mktemp -d "$cache/build.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# The sources and build trees; one that an interrupted run left is removed.
+work=$prefix.build
+rm -rf "$work"
+mkdir -p "$work"
+trap 'kill $(jobs -p) 2> /dev/null; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM HUP
 stage=$work/stage
 fail() {
   echo "$0: $1 failed; the end of $log:" >&2
@@ -183,25 +187,42 @@ build() {
   run "$name: build" cmake --build "$work/build-$name" -j"$jobs"
   DESTDIR=$stage run "$name: install" cmake --install "$work/build-$name"
 }
-build pugixml "$pugixml_src"
-build googletest /usr/src/googletest
 # Only what the converter needs; everything else that libcurl could link
 # with is turned off, so that the library needs no DLL but Windows' own.
 # No CA file or folder: Schannel checks certificates against Windows'
 # certificate store (the build would otherwise take the build machine's
 # /etc/ssl/certs/ca-certificates.crt as the default CA file).
-build curl "$curl_src" -DBUILD_TESTING=OFF \
-  -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_MBEDTLS=OFF \
-  -DCURL_USE_WOLFSSL=OFF -DCURL_USE_BEARSSL=OFF -DCURL_USE_NSS=OFF \
-  -DCURL_ZLIB=ON -DZLIB_LIBRARY="/usr/$target/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$target/include" \
-  -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_NGTCP2=OFF -DUSE_QUICHE=OFF \
-  -DUSE_MSH3=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_USE_LIBSSH2=OFF \
-  -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF -DCURL_USE_LIBPSL=OFF -DENABLE_ARES=OFF \
-  -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DCURL_DISABLE_FTP=ON -DCURL_DISABLE_TELNET=ON \
-  -DCURL_DISABLE_DICT=ON -DCURL_DISABLE_TFTP=ON -DCURL_DISABLE_RTSP=ON -DCURL_DISABLE_POP3=ON \
-  -DCURL_DISABLE_IMAP=ON -DCURL_DISABLE_SMTP=ON -DCURL_DISABLE_GOPHER=ON -DCURL_DISABLE_MQTT=ON \
-  -DCURL_DISABLE_SMB=ON -DBUILD_CURL_EXE=OFF -DENABLE_MANUAL=OFF -DCURL_ENABLE_EXPORT_TARGET=ON \
+curl_options=(
+  -DBUILD_TESTING=OFF -DPICKY_COMPILER=OFF
+  -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_MBEDTLS=OFF
+  -DCURL_USE_WOLFSSL=OFF -DCURL_USE_BEARSSL=OFF -DCURL_USE_NSS=OFF
+  -DCURL_ZLIB=ON -DZLIB_LIBRARY="/usr/$target/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$target/include"
+  -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_NGTCP2=OFF -DUSE_QUICHE=OFF
+  -DUSE_MSH3=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_USE_LIBSSH2=OFF
+  -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF -DCURL_USE_LIBPSL=OFF -DENABLE_ARES=OFF
+  -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DCURL_DISABLE_FTP=ON -DCURL_DISABLE_TELNET=ON
+  -DCURL_DISABLE_DICT=ON -DCURL_DISABLE_TFTP=ON -DCURL_DISABLE_RTSP=ON -DCURL_DISABLE_POP3=ON
+  -DCURL_DISABLE_IMAP=ON -DCURL_DISABLE_SMTP=ON -DCURL_DISABLE_GOPHER=ON -DCURL_DISABLE_MQTT=ON
+  -DCURL_DISABLE_SMB=ON -DBUILD_CURL_EXE=OFF -DENABLE_MANUAL=OFF -DCURL_ENABLE_EXPORT_TARGET=ON
   -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none
+)
+# curl's configuration runs some hundred checks one after the other, on one
+# core: pugixml and GoogleTest build meanwhile (its output has a log of its
+# own, added to the log afterwards).
+(
+  log=$prefix.curl-configure.log
+  : > "$log"
+  run "curl: configure" cmake -S "$curl_src" -B "$work/build-curl" "${cmake_common[@]}" \
+    "${curl_options[@]}"
+) &
+curl_configure=$!
+build pugixml "$pugixml_src"
+build googletest /usr/src/googletest
+wait "$curl_configure" || exit 1
+cat "$prefix.curl-configure.log" >> "$log"
+rm "$prefix.curl-configure.log"
+run "curl: build" cmake --build "$work/build-curl" -j"$jobs"
+DESTDIR=$stage run "curl: install" cmake --install "$work/build-curl"
 
 # Into place in one rename: an interrupted build leaves no prefix behind.
 {
