@@ -39,25 +39,33 @@ case "${1:-}" in
     ;;
 esac
 
-version() { dpkg-query -W -f='${Version}' "$1"; }
-source_version() { dpkg-query -W -f='${source:Version}' "$1"; }
-for p in libpugixml-dev libcurl4-openssl-dev googletest libz-mingw-w64-dev \
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev \
-  binutils-mingw-w64-x86-64 cmake dpkg-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q 'install ok installed' || {
+# One question to dpkg for every package: name, state, version, version of
+# the source package.
+packages=(libpugixml-dev libcurl4-openssl-dev googletest libz-mingw-w64-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+  binutils-mingw-w64-x86-64 cmake dpkg-dev)
+declare -A version source_version
+while read -r p status v sv; do
+  [ "$status" = installed ] || continue
+  version[$p]=$v
+  source_version[$p]=$sv
+done < <(dpkg-query -W -f='${Package} ${db:Status-Status} ${Version} ${source:Version}\n' \
+  "${packages[@]}" 2> /dev/null || true)
+for p in "${packages[@]}"; do
+  [ -n "${version[$p]:-}" ] || {
     echo "$0: package $p is missing; run scripts/install-deps.sh" >&2
     exit 1
   }
 done
-pugixml_version=$(source_version libpugixml-dev)
-curl_version=$(source_version libcurl4-openssl-dev)
-gtest_version=$(version googletest)
+pugixml_version=${source_version[libpugixml-dev]}
+curl_version=${source_version[libcurl4-openssl-dev]}
+gtest_version=${version[googletest]}
 recipe_hash=$(
   {
     cat "$self" cmake/mingw-w64.cmake cmake/mingw-w64-static.cmake
     for p in libz-mingw-w64-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
       mingw-w64-x86-64-dev binutils-mingw-w64-x86-64; do
-      echo "$p $(version "$p")"
+      echo "$p ${version[$p]}"
     done
   } | sha256sum | cut -c1-12
 )
@@ -89,7 +97,7 @@ log=$prefix.log
 work=$prefix.build
 rm -rf "$work"
 mkdir -p "$work"
-trap 'kill $(jobs -p) 2> /dev/null; rm -rf "$work"' EXIT
+trap 'kill $(jobs -p) 2> /dev/null || true; rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM HUP
 stage=$work/stage
 fail() {

@@ -20,9 +20,10 @@
 # that started them and keep the file descriptors it had. Started under CTest,
 # they would hold its output pipe open, and CTest waits for the pipe to close,
 # for ever. So `start` runs the server and Wine's start-up with their output in
-# a log file (DIR.log, beside the prefix) and without a terminal; the programs that
-# run later find them running and start nothing that outlives them. Keeping the
-# server also saves its start (seconds) on every test. `stop` ends them.
+# a log file (DIR.log, beside the prefix) and without a terminal; the
+# programs that run later find them running and start nothing that outlives
+# them. Keeping the server also saves its start (seconds) on every test.
+# `stop` ends them.
 
 # Debian installs wine64 and wineserver in Wine's library folder, on no PATH:
 # they are found through the packages' file lists.
@@ -65,12 +66,17 @@ wine_boot() {
   }
 }
 
-wine_start() {
-  wine_locate || return 1
+# Wine wants the prefix as an absolute path.
+wine_prefix() {
   : "${WINEPREFIX:?wine.sh: no Wine prefix given}"
   mkdir -p "$(dirname "$WINEPREFIX")"
   WINEPREFIX=$(cd "$(dirname "$WINEPREFIX")" && pwd)/$(basename "$WINEPREFIX")
   export WINEPREFIX
+}
+
+wine_start() {
+  wine_locate || return 1
+  wine_prefix
   wine_ready && return 0
   # One start at a time (CTest runs tests in parallel). The lock and the log
   # of Wine's own processes lie beside the prefix.
@@ -121,10 +127,11 @@ wine_run() {
 
 wine_stop() {
   wine_locate || return 1
-  [ -d "${WINEPREFIX:?wine.sh: no Wine prefix given}" ] || return 0
-  wine_server_running || return 0
+  wine_prefix
+  [ -d "$WINEPREFIX" ] || return 0
   "$WINESERVER" -k 2> /dev/null || true
   "$WINESERVER" -w 2> /dev/null || true
+  rm -f "$WINEPREFIX/.rssnotify-wineserver.pid"
 }
 
 if [ "${BASH_SOURCE[0]}" != "$0" ]; then
