@@ -106,10 +106,10 @@ wine_start() {
     # A Wine program would start a server of its own while this one is not
     # listening yet: wait (at most 5 s) for its socket, in <temporary
     # folder>/wine-<random>/server-<device>-<inode of the prefix>/.
-    local dev ino i s
+    local dev ino s
     dev=$(stat -c %D "$WINEPREFIX")
     ino=$(printf %x "$(stat -c %i "$WINEPREFIX")")
-    for i in $(seq 50); do
+    for _ in $(seq 50); do
       for s in "${TMPDIR:-/tmp}"/wine-*/"server-$dev-$ino/socket" /tmp/wine-*/"server-$dev-$ino/socket"; do
         [ -S "$s" ] && [ "$s" -nt "$WINEPREFIX/.rssnotify-wineserver.pid" ] && break 2
       done
