@@ -13,6 +13,16 @@ packages=(
   # the Debian package and its test: dpkg-shlibdeps, file (CPack's look for
   # programs), systemd-analyze, systemd-tmpfiles and systemd-sysusers
   dpkg-dev file systemd
+  # the Windows build (scripts/windows-deps.sh, cmake/mingw-w64.cmake): the
+  # 64-bit mingw-w64 compilers of the posix thread model, called by those
+  # names (std::thread needs that model), and Debian's mingw-w64 zlib;
+  # pugixml and libcurl are built from Debian's sources (apt-get source needs
+  # dpkg-dev, above), GoogleTest from the googletest package
+  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
+  # its tests run under Wine (scripts/wine.sh): the 64-bit loader and server,
+  # GnuTLS for Wine's Schannel (https), Wine's fonts for its message boxes,
+  # and Xvfb with xauth for xvfb-run, for what opens a window
+  wine64 libgnutls30 fonts-wine xvfb xauth
 )
 missing=()
 for p in "${packages[@]}"; do
