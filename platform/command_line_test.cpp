@@ -14,6 +14,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::ScratchFolder;
+using testing::SystemSeparators;
 using testing::WriteFile;
 
 long FailureNumber(const std::string& command_line) {
@@ -59,36 +60,29 @@ class CommandLineTest : public ::testing::Test {
 
 TEST_F(CommandLineTest, ProgramInFolderWithBlanks) {
   CommandLine split = SplitCommandLine(folder_ / "dir with blanks/prog.exe arg1 arg2");
-  EXPECT_EQ(split.program, folder_ / "dir with blanks/prog.exe");
+  EXPECT_EQ(split.program, SystemSeparators(folder_ / "dir with blanks/prog.exe"));
   EXPECT_THAT(split.arguments, ElementsAre("arg1", "arg2"));
 }
 
 TEST_F(CommandLineTest, ShortestPrefixNamingAFileWins) {
   WriteFile(folder_ / "dir", "");
   CommandLine split = SplitCommandLine(folder_ / "dir with blanks/prog.exe arg1 arg2");
-  EXPECT_EQ(split.program, folder_ / "dir");
+  EXPECT_EQ(split.program, SystemSeparators(folder_ / "dir"));
   EXPECT_THAT(split.arguments, ElementsAre("with", "blanks/prog.exe", "arg1", "arg2"));
 }
 
 TEST_F(CommandLineTest, ExeIsAddedToANameWithoutExtension) {
   WriteFile(folder_ / "dir with.exe", "");
   CommandLine split = SplitCommandLine(folder_ / "dir with blanks/prog.exe arg1");
-  EXPECT_EQ(split.program, folder_ / "dir with.exe");
+  EXPECT_EQ(split.program, SystemSeparators(folder_ / "dir with.exe"));
   EXPECT_THAT(split.arguments, ElementsAre("blanks/prog.exe", "arg1"));
 
   split = SplitCommandLine(folder_ / "dir with blanks/prog arg1");
-  EXPECT_EQ(split.program, folder_ / "dir with.exe");
+  EXPECT_EQ(split.program, SystemSeparators(folder_ / "dir with.exe"));
 }
 
 TEST_F(CommandLineTest, ExeIsNotAddedToANameWithExtension) {
   EXPECT_EQ(FailureNumber(folder_ / "dir with blanks/prog.bin arg1"), err::kFileNotFound);
-}
-
-TEST_F(CommandLineTest, WindowsPathsAreMapped) {
-  std::string windows_form = folder_.path() + R"(\DIR WITH BLANKS\Prog "a b" c\"d)";
-  CommandLine split = SplitCommandLine(windows_form);
-  EXPECT_EQ(split.program, folder_ / "dir with blanks/prog.exe");
-  EXPECT_THAT(split.arguments, ElementsAre("a b", R"(c"d)"));
 }
 
 TEST_F(CommandLineTest, EmptyArgumentTextGivesNoArguments) {

@@ -1,9 +1,7 @@
 #include "platform/xml.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -282,36 +280,6 @@ std::vector<std::string> FolderEntries(const ScratchFolder& folder) {
     names.push_back(entry.path().filename().string());
   }
   return names;
-}
-
-TEST(XmlBuild, SaveRefusedHalfWayByTheSystemKeepsTheOldFile) {
-  // The document is written to the file as it is made; a write that fails
-  // after the first pieces (here: a file-size limit) must not reach the
-  // store.
-  ScratchFolder folder;
-  const std::string path = folder / "store.xml";
-  const std::string old = "<?xml version=\"1.0\"?>\n<rootrss><item/></rootrss>\n";
-  WriteFile(path, old);
-  XmlDocument doc;
-  ASSERT_TRUE(doc.Load(path));
-  for (int i = 0; i < 5000; ++i) AddElement(doc.DocumentElement(), "item", "text");
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit low = saved;
-  low.rlim_cur = 30000;
-  auto previous = ::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &low), 0);
-  long number = 0;
-  try {
-    doc.Save(path);
-  } catch (const platform::Failure& failure) {
-    number = failure.number();
-  }
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  ::signal(SIGXFSZ, previous);
-  EXPECT_NE(number, 0);
-  EXPECT_EQ(ReadFile(path), old);
-  EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"store.xml"});
 }
 
 // Characters XML 1.0 does not allow, and how the layer stores each: as

@@ -50,5 +50,9 @@ if command -v clang++ > /dev/null; then
 else
   echo "clang++ missing: no sanitizer build, no fuzzers"
 fi
+windows_build() { bash scripts/build-windows.sh --build-only; }
+windows_tests() { bash scripts/build-windows.sh || failed=1; }
+step windows_build
+step windows_tests
 report
 exit $failed

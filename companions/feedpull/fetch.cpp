@@ -1,15 +1,14 @@
 #include "companions/feedpull/fetch.h"
 
-// Only the declarations of libcurl are used here: the library itself is
-// loaded at the first http(s) fetch (see LoadedCurl), because loading it and
-// the libraries it needs is most of the start-up time of a converter that
-// only reads a local file.
+// libcurl is reached through CurlApi (curl_api.h): only its declarations
+// are used here.
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <chrono>
 #include <memory>
 
+#include "companions/feedpull/curl_api.h"
 #include "companions/feedpull/feed_dates.h"
 #include "companions/feedpull/uri_reference.h"
 #include "platform/ascii.h"
@@ -86,63 +85,6 @@ std::size_t CollectHeader(char* data, std::size_t size, std::size_t count, void*
     }
   }
   return length;
-}
-
-// The libcurl functions in use, from the library loaded at run time.
-struct CurlApi {
-  decltype(&curl_global_init) global_init = nullptr;
-  decltype(&curl_easy_init) easy_init = nullptr;
-  decltype(&curl_easy_setopt) easy_setopt = nullptr;
-  decltype(&curl_easy_perform) easy_perform = nullptr;
-  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
-  decltype(&curl_easy_strerror) easy_strerror = nullptr;
-  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
-  decltype(&curl_slist_append) slist_append = nullptr;
-  decltype(&curl_slist_free_all) slist_free_all = nullptr;
-  decltype(&curl_strequal) strequal = nullptr;
-};
-
-constexpr const char* kCurlLibrary = "libcurl.so.4";
-
-template <typename Function>
-bool Resolve(void* library, const char* name, Function& function, std::string* error) {
-  function = reinterpret_cast<Function>(platform::SharedLibrarySymbol(library, name));
-  if (function == nullptr && error->empty()) {
-    *error = std::string("cannot load ") + kCurlLibrary + ": it has no " + name;
-  }
-  return function != nullptr;
-}
-
-// libcurl, loaded once; nothing and a one-line reason when it cannot be.
-const CurlApi* LoadedCurl(std::string* error) {
-  static CurlApi api;
-  static std::string failure;
-  static const bool loaded = [] {
-    void* library = nullptr;
-    try {
-      library = platform::LoadSharedLibrary(kCurlLibrary);
-    } catch (const platform::Failure& cause) {
-      failure = std::string("cannot load ") + kCurlLibrary + ": " + cause.description();
-      return false;
-    }
-    bool all = true;
-    all &= Resolve(library, "curl_global_init", api.global_init, &failure);
-    all &= Resolve(library, "curl_easy_init", api.easy_init, &failure);
-    all &= Resolve(library, "curl_easy_setopt", api.easy_setopt, &failure);
-    all &= Resolve(library, "curl_easy_perform", api.easy_perform, &failure);
-    all &= Resolve(library, "curl_easy_getinfo", api.easy_getinfo, &failure);
-    all &= Resolve(library, "curl_easy_strerror", api.easy_strerror, &failure);
-    all &= Resolve(library, "curl_easy_cleanup", api.easy_cleanup, &failure);
-    all &= Resolve(library, "curl_slist_append", api.slist_append, &failure);
-    all &= Resolve(library, "curl_slist_free_all", api.slist_free_all, &failure);
-    all &= Resolve(library, "curl_strequal", api.strequal, &failure);
-    return all;
-  }();
-  if (!loaded) {
-    *error = failure;
-    return nullptr;
-  }
-  return &api;
 }
 
 // libcurl's own texts, so that a file URL fails with the words it always had.

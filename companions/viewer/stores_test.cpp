@@ -31,6 +31,7 @@ namespace {
 
 using platform::testing::ReadFile;
 using platform::testing::ScratchFolder;
+using platform::testing::SystemSeparators;
 using platform::testing::WriteFile;
 
 // A store as the feed update leaves it after two runs: the second run's item
@@ -109,34 +110,34 @@ TEST(LoadStore, MissingAndUnreadableStoresSayWhy) {
   FeedView expected;
   expected.number = "2";
   expected.url = "https://b";
-  expected.store_path = scratch / "Link_2_T_1.xml";
+  expected.store_path = SystemSeparators(scratch / "Link_2_T_1.xml");
   expected.state = FeedView::State::kMissing;
   EXPECT_EQ(missing, expected);
 
   WriteFile(scratch / "broken.xml", "this is <not xml");
   platform::XmlDocument probe;
   ASSERT_FALSE(probe.LoadBytes("this is <not xml"));
-  expected.store_path = scratch / "broken.xml";
+  expected.store_path = SystemSeparators(scratch / "broken.xml");
   expected.state = FeedView::State::kUnreadable;
   expected.problem = probe.LoadError();
   EXPECT_FALSE(expected.problem.empty());
   EXPECT_EQ(LoadStore("2", "https://b", scratch / "broken.xml"), expected);
 
   WriteFile(scratch / "empty.xml", "");
-  expected.store_path = scratch / "empty.xml";
+  expected.store_path = SystemSeparators(scratch / "empty.xml");
   ASSERT_FALSE(probe.LoadBytes(""));
   expected.problem = probe.LoadError().empty() ? "it is not XML" : probe.LoadError();
   EXPECT_EQ(LoadStore("2", "https://b", scratch / "empty.xml"), expected);
 
   WriteFile(scratch / "other.xml", "<rss/>");
-  expected.store_path = scratch / "other.xml";
+  expected.store_path = SystemSeparators(scratch / "other.xml");
   expected.problem = "it is not a feed store (its root element is not \"rootrss\")";
   EXPECT_EQ(LoadStore("2", "https://b", scratch / "other.xml"), expected);
 
   // A store over the bound is not read at all (this one is sparse).
   SaveStore(scratch / "huge.xml", kStore);
   std::filesystem::resize_file(scratch / "huge.xml", product::kMaxStoreBytes + 1);
-  expected.store_path = scratch / "huge.xml";
+  expected.store_path = SystemSeparators(scratch / "huge.xml");
   expected.problem = "it holds 134217729 bytes, over the bound of 134217728 bytes";
   EXPECT_EQ(LoadStore("2", "https://b", scratch / "huge.xml"), expected);
 }
@@ -269,13 +270,13 @@ TEST_F(RecordedFeedsTest, EveryRecordedFeedInTemplateOrder) {
   EXPECT_EQ(feeds[0].items.size(), 3u);
   FeedView second;
   second.number = "2";
-  second.store_path = Folder() + "/Link_2_T_1_2.xml";
+  second.store_path = SystemSeparators(Folder() + "/Link_2_T_1_2.xml");
   second.state = FeedView::State::kMissing;
   EXPECT_EQ(feeds[1], second);
   FeedView third;
   third.number = "3";
   third.url = "https://c.example/rss";
-  third.store_path = Folder() + "/Link_3_T_1_2.xml";
+  third.store_path = SystemSeparators(Folder() + "/Link_3_T_1_2.xml");
   third.title = "C";
   EXPECT_EQ(feeds[2], third);
 }

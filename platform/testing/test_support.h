@@ -40,6 +40,13 @@ class ScratchFolder {
   std::string path_;
 };
 
+// `path` with the system's separators: the form in which the file system
+// names files ("/" on Linux, "\\" on Windows), for comparing with paths the
+// code hands back.
+inline std::string SystemSeparators(const std::string& path) {
+  return std::filesystem::path(path).make_preferred().string();
+}
+
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
