@@ -170,12 +170,15 @@ TEST_F(ProcessTest, StartProgramRunsExactlyTheNamedFileWithWholeArguments) {
   ASSERT_TRUE(::CopyFileW(Widen(child_).c_str(), Widen(program).c_str(), FALSE));
   WriteFile(folder_ / "dir.exe", "not a program\r\n");
   const std::string out = folder_ / "out ü";
-  StartedProgram started = StartProgram(
-      CommandLine{program,
-                  {"args", out, "http://x.example/a b?q=\"1\" \\", "", " lead", "tail\\\\", "é€"}},
-      kShowHidden);
+  StartedProgram started =
+      StartProgram(CommandLine{program,
+                               {"args", out, "http://x.example/a b?q=\"1\" \\", "", " lead",
+                                "tail\\\\", R"(x\"y)", R"(a b\\)", "é€"}},
+                   kShowHidden);
   ASSERT_TRUE(started.Wait(kBound));
-  EXPECT_EQ(ReadFile(out), "[http://x.example/a b?q=\"1\" \\]\n[]\n[ lead]\n[tail\\\\]\n[é€]\n");
+  EXPECT_EQ(ReadFile(out),
+            "[http://x.example/a b?q=\"1\" \\]\n[]\n[ lead]\n[tail\\\\]\n"
+            "[x\\\"y]\n[a b\\\\]\n[é€]\n");
 }
 
 TEST_F(ProcessTest, StartFailuresCarryTheSystemsNumbers) {
