@@ -3,10 +3,10 @@
 // Each program is created suspended, put in a job object of its own and only
 // then resumed, so that everything it starts is in the job from its first
 // instruction on: TerminateJobObject ends the whole tree at once, whatever
-// the processes do. The job is kill-on-close while it is watched, so that a
-// run that dies while it waits does not leave the program behind; a program
-// let go of while it runs (the StartedProgram destroyed) loses that limit
-// first, as letting go of a program leaves it running.
+// the processes do. The job is kill-on-close while the StartedProgram lives,
+// so that a run that dies while it waits does not leave the program behind;
+// letting go of the program (destroying the StartedProgram) clears the limit
+// first, as letting go of a program leaves it and what it started running.
 //
 // Error output kept for the caller comes through a named pipe read with
 // overlapped I/O (an anonymous pipe cannot be waited on), so that a wait ends
@@ -218,11 +218,10 @@ struct StartedProgram::State {
 
   ~State() {
     if (job != nullptr) {
-      // Letting go of a running program leaves it running: the job must not
-      // take it along when its last handle closes.
-      if (process != nullptr && ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
-        SetKillOnClose(job, false);
-      }
+      // Letting go of a program leaves it running, and what it started (a
+      // launcher that has ended may have left the real program): the job
+      // must not take them along when its last handle closes.
+      SetKillOnClose(job, false);
       ::CloseHandle(job);
     }
     if (process != nullptr) ::CloseHandle(process);
@@ -322,11 +321,8 @@ StartedProgram StartProgram(const CommandLine& command, int show_state, ErrorOut
     handles.output = InheritableCopy(STD_OUTPUT_HANDLE);
   }
   if (error_output == ErrorOutput::kKeepFirstLine) {
-    if (!CreateErrorPipe(state->capture, handles.error)) {
-      const DWORD error = ::GetLastError();
-      ::SetLastError(error);
-      throw Failure(err::kPathFileAccess);
-    }
+    // The system's error code of the failed call stays.
+    if (!CreateErrorPipe(state->capture, handles.error)) throw Failure(err::kPathFileAccess);
   } else if (hidden) {
     handles.error = OpenNullDevice(GENERIC_WRITE);
   } else {

@@ -3,20 +3,31 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/failure.h"
 #include "platform/system.h"
-#include "platform/win32/test_support.h"
+#include "platform/testing/test_support.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
 namespace {
 
-using testing::ReadFile;
 using testing::ScratchFolder;
-using testing::WriteFile;
+
+// Whole-file reads and writes by wide path: the paths of these tests hold
+// characters outside the ANSI code page.
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(std::filesystem::path(Widen(path)), std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(std::filesystem::path(Widen(path)), std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 // Every wait in these tests ends after this long, so a broken build fails
 // instead of hanging.
@@ -70,16 +81,18 @@ class ProcessTest : public ::testing::Test {
     return StartProcess(child_ + " " + arguments, show_state);
   }
 
-  // Waits (bounded) for a file that a child writes whole.
+  // Waits (bounded) for a file that a child writes, until it has content.
   std::string AwaitFile(const std::string& path) {
     for (std::uint32_t waited = 0; waited < kBound; waited += 20) {
-      if (::GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return ReadFile(path);
-      }
+      std::string content = ReadFile(path);
+      if (!content.empty()) return content;
       ::Sleep(20);
     }
     return {};
   }
+
+  // A path in the scratch folder, with Windows separators.
+  std::string Path(const std::string& name) const { return folder_.path() + "\\" + name; }
 
   ScratchFolder folder_;
   std::string child_ = ChildProgram();
@@ -118,7 +131,7 @@ TEST_F(ProcessTest, RunningProgramIsEndedAndEndsOnce) {
 }
 
 TEST_F(ProcessTest, EndingAProgramEndsWhatItStarted) {
-  const std::string pid_file = folder_ / "grandchild";
+  const std::string pid_file = Path("grandchild");
   StartedProgram program = Start("spawn " + pid_file);
   const std::string pid = AwaitFile(pid_file);
   ASSERT_FALSE(pid.empty());
@@ -133,7 +146,7 @@ TEST_F(ProcessTest, EndingAProgramEndsWhatItStarted) {
 
 TEST_F(ProcessTest, WhatAFinishedProgramLeftRunningEndsWithIt) {
   // The program ends by itself; the one it started would run on.
-  const std::string pid_file = folder_ / "grandchild";
+  const std::string pid_file = Path("grandchild");
   StartedProgram program = Start("spawn " + pid_file);
   const std::string pid = AwaitFile(pid_file);
   ASSERT_FALSE(pid.empty());
@@ -153,10 +166,24 @@ TEST_F(ProcessTest, LettingGoOfARunningProgramLeavesItRunning) {
   ProcessHandle left(pid);
   ASSERT_TRUE(left.valid());
   EXPECT_FALSE(left.EndsWithin(500));
+
+  // Nor what an ended program left behind (a launcher's real program).
+  const std::string pid_file = Path("grandchild");
+  std::string grandchild_pid;
+  {
+    StartedProgram launcher = Start("spawn " + pid_file);
+    grandchild_pid = AwaitFile(pid_file);
+    ProcessHandle(launcher.id()).Terminate(0);
+    ASSERT_TRUE(launcher.Wait(kBound));
+  }
+  ASSERT_FALSE(grandchild_pid.empty());
+  ProcessHandle grandchild(static_cast<std::uint32_t>(std::stoul(grandchild_pid)));
+  ASSERT_TRUE(grandchild.valid());
+  EXPECT_FALSE(grandchild.EndsWithin(500));
 }
 
 TEST_F(ProcessTest, ArgumentsArriveAsSplit) {
-  const std::string out = folder_ / "out";
+  const std::string out = Path("out");
   StartedProgram program = Start("args " + out + R"( plain "two words" a\"b c:\x\ "" "q\\")");
   ASSERT_TRUE(program.Wait(kBound));
   EXPECT_EQ(ReadFile(out), "[plain]\n[two words]\n[a\"b]\n[c:\\x\\]\n[]\n[q\\]\n");
@@ -165,11 +192,11 @@ TEST_F(ProcessTest, ArgumentsArriveAsSplit) {
 TEST_F(ProcessTest, StartProgramRunsExactlyTheNamedFileWithWholeArguments) {
   // The program in a folder with a blank, and a file at the shorter prefix
   // that a split of the line would take.
-  ASSERT_TRUE(::CreateDirectoryW(Widen(folder_ / "dir with").c_str(), nullptr));
-  const std::string program = folder_ / "dir with\\prog.exe";
+  ASSERT_TRUE(::CreateDirectoryW(Widen(Path("dir with")).c_str(), nullptr));
+  const std::string program = Path("dir with\\prog.exe");
   ASSERT_TRUE(::CopyFileW(Widen(child_).c_str(), Widen(program).c_str(), FALSE));
-  WriteFile(folder_ / "dir.exe", "not a program\r\n");
-  const std::string out = folder_ / "out ü";
+  WriteFile(Path("dir.exe"), "not a program\r\n");
+  const std::string out = Path("out ü");
   StartedProgram started =
       StartProgram(CommandLine{program,
                                {"args", out, "http://x.example/a b?q=\"1\" \\", "", " lead",
@@ -191,23 +218,23 @@ TEST_F(ProcessTest, StartFailuresCarryTheSystemsNumbers) {
     }
     return 0L;
   };
-  EXPECT_EQ(failure_of([&] { StartProcess(folder_ / "missing arg", kShowHidden); }),
+  EXPECT_EQ(failure_of([&] { StartProcess(Path("missing arg"), kShowHidden); }),
             err::kFileNotFound);
   EXPECT_EQ(LastErrorCode(), 2u);
   EXPECT_EQ(failure_of([&] {
-              StartProgram({folder_ / "missing.exe", {}}, kShowHidden);
+              StartProgram({Path("missing.exe"), {}}, kShowHidden);
             }),
             err::kFileNotFound);
   EXPECT_EQ(LastErrorCode(), 2u);
   EXPECT_EQ(failure_of([&] {
-              StartProgram({folder_ / "no folder\\x.exe", {}}, kShowHidden);
+              StartProgram({Path("no folder\\x.exe"), {}}, kShowHidden);
             }),
             err::kFileNotFound);
   EXPECT_EQ(LastErrorCode(), 2u);
 
   // A file that is no program.
-  WriteFile(folder_ / "garbage.exe", "just text\r\n");
-  EXPECT_EQ(failure_of([&] { StartProcess(folder_ / "garbage.exe", kShowHidden); }),
+  WriteFile(Path("garbage.exe"), "just text\r\n");
+  EXPECT_EQ(failure_of([&] { StartProcess(Path("garbage.exe"), kShowHidden); }),
             err::kPathFileAccess);
   EXPECT_EQ(LastErrorCode(), 193u);
 }
@@ -231,7 +258,7 @@ TEST_F(ProcessTest, FirstLineOfErrorOutputIsKept) {
 
 TEST_F(ProcessTest, InputNeverComesFromTheTerminal) {
   for (const int show : {kShowHidden, kShowNormal}) {
-    const std::string out = folder_ / ("input" + std::to_string(show));
+    const std::string out = Path("input" + std::to_string(show));
     StartedProgram program = Start("input " + out, show);
     ASSERT_TRUE(program.Wait(kBound));
     EXPECT_EQ(ReadFile(out), "end of input");
