@@ -14,6 +14,16 @@
 
 namespace platform::testing {
 
+// The program's paths are UTF-8 on every system; std::filesystem's narrow
+// strings are the ANSI code page on Windows, so paths cross over as UTF-8.
+inline std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 // A fresh folder under the system's temporary folder, removed at the end.
 class ScratchFolder {
  public:
@@ -25,11 +35,11 @@ class ScratchFolder {
     } while (!std::filesystem::create_directory(path));
     // The owner's alone, as a private temporary folder is.
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    path_ = path.string();
+    path_ = Utf8Of(path);
   }
   ~ScratchFolder() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(PathOf(path_), ignored);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -44,15 +54,15 @@ class ScratchFolder {
 // names files ("/" on Linux, "\\" on Windows), for comparing with paths the
 // code hands back.
 inline std::string SystemSeparators(const std::string& path) {
-  return std::filesystem::path(path).make_preferred().string();
+  return Utf8Of(PathOf(path).make_preferred());
 }
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
+  std::ofstream(PathOf(path), std::ios::binary) << bytes;
 }
 
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathOf(path), std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
