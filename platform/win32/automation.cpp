@@ -20,9 +20,9 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
-#include <map>
 #include <thread>
 #include <vector>
 
@@ -103,7 +103,8 @@ Failure CallFailure(HRESULT hr) {
 // The server's own failure, number and description as it raised them.
 Failure ExceptionFailure(EXCEPINFO& info) {
   if (info.pfnDeferredFillIn != nullptr) info.pfnDeferredFillIn(&info);
-  const long number = info.wCode != 0 ? static_cast<long>(info.wCode) : static_cast<long>(info.scode);
+  const long number =
+      info.wCode != 0 ? static_cast<long>(info.wCode) : static_cast<long>(info.scode);
   std::string description;
   if (info.bstrDescription != nullptr) {
     description = Narrow(info.bstrDescription, ::SysStringLen(info.bstrDescription));
@@ -212,7 +213,8 @@ std::map<DWORD, DWORD> ProcessesNamed(const std::wstring& name) {
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
        more = ::Process32NextW(snapshot, &entry)) {
-    if (::lstrcmpiW(entry.szExeFile, name.c_str()) == 0) found[entry.th32ProcessID] = entry.th32ParentProcessID;
+    if (::lstrcmpiW(entry.szExeFile, name.c_str()) == 0)
+      found[entry.th32ProcessID] = entry.th32ParentProcessID;
   }
   ::CloseHandle(snapshot);
   return found;
@@ -229,11 +231,9 @@ std::wstring ServerProgramName(const CLSID& clsid) {
   wchar_t buffer[2048];
   DWORD size = sizeof(buffer);
   if (::RegGetValueW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + key).c_str(), nullptr,
-                     RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, buffer,
-                     &size) != ERROR_SUCCESS) {
+                     RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) {
     size = sizeof(buffer);
-    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr,
-                       RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, buffer,
+    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, buffer,
                        &size) != ERROR_SUCCESS) {
       return {};
     }
@@ -294,9 +294,7 @@ void RunThread(std::shared_ptr<Shared> shared) {
 
 class ComServer final : public AutomationObject {
  public:
-  ComServer() : shared_(std::make_shared<Shared>()) {
-    std::thread(RunThread, shared_).detach();
-  }
+  ComServer() : shared_(std::make_shared<Shared>()) { std::thread(RunThread, shared_).detach(); }
 
   ~ComServer() override {
     {
@@ -306,7 +304,8 @@ class ComServer final : public AutomationObject {
     }
     // Released, a server ends by itself (its last object gone); one that
     // does not within the grace time is ended.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kExitGraceMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kExitGraceMs);
     {
       std::unique_lock lock(shared_->mutex);
       shared_->changed.wait_until(lock, deadline, [&] { return shared_->finished; });
@@ -432,9 +431,9 @@ class ComServer final : public AutomationObject {
             OwnedVariant out;
             EXCEPINFO info{};
             UINT bad_argument = 0;
-            const HRESULT hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                                                argument ? nullptr : out.get(), &info,
-                                                &bad_argument);
+            const HRESULT hr =
+                dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                                 argument ? nullptr : out.get(), &info, &bad_argument);
             if (hr == DISP_E_EXCEPTION) throw ExceptionFailure(info);
             Check(hr);
             job.result = FromVariant(*out.get());

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <sstream>
+#include <utility>
 
 #include "platform/failure.h"
 #include "platform/win32/test_support.h"
@@ -62,8 +63,8 @@ class AutomationTest : public ::testing::Test {
     prog_id_ = L"RssNotifyTest.S" + std::to_wstring(::GetCurrentProcessId()) + L"x" +
                std::to_wstring(++counter);
     record_ = folder_ / "record.txt";
-    ASSERT_EQ(RunServerProgram(L"/RegServer " + prog_id_ + L" " + clsid_ + L" \"" +
-                               Widen(record_) + L"\""),
+    ASSERT_EQ(RunServerProgram(L"/RegServer " + prog_id_ + L" " + clsid_ + L" \"" + Widen(record_) +
+                               L"\""),
               0u);
   }
   void TearDown() override {
@@ -96,7 +97,9 @@ class AutomationTest : public ::testing::Test {
   std::string record_;
 };
 
-void ExpectFailure(const std::function<void()>& call, long number, const std::string& description) {
+void ExpectFailureAt(int line, const std::function<void()>& call, long number,
+                     const std::string& description) {
+  SCOPED_TRACE(line);
   try {
     call();
     ADD_FAILURE() << "no failure";
@@ -105,6 +108,8 @@ void ExpectFailure(const std::function<void()>& call, long number, const std::st
     EXPECT_EQ(failure.description(), description);
   }
 }
+
+#define ExpectFailure(...) ExpectFailureAt(__LINE__, __VA_ARGS__)
 
 // True when the process has ended within `limit` (or was gone already).
 bool EndedWithin(DWORD pid, DWORD limit_ms) {
@@ -136,6 +141,8 @@ TEST_F(AutomationTest, ValuesAndTypesArriveAsSentAndComeBack) {
   EXPECT_EQ(object->CallMethod("Double"), Variant::I4(2));
   EXPECT_EQ(object->CallMethod("Other"), Variant{});
   object.reset();
+  // Invoke knows the member by its DISPID only: the server records the name
+  // as it first came.
   EXPECT_EQ(Requests(),
             "PUT Icon I4 7\n"
             "PUT Level I2 -100\n"
@@ -144,7 +151,7 @@ TEST_F(AutomationTest, ValuesAndTypesArriveAsSentAndComeBack) {
             "PUT Header BSTR New RSS Feed\n"
             "PUT Nothing BSTR \n"
             "PUT Tag EMPTY\n"
-            "GET icon\n"
+            "GET Icon\n"
             "GET Level\n"
             "GET Modal\n"
             "GET Off\n"
@@ -189,14 +196,22 @@ TEST_F(AutomationTest, FailuresComeBackWithTheirNumberAndText) {
 }
 
 TEST_F(AutomationTest, UnregisteredOrUnstartableServerCannotBeCreated) {
-  // Registered, but its program is missing.
-  const std::wstring missing_key = L"Software\\Classes\\CLSID\\" + clsid_ + L"\\LocalServer32";
+  // Registered, but its program is missing (where the registration is: the
+  // user's classes, and under Wine the classes root too).
   const std::wstring missing = L"\"C:\\nonexistent\\server.exe\" -x";
-  ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, missing_key.c_str(), nullptr, REG_SZ,
-                              missing.c_str(),
-                              static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t))),
-            ERROR_SUCCESS);
-  for (const std::string prog_id : {std::string("RssNotifyTest.NotRegistered"), Narrow(prog_id_)}) {
+  const std::wstring key = L"CLSID\\" + clsid_ + L"\\LocalServer32";
+  for (const auto& [root, name] : {std::pair{HKEY_CURRENT_USER, L"Software\\Classes\\" + key},
+                                   std::pair{HKEY_CLASSES_ROOT, key}}) {
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(root, name.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) continue;
+    EXPECT_EQ(
+        ::RegSetValueExW(opened, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(missing.c_str()),
+                         static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t))),
+        ERROR_SUCCESS);
+    ::RegCloseKey(opened);
+  }
+  for (const std::string& prog_id :
+       {std::string("RssNotifyTest.NotRegistered"), Narrow(prog_id_)}) {
     ExpectFailure([&] { AutomationObject::Create(prog_id); }, 429,
                   "ActiveX component can't create object");
   }

@@ -3,6 +3,7 @@
 // IDispatch alone, without a type library.
 //
 //   com-test-server /RegServer PROGID {CLSID} RECORD   register under HKCU\Software\Classes
+//                                                      (under Wine, under HKEY_CLASSES_ROOT too)
 //   com-test-server /UnregServer PROGID {CLSID}        remove that registration
 //   com-test-server PROGID {CLSID} RECORD -Embedding   serve (COM starts it so)
 //
@@ -19,8 +20,8 @@
 // - CALL Exit ends the process during the call; CALL Quit answers, then
 //   ends it; CALL Hang never answers; CALL Fail raises an exception with
 //   wCode 440 and a description of two lines with non-ASCII letters;
-//   CALL Double, Big, Byte and Null answer with a VT_R8 2.5, a VT_UI4
-//   3000000000, a VT_UI1 200 and a VT_NULL.
+//   CALL Double, Big, Byte and Null answer with a VT_R8 2.5, a VT_R8
+//   3e9, a VT_UI1 200 and a VT_NULL.
 // clang-format off
 #include <windows.h>
 #include <oleauto.h>
@@ -30,6 +31,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/automation_protocol.h"
@@ -48,8 +50,9 @@ LONG g_objects = 0;
 bool g_quit_after_call = false;
 
 void Record(const std::string& line) {
-  HANDLE file = ::CreateFileW(g_record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      ::CreateFileW(g_record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   const std::string bytes = line + "\n";
   DWORD written = 0;
@@ -107,12 +110,15 @@ class Object final : public IDispatch {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(::InterlockedIncrement(&refs_));
+  }
   ULONG STDMETHODCALLTYPE Release() override {
     const LONG left = ::InterlockedDecrement(&refs_);
     if (left == 0) {
       delete this;
-      if (::InterlockedDecrement(&g_objects) == 0) ::PostThreadMessageW(g_main_thread, WM_QUIT, 0, 0);
+      if (::InterlockedDecrement(&g_objects) == 0)
+        ::PostThreadMessageW(g_main_thread, WM_QUIT, 0, 0);
     }
     return static_cast<ULONG>(left);
   }
@@ -190,8 +196,8 @@ class Object final : public IDispatch {
       V_VT(result) = VT_R8;
       V_R8(result) = 2.5;
     } else if (key == "big") {
-      V_VT(result) = VT_UI4;
-      V_UI4(result) = 3000000000u;
+      V_VT(result) = VT_R8;
+      V_R8(result) = 3e9;
     } else if (key == "byte") {
       V_VT(result) = VT_UI1;
       V_UI1(result) = 200;
@@ -230,29 +236,49 @@ class Factory final : public IClassFactory {
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
-LSTATUS SetDefault(const std::wstring& key, const std::wstring& value) {
-  return ::RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, REG_SZ, value.c_str(),
+// Wine 8 looks classes up in HKEY_CLASSES_ROOT only, which it does not
+// merge with the user's classes as Windows does; there the registration
+// goes to both (HKEY_CLASSES_ROOT is the prefix's own, no one else's).
+bool UnderWine() {
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::vector<std::pair<HKEY, std::wstring>> ClassRoots() {
+  std::vector<std::pair<HKEY, std::wstring>> roots{{HKEY_CURRENT_USER, L"Software\\Classes\\"}};
+  if (UnderWine()) roots.emplace_back(HKEY_CLASSES_ROOT, L"");
+  return roots;
+}
+
+LSTATUS SetDefault(HKEY root, const std::wstring& key, const std::wstring& value) {
+  return ::RegSetKeyValueW(root, key.c_str(), nullptr, REG_SZ, value.c_str(),
                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
 int Register(const std::wstring& prog_id, const std::wstring& clsid, const std::wstring& record) {
   wchar_t self[MAX_PATH];
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  const std::wstring classes = L"Software\\Classes\\";
-  const std::wstring line = L"\"" + std::wstring(self) + L"\" " + prog_id + L" " + clsid +
-                            L" \"" + record + L"\"";
-  if (SetDefault(classes + prog_id + L"\\CLSID", clsid) != ERROR_SUCCESS) return 1;
-  if (SetDefault(classes + L"CLSID\\" + clsid, prog_id) != ERROR_SUCCESS) return 1;
-  if (SetDefault(classes + L"CLSID\\" + clsid + L"\\LocalServer32", line) != ERROR_SUCCESS) return 1;
-  if (SetDefault(classes + L"CLSID\\" + clsid + L"\\ProgID", prog_id) != ERROR_SUCCESS) return 1;
+  const std::wstring line =
+      L"\"" + std::wstring(self) + L"\" " + prog_id + L" " + clsid + L" \"" + record + L"\"";
+  for (const auto& [root, classes] : ClassRoots()) {
+    if (SetDefault(root, classes + prog_id + L"\\CLSID", clsid) != ERROR_SUCCESS ||
+        SetDefault(root, classes + L"CLSID\\" + clsid, prog_id) != ERROR_SUCCESS ||
+        SetDefault(root, classes + L"CLSID\\" + clsid + L"\\LocalServer32", line) !=
+            ERROR_SUCCESS ||
+        SetDefault(root, classes + L"CLSID\\" + clsid + L"\\ProgID", prog_id) != ERROR_SUCCESS) {
+      return 1;
+    }
+  }
   return 0;
 }
 
 int Unregister(const std::wstring& prog_id, const std::wstring& clsid) {
-  const std::wstring classes = L"Software\\Classes\\";
-  const LSTATUS a = ::RegDeleteTreeW(HKEY_CURRENT_USER, (classes + prog_id).c_str());
-  const LSTATUS b = ::RegDeleteTreeW(HKEY_CURRENT_USER, (classes + L"CLSID\\" + clsid).c_str());
-  return a == ERROR_SUCCESS && b == ERROR_SUCCESS ? 0 : 1;
+  int result = 0;
+  for (const auto& [root, classes] : ClassRoots()) {
+    if (::RegDeleteTreeW(root, (classes + prog_id).c_str()) != ERROR_SUCCESS) result = 1;
+    if (::RegDeleteTreeW(root, (classes + L"CLSID\\" + clsid).c_str()) != ERROR_SUCCESS) result = 1;
+  }
+  return result;
 }
 
 int Serve(const std::wstring& clsid_text) {
