@@ -120,6 +120,28 @@ bool EndedWithin(DWORD pid, DWORD limit_ms) {
   return ended;
 }
 
+// Opened while the server runs, so that its exit code can be read after.
+// The server exits with 0 when it ends by itself (its last object
+// released) and the client's TerminateProcess gives 1.
+class ServerProcess {
+ public:
+  explicit ServerProcess(DWORD pid)
+      : handle_(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {}
+  ~ServerProcess() {
+    if (handle_ != nullptr) ::CloseHandle(handle_);
+  }
+  // The exit code once it has ended within `limit_ms`; -1 when it has not.
+  long ExitCodeWithin(DWORD limit_ms) {
+    if (handle_ == nullptr || ::WaitForSingleObject(handle_, limit_ms) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    ::GetExitCodeProcess(handle_, &code);
+    return static_cast<long>(code);
+  }
+
+ private:
+  HANDLE handle_;
+};
+
 TEST_F(AutomationTest, ValuesAndTypesArriveAsSentAndComeBack) {
   auto object = Start();
   object->PutProperty("Icon", Variant::I4(7));
@@ -240,14 +262,15 @@ TEST_F(AutomationTest, CallingAServerThatHasEndedGivesTheRpcFailure) {
 TEST_F(AutomationTest, ReleaseEndsTheServer) {
   auto object = Start();
   object->PutProperty("Icon", Variant::I4(7));
-  const DWORD pid = RecordedPid();
-  ASSERT_GT(pid, 0u);
+  ServerProcess server(RecordedPid());
   object.reset();
-  EXPECT_TRUE(EndedWithin(pid, 10000));
+  // It ended by itself, not at the end of the grace time.
+  EXPECT_EQ(server.ExitCodeWithin(10000), 0);
 }
 
 TEST_F(AutomationTest, CallPastItsBoundTimesOutAndEndsTheServer) {
   auto object = Start();
+  ServerProcess server(RecordedPid());
   EXPECT_EQ(object->CallBound(), AutomationObject::kDefaultCallBoundMs);
   object->SetCallBound(500);
   const auto started = std::chrono::steady_clock::now();
@@ -256,7 +279,7 @@ TEST_F(AutomationTest, CallPastItsBoundTimesOutAndEndsTheServer) {
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
   // The server is ended before the object is released; later calls fail at
   // once.
-  EXPECT_TRUE(EndedWithin(RecordedPid(), 10000));
+  EXPECT_EQ(server.ExitCodeWithin(10000), 1);
   ExpectFailure([&] { object->GetProperty("Icon"); }, kRpcFailed,
                 "The remote procedure call failed.");
 }
