@@ -27,7 +27,7 @@ case "${1:-}" in
     ;;
 esac
 if [ "$build_only" = 0 ] && [ -z "${RSSNOTIFY_XVFB:-}" ]; then
-  RSSNOTIFY_XVFB=1 exec xvfb-run -a bash "$0" "$@"
+  RSSNOTIFY_XVFB=1 exec xvfb-run -a bash "$root/scripts/build-windows.sh" "$@"
 fi
 jobs=$(nproc)
 build=build-windows

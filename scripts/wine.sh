@@ -53,13 +53,27 @@ wine_server_running() {
 
 wine_ready() { [ -f "$WINEPREFIX/.rssnotify-ready" ] && wine_server_running; }
 
-# wine_boot LOG ARGS: wineboot, detached, its output in LOG. No Mono or
-# Gecko: their installers would ask for a download.
+# wine_detached LOG COMMAND...: becomes COMMAND, in a session of its own,
+# its output appended to LOG, with no other file descriptor of ours: Wine's
+# processes that it leaves must hold nothing of the caller's (CTest, for
+# one, waits for pipes of its own that its children inherit). Call it in a
+# subshell: `(wine_detached ...)`, or `wine_detached ... &`.
+wine_detached() {
+  local log=$1 fd
+  shift
+  for fd in /proc/self/fd/*; do
+    fd=${fd##*/}
+    [ "$fd" -gt 2 ] && eval "exec $fd>&-" 2> /dev/null
+  done
+  exec setsid "$@" < /dev/null >> "$log" 2>&1
+}
+
+# wine_boot LOG ARGS: wineboot, detached. No Mono or Gecko: their installers
+# would ask for a download.
 wine_boot() {
   local log=$1
   shift
-  WINEDLLOVERRIDES="mscoree,mshtml=" setsid "$WINE_LOADER_PATH" wineboot "$@" \
-    < /dev/null >> "$log" 2>&1 8>&- || {
+  (export WINEDLLOVERRIDES="mscoree,mshtml=" && wine_detached "$log" "$WINE_LOADER_PATH" wineboot "$@") || {
     echo "wine.sh: wineboot $* failed in $WINEPREFIX; the end of $log:" >&2
     tail -n 20 "$log" >&2
     return 1
@@ -101,7 +115,7 @@ wine_start() {
     fi
     # -f: no fork of its own, so that $! is the server (setsid does not fork
     # either: a background job of a script leads no process group).
-    setsid "$WINESERVER" -f -p < /dev/null >> "$log" 2>&1 8>&- &
+    wine_detached "$log" "$WINESERVER" -f -p &
     echo $! > "$WINEPREFIX/.rssnotify-wineserver.pid"
     # A Wine program would start a server of its own while this one is not
     # listening yet: wait (at most 5 s) for its socket, in <temporary
