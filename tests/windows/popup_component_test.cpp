@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/automation.h"
 #include "platform/failure.h"
@@ -77,9 +78,13 @@ HWND FindPopup() {
   return ::FindWindowW(kWindowClass, nullptr);
 }
 
+// The popup once it is shown: made, filled and visible.
 HWND WaitForPopup() {
   HWND popup = nullptr;
-  Within(std::chrono::seconds(15), [&] { return (popup = FindPopup()) != nullptr; });
+  Within(std::chrono::seconds(15), [&] {
+    popup = FindPopup();
+    return popup != nullptr && ::IsWindowVisible(popup);
+  });
   return popup;
 }
 
@@ -89,18 +94,19 @@ std::string TextOf(HWND window) {
   return platform::Narrow(text, static_cast<std::size_t>(std::max(length, 0)));
 }
 
-int ComponentProcesses() {
+// The ids of the component's running processes.
+std::vector<DWORD> ComponentProcesses() {
+  std::vector<DWORD> ids;
   HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  if (snapshot == INVALID_HANDLE_VALUE) return {0};
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
-  int count = 0;
   for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
        more = ::Process32NextW(snapshot, &entry)) {
-    if (::lstrcmpiW(entry.szExeFile, kProgram) == 0) ++count;
+    if (::lstrcmpiW(entry.szExeFile, kProgram) == 0) ids.push_back(entry.th32ProcessID);
   }
   ::CloseHandle(snapshot);
-  return count;
+  return ids;
 }
 
 int ScreenDpi() {
@@ -241,11 +247,23 @@ class PopupComponent : public ::testing::Test {
     ASSERT_EQ(RunComponent(L"/RegServer"), 0u);
   }
   void TearDown() override {
+    // The server ends by itself when its object is released, with exit code
+    // 0; the client ends one that does not after two seconds, with 1.
+    const std::vector<DWORD> servers = ComponentProcesses();
+    HANDLE server = nullptr;
+    if (servers.size() == 1) {
+      server = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, servers[0]);
+    }
+    EXPECT_NE(server, nullptr) << servers.size() << " processes of the component";
     popup_.reset();
-    EXPECT_TRUE(Within(std::chrono::seconds(10), [] { return FindPopup() == nullptr; }))
-        << "the popup stayed after its object was released";
-    EXPECT_TRUE(Within(std::chrono::seconds(10), [] { return ComponentProcesses() == 0; }))
-        << "the component's process stayed after its object was released";
+    if (server != nullptr) {
+      EXPECT_EQ(::WaitForSingleObject(server, 10000), WAIT_OBJECT_0);
+      DWORD code = 9999;
+      ::GetExitCodeProcess(server, &code);
+      EXPECT_EQ(code, 0u) << "the server did not end by itself when its object was released";
+      ::CloseHandle(server);
+    }
+    EXPECT_EQ(FindPopup(), nullptr) << "the popup stayed after its object was released";
     EXPECT_EQ(RunComponent(L"/UnregServer"), 0u);
   }
 
