@@ -78,6 +78,8 @@ bool WritePng(const RECT& rect, const std::wstring& path) {
 bool Run(const std::wstring& output) {
   using platform::Variant;
   auto popup = platform::AutomationObject::Create("Flarebox.Display");
+  // A fresh Wine prefix is slow at its first window.
+  popup->SetCallBound(60000);
   popup->PutProperty("Icon", Variant::I4(7));
   popup->PutProperty("Header", Variant::Bstr("New RSS Feed"));
   popup->PutProperty("Body",
@@ -115,7 +117,9 @@ int main() {
   }
   const std::wstring output = arguments[1];
   ::LocalFree(arguments);
-  if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return Fail("no COM"), 1;
+  // COM for the imaging component, in the multithreaded apartment: this
+  // thread pumps no messages.
+  if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return Fail("no COM"), 1;
   bool written = false;
   try {
     written = Run(output);
