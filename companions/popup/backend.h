@@ -52,10 +52,6 @@ std::unique_ptr<Backend> DesktopBackend();
 // (17 is no icon, not 16 with a flag), and 7 means information as well.
 std::uint32_t IconStyle(std::int32_t icon);
 
-}  // namespace flarebox
-
-namespace flarebox {
-
 // The opacity of a popup window (0 clear .. 255 solid) for a
 // TransparencyLevel: 1 to 100 are percent of opacity; 0, the default, and
 // anything outside 1..100 give a solid popup.
