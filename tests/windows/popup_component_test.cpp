@@ -243,6 +243,12 @@ TEST(PopupComponentRegistration, RegServerWritesTheClassAndUnregServerTakesItAll
 class PopupComponent : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Wine makes the desktop window at the first need of it, on the display of
+    // the process in need. COM's servers are started by Wine's own service
+    // (rpcss), which has the display of the wineserver's start: should that
+    // have had none, the component could make no window. The test's process
+    // has the test's display.
+    ASSERT_NE(::GetDesktopWindow(), nullptr);
     ASSERT_EQ(FindPopup(), nullptr) << "a popup window of another test is up";
     ASSERT_EQ(RunComponent(L"/RegServer"), 0u);
   }
@@ -388,6 +394,46 @@ TEST_F(PopupComponent, NotModalPopupReturnsAtOnceAndTellsItsOutcomeOnceClosed) {
   popup_->CallMethod("Popup");
   EXPECT_NE(WaitForPopup(), nullptr);
   EXPECT_EQ(ClosedBy(), "");
+}
+
+// A click of the mouse's left button at the middle of `window`, through the
+// system's input, as a user's hand gives it.
+void ClickAtMiddleOf(HWND window) {
+  RECT rect;
+  ::GetWindowRect(window, &rect);
+  ::SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  INPUT inputs[2] = {};
+  inputs[0].type = INPUT_MOUSE;
+  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[1].type = INPUT_MOUSE;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  ::SendInput(2, inputs, sizeof(INPUT));
+}
+
+TEST_F(PopupComponent, MouseClicksOnTheTextsAndOnTheCloseButton) {
+  Start(0, 0);
+  // On the body's text: the texts let the click through to the popup.
+  popup_->CallMethod("Popup");
+  HWND popup = WaitForPopup();
+  ASSERT_NE(popup, nullptr);
+  ClickAtMiddleOf(::GetDlgItem(popup, kBodyId));
+  std::string outcome;
+  EXPECT_TRUE(Within(std::chrono::seconds(10), [&] { return !(outcome = ClosedBy()).empty(); }));
+  EXPECT_EQ(outcome, "CLICK");
+  // On the header's.
+  popup_->CallMethod("Popup");
+  popup = WaitForPopup();
+  ASSERT_NE(popup, nullptr);
+  ClickAtMiddleOf(::GetDlgItem(popup, kHeaderId));
+  EXPECT_TRUE(Within(std::chrono::seconds(10), [&] { return !(outcome = ClosedBy()).empty(); }));
+  EXPECT_EQ(outcome, "CLICK");
+  // On the close button.
+  popup_->CallMethod("Popup");
+  popup = WaitForPopup();
+  ASSERT_NE(popup, nullptr);
+  ClickAtMiddleOf(::GetDlgItem(popup, kCloseButtonId));
+  EXPECT_TRUE(Within(std::chrono::seconds(10), [&] { return !(outcome = ClosedBy()).empty(); }));
+  EXPECT_EQ(outcome, "EXIT");
 }
 
 TEST_F(PopupComponent, MembersMatchWithoutCaseAndRefuseAsTheLinuxComponentDoes) {
