@@ -397,17 +397,31 @@ TEST_F(PopupComponent, NotModalPopupReturnsAtOnceAndTellsItsOutcomeOnceClosed) {
 }
 
 // A click of the mouse's left button at the middle of `window`, through the
-// system's input, as a user's hand gives it.
+// system's input, as a user's hand gives it: the pointer is moved there, and
+// the button pressed once the system has it there (the move reaches the X
+// server before the system knows of it).
 void ClickAtMiddleOf(HWND window) {
   RECT rect;
   ::GetWindowRect(window, &rect);
-  ::SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-  INPUT inputs[2] = {};
-  inputs[0].type = INPUT_MOUSE;
-  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  inputs[1].type = INPUT_MOUSE;
-  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  ::SendInput(2, inputs, sizeof(INPUT));
+  const POINT target{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  INPUT move{};
+  move.type = INPUT_MOUSE;
+  move.mi.dx = ::MulDiv(target.x, 65536, ::GetSystemMetrics(SM_CXSCREEN)) + 1;
+  move.mi.dy = ::MulDiv(target.y, 65536, ::GetSystemMetrics(SM_CYSCREEN)) + 1;
+  move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  ::SetCursorPos(target.x, target.y);
+  ::SendInput(1, &move, sizeof(INPUT));
+  EXPECT_TRUE(Within(std::chrono::seconds(5), [&] {
+    POINT at{};
+    ::GetCursorPos(&at);
+    return at.x == target.x && at.y == target.y;
+  })) << "the pointer did not get there";
+  INPUT click[2] = {};
+  click[0].type = INPUT_MOUSE;
+  click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  click[1].type = INPUT_MOUSE;
+  click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  ::SendInput(2, click, sizeof(INPUT));
 }
 
 TEST_F(PopupComponent, MouseClicksOnTheTextsAndOnTheCloseButton) {
