@@ -60,7 +60,10 @@ TEST(WindowsFileUrlTest, FetchReadsTheFileOfADriveUrl) {
   const std::string native = platform::testing::SystemSeparators(folder.path());
   ASSERT_EQ(native[1], ':') << native;
   // A name outside the system's code page reaches the file whole.
-  platform::testing::WriteFile(folder / "f\xC3\xA9ed \xE2\x82\xAC.xml", "<rss/>");
+  platform::testing::WriteFile(folder /
+                                   "f\xC3\xA9"
+                                   "ed \xE2\x82\xAC.xml",
+                               "<rss/>");
   const std::string url = UrlOf(native) + "/f%C3%A9ed%20%E2%82%AC.xml";
 
   FetchResult result = Fetch(url);

@@ -131,11 +131,13 @@ class FeedPullTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.rsslinks)), ["Temp_RSS.xml"])
 
     def assert_refused(self, url, status, message):
+        """The one line on standard error (a Windows text line, CR LF) and
+        the exit status; the output left as it was."""
         with open(self.output, "wb") as f:
             f.write(PREVIOUS)
         result = self.convert(url)
         self.assertEqual((result.returncode, result.stderr.decode("utf-8", "replace")),
-                         (status, "FeedPull: " + message + "\n"), url)
+                         (status, "FeedPull: " + message + "\r\n"), url)
         self.assertEqual(self.read_output(), PREVIOUS)
         self.assertEqual(sorted(os.listdir(self.rsslinks)), ["Temp_RSS.xml"])
 

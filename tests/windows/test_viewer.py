@@ -52,12 +52,18 @@ STATE = ("[RSSLinks]\r\nTemplateID=T1\r\nTemplateVersion=3\r\n"
          "[TotalNewRSS]\r\nNewRSSCount=2\r\n")
 
 
+def element(name, text):
+    return "<%s>%s</%s>" % (name, text, name) if text else "<%s />" % name
+
+
 def store(header, items):
+    """A store as rssnotify writes it: tabs, LF line ends, empty elements
+    closed at once."""
     parts = ['<?xml version="1.0" encoding="UTF-8"?>\n<rootrss>\n']
-    parts += ["\t<%s>%s</%s>\n" % (k, v, k) for k, v in header]
+    parts += ["\t%s\n" % element(k, v) for k, v in header]
     for fields, status in items:
         parts.append("\t<item>\n")
-        parts += ["\t\t<%s>%s</%s>\n" % (k, v, k) for k, v in fields]
+        parts += ["\t\t%s\n" % element(k, v) for k, v in fields]
         parts.append("\t\t<Status>%s</Status>\n\t</item>\n" % status)
     parts.append("</rootrss>\n")
     return "".join(parts).encode("utf-8")
