@@ -12,14 +12,13 @@ namespace flarebox {
 namespace {
 
 namespace protocol = platform::automation_protocol;
-namespace n = platform::notifications;
 using platform::Failure;
 using platform::Variant;
 using platform::VarType;
 
 constexpr long kTypeMismatch = 13;
-// The popup closes itself when the service has not closed it this long after
-// its display time.
+// The component closes the popup itself when the desktop has not closed it
+// this long after its display time.
 constexpr auto kAutoCloseGrace = std::chrono::seconds(1);
 
 Failure NoSuchMember() {
@@ -50,14 +49,58 @@ Int Narrow(long long number) {
 
 }  // namespace
 
-std::string IconName(std::int32_t icon) {
-  // The message box's icon codes, taken whole (17 is no icon, not 16 with a
-  // flag), and 7 for information as well.
-  constexpr std::int32_t kInformation = 64;
+const char* const Display::kProperties[] = {"Icon",
+                                            "Header",
+                                            "Body",
+                                            "DisplayTimeSeconds",
+                                            "PopupHeight",
+                                            "PopupWidth",
+                                            "TransparencyLevel",
+                                            "ModalForm",
+                                            "ClosedBy",
+                                            nullptr};
+const char* const Display::kMethods[] = {"Popup", nullptr};
+
+std::uint32_t IconStyle(std::int32_t icon) {
+  constexpr std::int32_t kInformation = 0x40;
   if (icon == 7) icon = kInformation;
-  if ((icon & ~0x70) != 0) return {};
-  return n::IconNameForStyle(static_cast<std::uint32_t>(icon));
+  switch (icon) {
+    case 0x10:
+    case 0x20:
+    case 0x30:
+    case 0x40:
+      return static_cast<std::uint32_t>(icon);
+    default:
+      return 0;
+  }
 }
+
+std::uint8_t Opacity(std::int16_t transparency_level) {
+  if (transparency_level < 1 || transparency_level > 100) return 255;
+  return static_cast<std::uint8_t>((transparency_level * 255 + 50) / 100);
+}
+
+PixelSize PopupPixels(std::int32_t width_twips, std::int32_t height_twips, int dpi, int area_width,
+                      int area_height) {
+  constexpr long long kTwipsPerInch = 1440;
+  constexpr std::int32_t kDefaultWidth = 6000;
+  constexpr std::int32_t kDefaultHeight = 1500;
+  constexpr int kMinWidth = 200;
+  constexpr int kMinHeight = 64;
+  if (dpi <= 0) dpi = 96;
+  const auto pixels = [&](std::int32_t twips, std::int32_t fallback, int least, int most) {
+    if (twips <= 0) twips = fallback;
+    const long long exact =
+        (static_cast<long long>(twips) * dpi + kTwipsPerInch / 2) / kTwipsPerInch;
+    long long result = std::max<long long>(exact, least);
+    if (most > 0) result = std::min<long long>(result, most);
+    return static_cast<int>(result);
+  };
+  return {pixels(width_twips, kDefaultWidth, kMinWidth, area_width),
+          pixels(height_twips, kDefaultHeight, kMinHeight, area_height)};
+}
+
+Display::Display(BackendFactory backends) : backends_(std::move(backends)) {}
 
 protocol::Answer Display::Handle(const protocol::Request& request) {
   protocol::Answer answer;
@@ -87,19 +130,19 @@ protocol::Answer Display::Handle(const protocol::Request& request) {
 
 void Display::Put(const std::string& member, const Variant& value) {
   if (member == "icon") {
-    icon_ = Narrow<std::int32_t>(NumberOf(value));
+    settings_.icon = Narrow<std::int32_t>(NumberOf(value));
   } else if (member == "header") {
-    header_ = value.ToText();
+    settings_.header = value.ToText();
   } else if (member == "body") {
-    body_ = value.ToText();
+    settings_.body = value.ToText();
   } else if (member == "displaytimeseconds") {
-    display_time_seconds_ = Narrow<std::int32_t>(NumberOf(value));
+    settings_.display_time_seconds = Narrow<std::int32_t>(NumberOf(value));
   } else if (member == "popupheight") {
-    popup_height_ = Narrow<std::int32_t>(NumberOf(value));
+    settings_.height = Narrow<std::int32_t>(NumberOf(value));
   } else if (member == "popupwidth") {
-    popup_width_ = Narrow<std::int32_t>(NumberOf(value));
+    settings_.width = Narrow<std::int32_t>(NumberOf(value));
   } else if (member == "transparencylevel") {
-    transparency_level_ = Narrow<std::int16_t>(NumberOf(value));
+    settings_.transparency_level = Narrow<std::int16_t>(NumberOf(value));
   } else if (member == "modalform") {
     modal_form_ = Narrow<std::int32_t>(NumberOf(value));
   } else {
@@ -108,13 +151,13 @@ void Display::Put(const std::string& member, const Variant& value) {
 }
 
 Variant Display::Get(const std::string& member) {
-  if (member == "icon") return Variant::I4(icon_);
-  if (member == "header") return Variant::Bstr(header_);
-  if (member == "body") return Variant::Bstr(body_);
-  if (member == "displaytimeseconds") return Variant::I4(display_time_seconds_);
-  if (member == "popupheight") return Variant::I4(popup_height_);
-  if (member == "popupwidth") return Variant::I4(popup_width_);
-  if (member == "transparencylevel") return Variant::I2(transparency_level_);
+  if (member == "icon") return Variant::I4(settings_.icon);
+  if (member == "header") return Variant::Bstr(settings_.header);
+  if (member == "body") return Variant::Bstr(settings_.body);
+  if (member == "displaytimeseconds") return Variant::I4(settings_.display_time_seconds);
+  if (member == "popupheight") return Variant::I4(settings_.height);
+  if (member == "popupwidth") return Variant::I4(settings_.width);
+  if (member == "transparencylevel") return Variant::I2(settings_.transparency_level);
   if (member == "modalform") return Variant::I4(modal_form_);
   if (member == "closedby") {
     CatchUp();
@@ -125,31 +168,16 @@ Variant Display::Get(const std::string& member) {
 
 void Display::Popup() {
   closed_by_.clear();
-  session_.reset();
+  shown_.reset();
   auto_close_at_.reset();
 
-  auto session = n::Session::Open();
-  n::Notification popup;
-  popup.app_name = "Flarebox";
-  popup.app_icon = IconName(icon_);
-  popup.summary = header_;
-  popup.body = body_;
-  popup.actions = {"default", "Open"};
-  // Height, width and transparency are left to the notification service,
-  // which places and draws its notifications itself.
-  if (display_time_seconds_ > 0) {
-    const long long ms = 1000LL * display_time_seconds_;
-    popup.expire_timeout_ms = static_cast<std::int32_t>(
-        std::min<long long>(ms, std::numeric_limits<std::int32_t>::max()));
-  } else {
-    popup.expire_timeout_ms = 0;  // stays until the user closes it
+  auto backend = backends_();
+  backend->Show(settings_);
+  if (settings_.display_time_seconds > 0) {
+    auto_close_at_ =
+        Clock::now() + std::chrono::seconds(settings_.display_time_seconds) + kAutoCloseGrace;
   }
-  const std::uint32_t id = session->Notify(popup);
-  if (display_time_seconds_ > 0) {
-    auto_close_at_ = Clock::now() + std::chrono::seconds(display_time_seconds_) + kAutoCloseGrace;
-  }
-  session_ = std::move(session);
-  shown_id_ = id;
+  shown_ = std::move(backend);
   if (modal_form_ == 0) return;
 
   while (true) {
@@ -159,54 +187,52 @@ void Display::Popup() {
           std::chrono::milliseconds(0),
           std::chrono::duration_cast<std::chrono::milliseconds>(*auto_close_at_ - Clock::now()));
     }
-    const n::Event event = session_->Wait(shown_id_, limit);
-    if (event.kind == n::Event::Kind::kServiceGone) {
-      session_.reset();
-      throw Failure(platform::err::kAutomationError,
-                    "The notification service went away while the popup was shown");
+    Closing closing = Closing::kStillUp;
+    try {
+      closing = shown_->Wait(limit);
+    } catch (...) {
+      shown_.reset();
+      throw;
     }
-    if (auto outcome = Outcome(event)) {
+    if (auto outcome = Outcome(closing)) {
       closed_by_ = *outcome;
-      session_.reset();
+      shown_.reset();
       return;
     }
   }
 }
 
-std::optional<std::string> Display::Outcome(const n::Event& event) {
-  switch (event.kind) {
-    case n::Event::Kind::kActionInvoked:
-      if (event.action_key != "default") return std::nullopt;
-      // A click answers the popup; services that keep it up are told to close it.
-      session_->Close(shown_id_);
+std::optional<std::string> Display::Outcome(Closing closing) {
+  switch (closing) {
+    case Closing::kClick:
+      // A click answers the popup; a desktop that keeps it up is told to close it.
+      shown_->Close();
       return "CLICK";
-    case n::Event::Kind::kClosed:
-      return event.reason == n::kReasonExpired ? "AUTOCLOSE" : "EXIT";
-    case n::Event::Kind::kTimedOut:
-      if (!auto_close_at_ || Clock::now() < *auto_close_at_) return std::nullopt;
-      session_->Close(shown_id_);
+    case Closing::kExit:
+      return "EXIT";
+    case Closing::kAutoClose:
       return "AUTOCLOSE";
-    case n::Event::Kind::kServiceGone:
-      return std::nullopt;
+    case Closing::kStillUp:
+      if (!auto_close_at_ || Clock::now() < *auto_close_at_) return std::nullopt;
+      shown_->Close();
+      return "AUTOCLOSE";
   }
   return std::nullopt;
 }
 
 void Display::CatchUp() {
-  if (!session_) return;
-  while (true) {
-    const n::Event event = session_->Wait(shown_id_, std::chrono::milliseconds(0));
-    if (event.kind == n::Event::Kind::kServiceGone) {
-      // Nobody will say how it ended.
-      session_.reset();
-      return;
-    }
-    if (auto outcome = Outcome(event)) {
-      closed_by_ = *outcome;
-      session_.reset();
-      return;
-    }
-    if (event.kind == n::Event::Kind::kTimedOut) return;
+  if (!shown_) return;
+  Closing closing = Closing::kStillUp;
+  try {
+    closing = shown_->Wait(std::chrono::milliseconds(0));
+  } catch (...) {
+    // Nobody will say how it ended.
+    shown_.reset();
+    return;
+  }
+  if (auto outcome = Outcome(closing)) {
+    closed_by_ = *outcome;
+    shown_.reset();
   }
 }
 

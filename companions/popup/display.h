@@ -4,23 +4,29 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "companions/popup/backend.h"
 #include "platform/automation_protocol.h"
-#include "platform/posix/notifications.h"
 
 namespace flarebox {
 
-// The themed icon shown for an Icon value.
-std::string IconName(std::int32_t icon);
-
 class Display {
  public:
+  using BackendFactory = std::function<std::unique_ptr<Backend>()>;
+  // Each Popup shows its popup through a new back-end from `backends`.
+  explicit Display(BackendFactory backends = DesktopBackend);
+
   // Carries out one request and gives the answer to send back.
   platform::automation_protocol::Answer Handle(
       const platform::automation_protocol::Request& request);
+
+  // The members, as Automation clients name them.
+  static const char* const kProperties[];
+  static const char* const kMethods[];
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -28,25 +34,19 @@ class Display {
   void Put(const std::string& member, const platform::Variant& value);
   platform::Variant Get(const std::string& member);
   void Popup();
-  // Turns what the service reported into the ClosedBy text; nothing when the
-  // popup is still up.
-  std::optional<std::string> Outcome(const platform::notifications::Event& event);
+  // The ClosedBy text for what the back-end saw; nothing while the popup is
+  // up.
+  std::optional<std::string> Outcome(Closing closing);
   // For a popup that is not waited for: takes in what has happened so far.
   void CatchUp();
 
-  std::int32_t icon_ = 0;
-  std::string header_;
-  std::string body_;
-  std::int32_t display_time_seconds_ = 10;
-  std::int32_t popup_height_ = 0;
-  std::int32_t popup_width_ = 0;
-  std::int16_t transparency_level_ = 0;
+  BackendFactory backends_;
+  PopupSettings settings_;
   std::int32_t modal_form_ = 0;
   std::string closed_by_;
 
   // The popup shown last, while its outcome is not known.
-  std::unique_ptr<platform::notifications::Session> session_;
-  std::uint32_t shown_id_ = 0;
+  std::unique_ptr<Backend> shown_;
   std::optional<Clock::time_point> auto_close_at_;
 };
 
