@@ -152,15 +152,16 @@ class InstallerTest(unittest.TestCase):
                 found.append(os.path.relpath(os.path.join(folder, name), self.box.install))
         return sorted(found)
 
-    def install(self):
-        result = self.wine.run(ARGS.setup, "/S", check=False, timeout=300)
+    def install(self, *args):
+        result = self.wine.run(ARGS.setup, "/S", *args, check=False, timeout=300)
         self.assertEqual(result.returncode, 0, result.stderr)
 
-    def uninstall(self):
-        result = self.wine.run(self.installed(UNINSTALLER), "/S", check=False, timeout=300)
+    def uninstall(self, folder=INSTALL):
+        uninstaller = self.wine.unix(folder + "\\" + UNINSTALLER)
+        result = self.wine.run(uninstaller, "/S", check=False, timeout=300)
         self.assertEqual(result.returncode, 0, result.stderr)
         deadline = time.monotonic() + UNINSTALL_WAIT_SECONDS
-        while os.path.exists(self.installed(UNINSTALLER)):
+        while os.path.exists(uninstaller):
             if time.monotonic() > deadline:
                 self.fail("the uninstaller did not end within %d s" % UNINSTALL_WAIT_SECONDS)
             time.sleep(0.2)
@@ -223,6 +224,25 @@ class InstallerTest(unittest.TestCase):
         self.assertIsNone(self.query(UNINSTALL_KEY, "DisplayName"))
         self.assertIsNone(self.query("HKCR\\%s\\CLSID" % PROGID))
         self.assertIsNone(self.query("HKCR\\CLSID\\%s\\LocalServer32" % CLSID))
+
+
+    def test_folder_given_on_the_command_line(self):
+        """/D= names the folder, whatever the agent registered."""
+        other = ROOT + "\\Elsewhere"  # no blank: /D= is taken to the end of the line, unquoted
+        self.install("/D=" + other)
+        programs = PROGRAMS + ([COMPONENT] if self.component else [])
+        for name in programs + [UNINSTALLER]:
+            self.assertTrue(os.path.isfile(self.wine.unix(other + "\\" + name)), name)
+        self.assertEqual(self.agent_files(), [])
+        self.assertEqual(self.query(UNINSTALL_KEY, "InstallLocation"), other)
+        if self.component:
+            server = self.query("HKCR\\CLSID\\%s\\LocalServer32" % CLSID)
+            self.assertIn(server, (other + "\\" + COMPONENT, '"%s\\%s"' % (other, COMPONENT)))
+        self.uninstall(other)
+        left = [os.path.join(d, n) for d, _, names in os.walk(self.wine.unix(other)) for n in names]
+        self.assertEqual(left, [])
+        self.assertIsNone(self.query(UNINSTALL_KEY, "DisplayName"))
+        self.assertIsNone(self.query("HKCR\\%s\\CLSID" % PROGID))
 
 
 def main():
