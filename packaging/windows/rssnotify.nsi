@@ -41,14 +41,6 @@ RequestExecutionLevel admin
   !define OUTFILE "rssnotify-setup.exe"
 !endif
 
-; The component is built beside the other programs once it exists on
-; Windows; a setup program made without it says so when it is made.
-!if /FileExists "${BUILD_DIR}/qLUX/flarebox-display.exe"
-  !define WITH_COMPONENT
-!else
-  !warning "no qLUX/flarebox-display.exe in ${BUILD_DIR}: the setup program leaves out the popup component"
-!endif
-
 !define PRODUCT "rssnotify"
 !define UNINSTALLER "rssnotify-uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\rssnotify"
@@ -94,7 +86,6 @@ Section "rssnotify"
   SetOutPath "$INSTDIR\qLUX"
   File "${BUILD_DIR}/qLUX/FeedPull.exe"
   File "${BUILD_DIR}/qLUX/qVMRSS.exe"
-!ifdef WITH_COMPONENT
   File "${BUILD_DIR}/qLUX/flarebox-display.exe"
   ; Started directly, without a shell; it writes its own registration.
   ClearErrors
@@ -105,7 +96,6 @@ Section "rssnotify"
     MessageBox MB_OK|MB_ICONSTOP "The popup component could not be registered ($0)." /SD IDOK
     SetErrorLevel 3
   ${EndIf}
-!endif
   SetOutPath "$INSTDIR"
 
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
@@ -122,7 +112,6 @@ SectionEnd
 
 Section "Uninstall"
   SetRegView 64
-!ifdef WITH_COMPONENT
   ${If} ${FileExists} "$INSTDIR\qLUX\flarebox-display.exe"
     ClearErrors
     ExecWait '"$INSTDIR\qLUX\flarebox-display.exe" /UnregServer' $0
@@ -132,7 +121,6 @@ Section "Uninstall"
     ${EndIf}
   ${EndIf}
   Delete "$INSTDIR\qLUX\flarebox-display.exe"
-!endif
   Delete "$INSTDIR\qLUX\qVMRSS.exe"
   Delete "$INSTDIR\qLUX\FeedPull.exe"
   Delete "$INSTDIR\rssnotify.exe"
