@@ -20,7 +20,8 @@
 ;
 ; The component registers itself (/RegServer) and is unregistered
 ; (/UnregServer) before the uninstaller removes exactly the files listed
-; above; the agent's template, the data folders and the logs stay. Silent:
+; above, and the folders that are empty then; the agent's template, the
+; data folders and the logs stay. Silent:
 ; /S, for the setup program and the uninstaller alike.
 ;
 ; A 64-bit setup program for 64-bit programs: it reads and writes the
@@ -126,6 +127,8 @@ Section "Uninstall"
   Delete "$INSTDIR\rssnotify.exe"
   Delete "$INSTDIR\${UNINSTALLER}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; The folders are the agent's: they stay, with its template, the data
-  ; folders and the logs.
+  ; The folders go only when nothing is left in them: what the agent keeps
+  ; there (its template, the data folders, the logs) stays, and so do they.
+  RMDir "$INSTDIR\qLUX"
+  RMDir "$INSTDIR"
 SectionEnd
