@@ -18,6 +18,15 @@ namespace platform {
 // cannot be read.
 std::string ReadNativeFile(const std::string& native_path, std::size_t max_bytes, bool* too_large);
 
+// The native path of the file that the decoded path of a file URL names, as
+// libcurl opens it on the system. On Linux that is the path itself. On
+// Windows a drive letter after the first slash starts the path, its colon
+// also written as "|" by some browsers ("/C:/feeds/a.xml" and
+// "/C|/feeds/a.xml" are "C:\feeds\a.xml"), a path without one lies on the
+// current drive ("/feeds/a.xml" is "\feeds\a.xml"), and every "/" becomes
+// "\".
+std::string FileUrlNativePath(const std::string& url_path);
+
 // Loads the shared library `name` (searched for the way the system searches
 // for a program's own libraries) and keeps it loaded for the rest of the run.
 // Throws Failure 53 with the loader's own reason when it cannot be loaded.

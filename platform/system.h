@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -22,6 +23,12 @@ void HideFromTaskList();
 
 // The running executable's file name without folder and extension.
 std::string ExecutableBaseName();
+
+// The program's arguments after its own name, in UTF-8. On Linux these are
+// `argv` as given. On Windows they are read from the program's command line
+// in UTF-16 and split by the C runtime's rules: `argv` holds them in the
+// system's code page, which cannot hold every character of a URL or a path.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Local calendar time, to the second.
 struct LocalTime {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows programs and their unit tests with mingw-w64 into
 # build-windows/ (rssnotify.exe, qLUX/FeedPull.exe, qLUX/qVMRSS.exe, as the
-# installation has them), after the Windows libraries they link
+# installation has them, and the setup program rssnotify-setup.exe, made
+# with makensis from packaging/windows/), after the Windows libraries they link
 # (scripts/windows-deps.sh, cached outside the clone); then runs the tests
 # under Wine, in the Wine prefix build-windows/wineprefix:
 #

@@ -23,6 +23,8 @@ packages=(
   # GnuTLS for Wine's Schannel (https), Wine's fonts for its message boxes,
   # and Xvfb with xauth for xvfb-run, for what opens a window
   wine64 libgnutls30 fonts-wine xvfb xauth
+  # the Windows setup program (packaging/windows/rssnotify.nsi): makensis
+  nsis
 )
 missing=()
 for p in "${packages[@]}"; do

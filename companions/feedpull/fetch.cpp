@@ -100,13 +100,15 @@ FetchResult FetchFile(const std::string& url, const FetchLimits& limits) {
     return result;
   }
   result.effective_url = file->normalized;
+  // On Windows "/C:/feeds/a.xml" is the file C:\feeds\a.xml.
+  const std::string path = platform::FileUrlNativePath(file->path);
   bool too_large = false;
   try {
-    result.body = platform::ReadNativeFile(file->path, limits.max_bytes, &too_large);
+    result.body = platform::ReadNativeFile(path, limits.max_bytes, &too_large);
   } catch (const platform::Failure& failure) {
     result.error = failure.number() == platform::err::kPathFileAccess
                        ? std::string(kReadFailed)
-                       : "Couldn't open file " + file->path;
+                       : "Couldn't open file " + path;
     return result;
   }
   if (too_large) {

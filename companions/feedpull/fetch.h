@@ -62,6 +62,8 @@ bool IsFileUrl(const std::string& url);
 std::optional<FileUrl> ParseFileUrl(const std::string& url);
 
 // Fetches `url` (http, https or file). A file URL is read without libcurl,
+// from the file that its path names on the system (see
+// platform::FileUrlNativePath: "file:///C:/feeds/a.xml" on Windows),
 // with the same limit on its size; when libcurl cannot be loaded any other
 // URL fails with a one-line reason. An HTTP status other than 2xx or a
 // 304 to a conditional request, a transfer over the limits or any transfer

@@ -1,6 +1,5 @@
-// Fetching file URLs of Linux paths ("file:///tmp/..."). A Windows path
-// has no such URL of this form ("file:///C:/..." is not taken yet), so these
-// run on Linux only.
+// Fetching file URLs of Linux paths ("file:///tmp/..."), on Linux only; the
+// URLs of Windows paths ("file:///C:/...") are tested in fetch_win32_test.cpp.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -31,6 +31,7 @@
 #include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -88,7 +89,10 @@ int WriteOutput(const std::string& output, const std::string& document) {
 }
 
 int Run(int argc, char** argv) {
-  const std::string url = argc > 1 ? std::string(platform::ascii::Trim(argv[1])) : std::string();
+  // In UTF-8 on every system: a file URL may name a path in any script.
+  const std::vector<std::string> arguments = platform::ProgramArguments(argc, argv);
+  const std::string url =
+      arguments.empty() ? std::string() : std::string(platform::ascii::Trim(arguments[0]));
   if (url.empty()) return Fail(kNoUrl, "no feed URL given (usage: FeedPull.exe <URL>)");
 
   std::string install_path;

@@ -4,47 +4,27 @@
 // HTML page in the desktop's browser, then marks the items it showed read.
 #include <cstdint>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/product/folders.h"
+#include "companions/viewer/desktop.h"
 #include "companions/viewer/output.h"
 #include "companions/viewer/page.h"
 #include "companions/viewer/stores.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
-#include "platform/process.h"
 #include "platform/run_lock.h"
-#include "platform/system.h"
 
 namespace {
 
 constexpr char kProgram[] = "qVMRSS";
-constexpr char kDefaultSearchPath[] = "/usr/local/bin:/usr/bin:/bin";
 // How long the viewer waits for a feed update to let go of the run lock
 // before it leaves the statuses of a store as they are. The page is already
 // shown by then; a run started just before the viewer (the click that
 // started it ends that run) is gone well within this.
 constexpr std::uint32_t kRunLockWaitMs = 5000;
-
-// Hands the page to the desktop's browser; false when there is no desktop or
-// no way to reach its browser, so the caller names the page instead.
-bool OpenInBrowser(const std::string& page_path) {
-  if (!viewer::DesktopPresent(platform::EnvironmentValue("DISPLAY"),
-                              platform::EnvironmentValue("WAYLAND_DISPLAY"))) {
-    return false;
-  }
-  const std::optional<std::string> opener = viewer::FindProgram(
-      "xdg-open", platform::EnvironmentValue("PATH").value_or(kDefaultSearchPath));
-  if (!opener) return false;
-  try {
-    platform::StartProgram(platform::CommandLine{*opener, {page_path}}, platform::kShowHidden);
-    return true;
-  } catch (const platform::Failure& failure) {
-    std::cerr << kProgram << ": cannot start " << *opener << ": " << failure.description() << "\n";
-    return false;
-  }
-}
 
 int Run() {
   std::string install_path;
@@ -73,21 +53,21 @@ int Run() {
     html = viewer::RenderNothingYetPage();
   }
 
-  const std::optional<std::string> folder = viewer::PageFolder(
-      platform::EnvironmentValue("XDG_CACHE_HOME"), platform::EnvironmentValue("HOME"));
-  if (!folder) {
-    std::cerr << kProgram << ": neither XDG_CACHE_HOME nor HOME names a folder for the page\n";
+  std::string why_not;
+  const std::optional<viewer::PagePlace> place = viewer::UserPagePlace(&why_not);
+  if (!place) {
+    std::cerr << kProgram << ": " << why_not << "\n";
     return 1;
   }
   std::string page_path;
   try {
-    page_path = viewer::WritePage(*folder, html);
+    page_path = viewer::WritePage(place->folder, html, place->separator);
   } catch (const platform::Failure& failure) {
-    std::cerr << kProgram << ": cannot write the page in " << *folder << ": "
+    std::cerr << kProgram << ": cannot write the page in " << place->folder << ": "
               << failure.description() << "\n";
     return 1;
   }
-  if (!OpenInBrowser(page_path)) std::cout << page_path << std::endl;
+  if (!viewer::ShowInBrowser(page_path)) std::cout << page_path << std::endl;
 
   // Only what the user has been shown counts as read. Each store is read,
   // marked and saved under the data folder's run lock, so that a feed update

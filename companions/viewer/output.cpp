@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/product/folders.h"
+#include "platform/ascii.h"
 #include "platform/filesystem.h"
 
 namespace viewer {
@@ -33,10 +34,22 @@ std::optional<std::string> PageFolder(const std::optional<std::string>& xdg_cach
   return std::nullopt;
 }
 
-std::string WritePage(const std::string& folder, const std::string& html) {
+std::optional<std::string> WindowsPageFolder(const std::optional<std::string>& local_app_data) {
+  if (!local_app_data) return std::nullopt;
+  std::string folder = *local_app_data;
+  const bool drive = folder.size() >= 3 && platform::ascii::IsLetter(folder[0]) &&
+                     folder[1] == ':' && (folder[2] == '\\' || folder[2] == '/');
+  const bool share = folder.size() >= 3 && folder.starts_with("\\\\") && folder[2] != '\\';
+  if (!drive && !share) return std::nullopt;
+  while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  return folder + "rssnotify";
+}
+
+std::string WritePage(const std::string& folder, const std::string& html, char separator) {
   platform::FileSystem& files = platform::Files();
   platform::CreateFolderWithParents(files, folder);
-  const std::string path = folder + "/" + kPageFileName;
+  const std::string path = folder + separator + kPageFileName;
   files.ReplaceFileAtomically(path, html);
   return path;
 }

@@ -14,10 +14,17 @@ inline constexpr char kPageFileName[] = "feeds.html";
 std::optional<std::string> PageFolder(const std::optional<std::string>& xdg_cache_home,
                                       const std::optional<std::string>& home);
 
-// Writes the page as `folder`/feeds.html, creating missing folders, and
-// returns its path. The file is replaced atomically, so a browser never reads
-// half a page. Throws platform::Failure.
-std::string WritePage(const std::string& folder, const std::string& html);
+// The folder of the page on Windows: "rssnotify" in the user's local
+// application data (LOCALAPPDATA, "C:\Users\<user>\AppData\Local"), which
+// stays on the machine and is the user's alone. Nothing when LOCALAPPDATA is
+// unset or not an absolute path (a drive's "C:\..." or a share's
+// "\\server\...").
+std::optional<std::string> WindowsPageFolder(const std::optional<std::string>& local_app_data);
+
+// Writes the page as `folder`, `separator`, "feeds.html", creating missing
+// folders, and returns its path. The file is replaced atomically, so a
+// browser never reads half a page. Throws platform::Failure.
+std::string WritePage(const std::string& folder, const std::string& html, char separator = '/');
 
 // True when the session has a graphical desktop to show the page on.
 bool DesktopPresent(const std::optional<std::string>& display,

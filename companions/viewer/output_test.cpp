@@ -25,6 +25,22 @@ TEST(PageFolder, CacheHomeThenHome) {
   EXPECT_EQ(PageFolder(std::nullopt, "home"), std::nullopt);
 }
 
+TEST(PageFolder, WindowsLocalApplicationData) {
+  EXPECT_EQ(WindowsPageFolder("C:\\Users\\u\\AppData\\Local"),
+            "C:\\Users\\u\\AppData\\Local\\rssnotify");
+  EXPECT_EQ(WindowsPageFolder("C:\\Users\\u\\AppData\\Local\\\\"),
+            "C:\\Users\\u\\AppData\\Local\\rssnotify");
+  EXPECT_EQ(WindowsPageFolder("d:/profiles/u"), "d:/profiles/u\\rssnotify");
+  EXPECT_EQ(WindowsPageFolder("E:\\"), "E:\\rssnotify");
+  EXPECT_EQ(WindowsPageFolder("\\\\server\\profiles\\u"), "\\\\server\\profiles\\u\\rssnotify");
+  // Relative, drive-relative or unset: no folder.
+  EXPECT_EQ(WindowsPageFolder("AppData\\Local"), std::nullopt);
+  EXPECT_EQ(WindowsPageFolder("C:AppData"), std::nullopt);
+  EXPECT_EQ(WindowsPageFolder("\\Users\\u"), std::nullopt);
+  EXPECT_EQ(WindowsPageFolder(""), std::nullopt);
+  EXPECT_EQ(WindowsPageFolder(std::nullopt), std::nullopt);
+}
+
 TEST(WritePage, CreatesMissingFoldersAndReplacesThePage) {
   ScratchFolder scratch;
   const std::string folder = scratch / "cache/deeper/rssnotify";
@@ -36,6 +52,13 @@ TEST(WritePage, CreatesMissingFoldersAndReplacesThePage) {
     names.push_back(entry.path().filename().string());
   }
   EXPECT_EQ(names, std::vector<std::string>{"feeds.html"});
+}
+
+TEST(WritePage, JoinsWithTheGivenSeparator) {
+  ScratchFolder scratch;
+  const std::string folder = scratch / "local";
+  EXPECT_EQ(WritePage(folder, "<p>page</p>", '\\'), folder + "\\feeds.html");
+  EXPECT_EQ(ReadFile(folder + "/feeds.html"), "<p>page</p>");
 }
 
 TEST(QuoteArgument, SplitsBackAsOneArgument) {

@@ -84,6 +84,10 @@ std::string ReadNativeFile(const std::string& native_path, std::size_t max_bytes
   return bytes;
 }
 
+std::string FileUrlNativePath(const std::string& url_path) {
+  return url_path;
+}
+
 void* LoadSharedLibrary(const std::string& name) {
   void* library = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {

@@ -60,6 +60,12 @@ std::string ExecutableBaseName() {
   return name;
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return arguments;
+}
+
 LocalTime Now() {
   std::time_t now = std::time(nullptr);
   std::tm local{};

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/win32/wide_text.h"
 
@@ -92,6 +93,19 @@ std::string ReadNativeFile(const std::string& native_path, std::size_t max_bytes
     bytes.append(buffer, n);
   }
   return bytes;
+}
+
+std::string FileUrlNativePath(const std::string& url_path) {
+  std::string path = url_path;
+  if (path.size() >= 3 && path[0] == '/' && ascii::IsLetter(path[1]) &&
+      (path[2] == ':' || path[2] == '|')) {
+    path.erase(0, 1);
+    path[1] = ':';
+  }
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
 }
 
 void* LoadSharedLibrary(const std::string& name) {

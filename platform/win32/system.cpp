@@ -2,10 +2,14 @@
 // wide functions and is handed out as UTF-8 (see wide_text.h).
 #include "platform/system.h"
 
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "platform/win32/wide_text.h"
@@ -76,6 +80,16 @@ std::string ExecutableBaseName() {
   const std::size_t dot = name.find_last_of(L'.');
   if (dot != std::wstring::npos && dot > 0) name.erase(dot);
   return Narrow(name);
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+  int count = 0;
+  wchar_t** words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  if (words == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(Narrow(words[i], std::wcslen(words[i])));
+  ::LocalFree(words);
+  return arguments;
 }
 
 LocalTime Now() {
