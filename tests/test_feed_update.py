@@ -7,7 +7,7 @@ converted document and puts that file where the program looks for it.
 import os
 import unittest
 
-from sandbox import FeedTestCase, STARS
+from sandbox import FeedTestCase, STARS, append, sleep
 
 
 def item(n, **fields):
@@ -167,7 +167,7 @@ class FeedUpdateTest(FeedTestCase):
     def test_empty_url_still_runs_the_converter(self):
         box = self.sandbox()
         record = os.path.join(box.root, "args")
-        box.install_converter(body='sleep 0.2\necho "$#:$1" >> %s\n' % record)
+        box.install_converter(steps=[sleep(200), append(record, "%#:%1\n")])
         url = box.feed("f.xml", [item(1)])
         sites = "@#@" + url
         box.write_feed_template(sites)
