@@ -299,8 +299,20 @@ class Sandbox:
         if extra_env:
             env.update(extra_env)
         self.started = datetime.datetime.now()
-        result = subprocess.run(self.command(program), env=env, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=timeout * (2 if WINDOWS else 1))
+        if WINDOWS:
+            # Output to files, not pipes: a Windows program that the run
+            # starts holds Wine's standard error (Wine's own diagnostics go
+            # there) for as long as it runs, and a pipe would make the run
+            # look as long as the longest of them.
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                result = subprocess.run(self.command(program), env=env, stdin=subprocess.DEVNULL,
+                                        stdout=out, stderr=err, timeout=timeout * 2)
+                out.seek(0)
+                err.seek(0)
+                result.stdout, result.stderr = out.read(), err.read()
+        else:
+            result = subprocess.run(self.command(program), env=env, stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=timeout)
         self.finished = datetime.datetime.now()
         return result
 

@@ -5,8 +5,10 @@
 //   answer_message_box CAPTION RECORD SECONDS
 //
 // Exit codes: 0 answered, 1 no box came, 2 bad arguments.
-#include <shellapi.h>
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 
 #include <string>
 #include <vector>
