@@ -72,7 +72,7 @@ def windows_only(reason):
 
 
 def drive_c():
-    return os.path.join(WINEPREFIX, "drive_c")
+    return os.path.join(os.path.abspath(WINEPREFIX), "drive_c")
 
 
 def windows_path(path):
@@ -510,6 +510,35 @@ def process_gone_within(pid, seconds, marker=None):
                 return True
         time.sleep(0.05)
     return False
+
+
+def gone_within(find, seconds):
+    """Whether `find()` comes back empty within `seconds`."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if not find():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def command_line(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
+
+
+def kill_processes_with(native_marker):
+    """Ends the processes whose command line holds `native_marker` as the
+    programs see it."""
+    import signal
+    for pid in processes_with(windows_path(native_marker) if WINDOWS else native_marker):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
 
 
 def processes_with(marker):
