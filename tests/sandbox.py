@@ -47,7 +47,8 @@ WINDOWS = os.environ.get("RSSNOTIFY_SANDBOX", "linux") == "windows"
 PROGRAM = os.path.join(BUILD_DIR, "rssnotify.exe" if WINDOWS else "rssnotify")
 WINE = os.environ.get("RSSNOTIFY_WINE", "")
 WINEPREFIX = os.environ.get("RSSNOTIFY_WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
-TEST_PROGRAMS = os.environ.get("RSSNOTIFY_TEST_PROGRAMS", os.path.join(BUILD_DIR, "tests", "windows"))
+TEST_PROGRAMS = os.environ.get("RSSNOTIFY_TEST_PROGRAMS",
+                               os.path.join(BUILD_DIR, "tests", "windows"))
 # Wine's ALLUSERSPROFILE, as on Windows since Vista.
 PROGRAM_DATA = "C:\\ProgramData"
 # The CLSID that tests/windows/scripted_popup.cpp serves.
@@ -67,10 +68,6 @@ def linux_only_module(reason):
     return set_up_module
 
 
-def windows_only(reason):
-    return unittest.skipUnless(WINDOWS, "Windows only: " + reason)
-
-
 def drive_c():
     return os.path.join(os.path.abspath(WINEPREFIX), "drive_c")
 
@@ -80,8 +77,10 @@ def windows_path(path):
     whole file system, as Wine maps it)."""
     path = os.path.abspath(path)
     c = drive_c()
-    if path == c or path.startswith(c + os.sep):
-        return "C:\\" + os.path.relpath(path, c).replace("/", "\\").lstrip(".")
+    if path == c:
+        return "C:\\"
+    if path.startswith(c + os.sep):
+        return "C:\\" + os.path.relpath(path, c).replace("/", "\\")
     return "Z:" + path.replace("/", "\\")
 
 
@@ -111,6 +110,7 @@ def reg_import(path, view32):
     its byte order mark) into the prefix's registry."""
     args = ["reg", "import", windows_path(path)] + (["/reg:32"] if view32 else [])
     wine(*args)
+
 
 STARS = "*" * 85
 LINE = re.compile(r"^(\d\d)/(\d\d)/(\d{4}) (\d\d):(\d\d):(\d\d)\t(.*)$", re.S)
@@ -156,7 +156,8 @@ class Sandbox:
             os.makedirs(os.path.join(self.install, "qLUX", "Dovel"))
         self.registry_file = os.path.join(self.root, "registry.reg")
         self.identity = dict(DEFAULT_IDENTITY if identity is None else identity)
-        self.install_value = self.program_path(self.install) if install_path is None else install_path
+        self.install_value = (self.program_path(self.install) if install_path is None
+                              else install_path)
         self.extra_registry = extra_registry
         self.all_users_profile = all_users_profile
         if WINDOWS:
@@ -219,8 +220,9 @@ class Sandbox:
             server = '"%s" "%s" "%s"' % (
                 windows_path(os.path.join(TEST_PROGRAMS, "scripted_popup.exe")),
                 windows_path(self.popup_record), self.popup_answer)
-            lines += ["[HKEY_CLASSES_ROOT\\Flarebox.Display\\CLSID]", "@=" + reg_string(POPUP_CLSID),
-                      "", "[HKEY_CLASSES_ROOT\\CLSID\\%s]" % POPUP_CLSID,
+            lines += ["[HKEY_CLASSES_ROOT\\Flarebox.Display\\CLSID]",
+                      "@=" + reg_string(POPUP_CLSID), "",
+                      "[HKEY_CLASSES_ROOT\\CLSID\\%s]" % POPUP_CLSID,
                       "@=\"Flarebox.Display\"", "",
                       "[HKEY_CLASSES_ROOT\\CLSID\\%s\\LocalServer32]" % POPUP_CLSID,
                       "@=" + reg_string(server), "",

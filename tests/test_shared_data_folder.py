@@ -9,8 +9,8 @@ import stat
 import subprocess
 import unittest
 
-from sandbox import (BUILD_DIR, FeedSandbox, PROGRAM, STARS, append, convert, linux_only, sleep,
-                     user_name, write_script)
+from sandbox import (BUILD_DIR, FeedSandbox, PROGRAM, STARS, append, convert, linux_only,
+                     sleep, user_name, write_script)
 
 UNIX_MODES = ("Unix file modes, groups and users; on Windows the data folder's access is the "
               "installer's ACLs")
