@@ -1,9 +1,30 @@
 """A sandbox installation of rssnotify for tests of the built programs.
 
-Each Sandbox is a temporary folder holding an agent installation folder, a
-registry file (the Linux stand-in for the Windows registry) and whatever
-scripted companions a test puts there. `run()` starts the built rssnotify the
-way the agent does: no arguments, its environment naming the registry file.
+Each Sandbox is a temporary folder holding an agent installation folder, the
+product key in a registry file and whatever scripted companions a test puts
+there. `run()` starts the built rssnotify the way the agent does: no
+arguments.
+
+Two back-ends, chosen by RSSNOTIFY_SANDBOX, which CTest sets:
+- "linux" (the default): the Linux programs; the registry file is the
+  program's registry, named by RSSNOTIFY_REGISTRY; the companions are shell
+  scripts; the popup component is tests/scripted_popup.py.
+- "windows": the Windows programs under Wine (RSSNOTIFY_WINE, the project's
+  scripts/wine.sh, in the prefix RSSNOTIFY_WINEPREFIX). The sandbox folder is
+  a folder of drive C: of the prefix, and the program gets Windows paths; the
+  registry file is imported into the prefix's registry (`reg import FILE
+  /reg:32`, as a 32-bit installer writes the key); the companions and the
+  popup component are Windows programs of ours (RSSNOTIFY_TEST_PROGRAMS:
+  scripted_converter.exe, driven by a script beside it, and
+  scripted_popup.exe), since a Linux script started from a Windows program
+  loses its exit code and escapes the job object that holds the program's
+  children. Wine gives every program ALLUSERSPROFILE=C:\ProgramData whatever
+  the environment says, so the data folder is C:\ProgramData\KESTRA; it, the
+  product key and the popup's registration exist once per prefix, so these
+  tests take turns (CTest's RESOURCE_LOCK).
+
+Tests speak of files by their native (Linux) paths: `install`, `data`,
+`rsslinks`, `root`; `program_path()` gives the path as the program sees it.
 """
 
 import datetime
@@ -13,6 +34,7 @@ import shutil
 import stat
 import subprocess
 import tempfile
+import time
 import unittest
 
 BUILD_DIR = os.environ.get(
@@ -21,7 +43,74 @@ BUILD_DIR = os.environ.get(
 SHARED_DIR = os.environ.get(
     "RSSNOTIFY_SHARED_DIR",
     os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared"))
-PROGRAM = os.path.join(BUILD_DIR, "rssnotify")
+WINDOWS = os.environ.get("RSSNOTIFY_SANDBOX", "linux") == "windows"
+PROGRAM = os.path.join(BUILD_DIR, "rssnotify.exe" if WINDOWS else "rssnotify")
+WINE = os.environ.get("RSSNOTIFY_WINE", "")
+WINEPREFIX = os.environ.get("RSSNOTIFY_WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
+TEST_PROGRAMS = os.environ.get("RSSNOTIFY_TEST_PROGRAMS",
+                               os.path.join(BUILD_DIR, "tests", "windows"))
+# Wine's ALLUSERSPROFILE, as on Windows since Vista.
+PROGRAM_DATA = "C:\\ProgramData"
+# The CLSID that tests/windows/scripted_popup.cpp serves.
+POPUP_CLSID = "{c43e0c8c-437e-49ca-b37d-07f8f8662771}"
+
+
+def linux_only(reason):
+    """Skips a test or class on the Windows back-end, saying why."""
+    return unittest.skipIf(WINDOWS, "Linux only: " + reason)
+
+
+def linux_only_module(reason):
+    """A setUpModule that skips the whole module on the Windows back-end."""
+    def set_up_module():
+        if WINDOWS:
+            raise unittest.SkipTest("Linux only: " + reason)
+    return set_up_module
+
+
+def drive_c():
+    return os.path.join(os.path.abspath(WINEPREFIX), "drive_c")
+
+
+def windows_path(path):
+    """The Windows path of a native path: drive C: of the prefix, or Z: (the
+    whole file system, as Wine maps it)."""
+    path = os.path.abspath(path)
+    c = drive_c()
+    if path == c:
+        return "C:\\"
+    if path.startswith(c + os.sep):
+        return "C:\\" + os.path.relpath(path, c).replace("/", "\\")
+    return "Z:" + path.replace("/", "\\")
+
+
+def native_path(path):
+    """The native path of a Windows path on drive C: of the prefix."""
+    assert path[:3].upper() == "C:\\", path
+    return os.path.join(drive_c(), *[p for p in path[3:].split("\\") if p])
+
+
+def wine(*args, timeout=120, check=True, **kwargs):
+    """Runs a Windows program under Wine (starting the wineserver, persistent
+    and detached, when it does not run yet)."""
+    env = dict(os.environ)
+    env["WINEPREFIX"] = WINEPREFIX
+    env.update(kwargs.pop("env", {}))
+    result = subprocess.run(["bash", WINE, "--prefix", WINEPREFIX, "run"] + list(args),
+                            stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout,
+                            env=env, **kwargs)
+    if check and result.returncode != 0:
+        raise AssertionError("%s failed (%d): %s %s" % (
+            args, result.returncode, result.stdout, result.stderr))
+    return result
+
+
+def reg_import(path, view32):
+    """Imports a registry file (written as regedit writes one: UTF-16 with
+    its byte order mark) into the prefix's registry."""
+    args = ["reg", "import", windows_path(path)] + (["/reg:32"] if view32 else [])
+    wine(*args)
+
 
 STARS = "*" * 85
 LINE = re.compile(r"^(\d\d)/(\d\d)/(\d{4}) (\d\d):(\d\d):(\d\d)\t(.*)$", re.S)
@@ -53,34 +142,105 @@ class Sandbox:
 
     def __init__(self, install_name="agent", identity=None, install_path=None,
                  all_users_profile=None, make_install=True, extra_registry=""):
-        self.root = tempfile.mkdtemp(prefix="rssnotify-sandbox-")
+        if WINDOWS:
+            os.makedirs(drive_c(), exist_ok=True)
+            self.root = tempfile.mkdtemp(prefix="rssnotify-sandbox-", dir=drive_c())
+            # Wine's own, whatever a test asks for (see the module's comment).
+            all_users_profile = PROGRAM_DATA
+            self.classes_file = self.root + "-classes.reg"
+            self.popup_answer = None
+        else:
+            self.root = tempfile.mkdtemp(prefix="rssnotify-sandbox-")
         self.install = os.path.join(self.root, install_name)
         if make_install:
             os.makedirs(os.path.join(self.install, "qLUX", "Dovel"))
         self.registry_file = os.path.join(self.root, "registry.reg")
         self.identity = dict(DEFAULT_IDENTITY if identity is None else identity)
-        self.install_value = self.install if install_path is None else install_path
+        self.install_value = (self.program_path(self.install) if install_path is None
+                              else install_path)
         self.extra_registry = extra_registry
         self.all_users_profile = all_users_profile
+        if WINDOWS:
+            # What an earlier sandbox may have left; the installer makes the
+            # data folder, the program never does.
+            shutil.rmtree(self.data, ignore_errors=True)
+            os.makedirs(self.data)
+            self.write_classes()
         self.write_registry()
 
     def cleanup(self):
         shutil.rmtree(self.root, ignore_errors=True)
+        if WINDOWS:
+            shutil.rmtree(self.data, ignore_errors=True)
+            self.write_reg_file(self.classes_file, [
+                "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\KESTRA]",
+                "[-HKEY_CLASSES_ROOT\\Flarebox.Display]",
+                "[-HKEY_CLASSES_ROOT\\CLSID\\%s]" % POPUP_CLSID])
+            try:
+                reg_import(self.classes_file, view32=False)
+            finally:
+                os.remove(self.classes_file)
+
+    def program_path(self, path):
+        """A native path as the program sees it."""
+        return windows_path(path) if WINDOWS else path
 
     # --- configuration -------------------------------------------------
+    @staticmethod
+    def write_reg_file(path, lines):
+        text = "\r\n".join(["Windows Registry Editor Version 5.00", ""] + lines) + "\r\n"
+        if WINDOWS:
+            with open(path, "wb") as f:
+                f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+        else:
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(text)
+
     def write_registry(self):
-        lines = ["Windows Registry Editor Version 5.00", "",
-                 r"[HKEY_LOCAL_MACHINE\SOFTWARE\KESTRA]"]
+        lines = []
+        if WINDOWS:
+            lines += ["[-HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]", ""]
+        lines.append(r"[HKEY_LOCAL_MACHINE\SOFTWARE\KESTRA]")
         if self.install_value is not Sandbox.MISSING:
             lines.append('"InstallationPath"=' + reg_string(self.install_value))
         for name, value in self.identity.items():
             lines.append('"%s"=%s' % (name, reg_string(value)))
         lines.append("")
         lines.append(self.extra_registry)
-        with open(self.registry_file, "w", encoding="utf-8") as f:
-            f.write("\r\n".join(lines) + "\r\n")
+        self.write_reg_file(self.registry_file, lines)
+        if WINDOWS:
+            reg_import(self.registry_file, view32=True)
+
+    def write_classes(self):
+        """Windows: registers the scripted popup component as the test asked,
+        or no component at all."""
+        lines = ["[-HKEY_CLASSES_ROOT\\Flarebox.Display]",
+                 "[-HKEY_CLASSES_ROOT\\CLSID\\%s]" % POPUP_CLSID, ""]
+        if self.popup_answer is not None:
+            server = '"%s" "%s" "%s"' % (
+                windows_path(os.path.join(TEST_PROGRAMS, "scripted_popup.exe")),
+                windows_path(self.popup_record), self.popup_answer)
+            lines += ["[HKEY_CLASSES_ROOT\\Flarebox.Display\\CLSID]",
+                      "@=" + reg_string(POPUP_CLSID), "",
+                      "[HKEY_CLASSES_ROOT\\CLSID\\%s]" % POPUP_CLSID,
+                      "@=\"Flarebox.Display\"", "",
+                      "[HKEY_CLASSES_ROOT\\CLSID\\%s\\LocalServer32]" % POPUP_CLSID,
+                      "@=" + reg_string(server), "",
+                      "[HKEY_CLASSES_ROOT\\CLSID\\%s\\ProgID]" % POPUP_CLSID,
+                      "@=\"Flarebox.Display\"", ""]
+        self.write_reg_file(self.classes_file, lines)
+        try:
+            reg_import(self.classes_file, view32=False)
+        finally:
+            os.remove(self.classes_file)
 
     def env(self):
+        if WINDOWS:
+            # Wine's own environment (the display of xvfb-run among it); the
+            # program reads nothing of it but ALLUSERSPROFILE, which Wine sets.
+            env = dict(os.environ)
+            env["WINEPREFIX"] = WINEPREFIX
+            return env
         env = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
             "HOME": self.root,
@@ -98,6 +258,8 @@ class Sandbox:
     def data(self):
         """The data folder as a native path."""
         profile = self.all_users_profile
+        if WINDOWS:
+            return native_path(self.data_path)
         if profile is not None and "programdata" in profile.lower():
             return profile.replace("\\", "/").rstrip("/") + "/KESTRA"
         if profile is not None and "all users" in profile.lower():
@@ -115,14 +277,44 @@ class Sandbox:
             f.write(body)
         return path
 
+    def install_scripted(self, path, steps):
+        """Installs a scripted companion at the native path `path` that takes
+        `steps` (see ScriptStep) one after the other, then ends with 0."""
+        if WINDOWS:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            shutil.copyfile(os.path.join(TEST_PROGRAMS, "scripted_converter.exe"), path)
+            with open(os.path.splitext(path)[0] + ".script", "w", encoding="utf-8",
+                      newline="") as f:
+                f.write("".join("\t".join(step.windows(self)) + "\r\n" for step in steps))
+        else:
+            write_script(path, "".join(step.shell(self) + "\n" for step in steps))
+
     # --- running -------------------------------------------------------
-    def run(self, timeout=90, extra_env=None, program=PROGRAM):
+    def command(self, program=None):
+        program = program or PROGRAM
+        if WINDOWS:
+            return ["bash", WINE, "--prefix", WINEPREFIX, "run", program]
+        return [program]
+
+    def run(self, timeout=90, extra_env=None, program=None):
         env = self.env()
         if extra_env:
             env.update(extra_env)
         self.started = datetime.datetime.now()
-        result = subprocess.run([program], env=env, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=timeout)
+        if WINDOWS:
+            # Output to files, not pipes: a Windows program that the run
+            # starts holds Wine's standard error (Wine's own diagnostics go
+            # there) for as long as it runs, and a pipe would make the run
+            # look as long as the longest of them.
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                result = subprocess.run(self.command(program), env=env, stdin=subprocess.DEVNULL,
+                                        stdout=out, stderr=err, timeout=timeout * 2)
+                out.seek(0)
+                err.seek(0)
+                result.stdout, result.stderr = out.read(), err.read()
+        else:
+            result = subprocess.run(self.command(program), env=env, stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=timeout)
         self.finished = datetime.datetime.now()
         return result
 
@@ -196,6 +388,180 @@ class Sandbox:
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+def shell_text(text):
+    """TEXT of a script step as a double-quoted shell word."""
+    out = ""
+    i = 0
+    while i < len(text):
+        two = text[i:i + 2]
+        if two in ("%#", "%1"):
+            out += "$" + two[1]
+            i += 2
+            continue
+        out += "\\" + text[i] if text[i] in '$`"\\' else text[i]
+        i += 1
+    return '"' + out + '"'
+
+
+def script_text(text):
+    return (text.replace("\\", "\\\\").replace("\n", "\\n").replace("\r", "\\r")
+            .replace("\t", "\\t"))
+
+
+class ScriptStep:
+    """One step of a scripted companion, the same on both back-ends: a shell
+    line on Linux, a line of tests/windows/scripted_converter.cpp's script on
+    Windows. In texts, "%#" stands for the number of arguments and "%1" for the
+    first argument."""
+
+    def __init__(self, kind, *args):
+        self.kind, self.args = kind, args
+
+    def shell(self, box):
+        a = self.args
+        out = os.path.join(box.rsslinks, "Temp_RSS.xml")
+        if self.kind == "sleep":
+            return "sleep %s" % (a[0] / 1000)
+        if self.kind == "convert":
+            return ('[ -f "$1" ] || exit 3\ncp "$1" "%s.part" && mv "%s.part" "%s"'
+                    % (out, out, out))
+        if self.kind == "output":
+            return 'truncate -s %d "%s.part" && mv "%s.part" "%s"' % (a[0], out, out, out)
+        if self.kind == "append":
+            return "printf '%%s' %s >> '%s'" % (shell_text(a[1]), a[0])
+        if self.kind == "stderr":
+            return "printf '%%s' %s >&2" % shell_text(a[0])
+        if self.kind == "exit":
+            return "exit %d" % a[0]
+        if self.kind == "spawn":
+            # In a session of its own: out of the reach of a signal to the
+            # converter's process group.
+            return "setsid sh -c 'echo $$ > \"$0\"; exec sleep 600' '%s' &" % a[0]
+        if self.kind == "hang":
+            return "exec sleep 600"
+        raise ValueError(self.kind)
+
+    def windows(self, box):
+        a = self.args
+        if self.kind in ("sleep", "exit", "output"):
+            return [self.kind, str(a[0])]
+        if self.kind == "convert":
+            return ["convert"]
+        if self.kind == "append":
+            return ["append", windows_path(a[0]), script_text(a[1])]
+        if self.kind == "stderr":
+            return ["stderr", script_text(a[0])]
+        if self.kind == "spawn":
+            return ["spawn", windows_path(a[0])]
+        if self.kind == "hang":
+            return ["hang"]
+        raise ValueError(self.kind)
+
+
+def sleep(milliseconds):
+    return ScriptStep("sleep", milliseconds)
+
+
+def convert():
+    return ScriptStep("convert")
+
+
+def append(path, text):
+    return ScriptStep("append", path, text)
+
+
+def stderr(text):
+    return ScriptStep("stderr", text)
+
+
+def exit_with(code):
+    return ScriptStep("exit", code)
+
+
+def output_of_size(size):
+    return ScriptStep("output", size)
+
+
+def spawn(pid_file):
+    """Starts a helper that would outlive the companion; its process id goes
+    to `pid_file`."""
+    return ScriptStep("spawn", pid_file)
+
+
+def hang():
+    return ScriptStep("hang")
+
+
+def process_gone_within(pid, seconds, marker=None):
+    """Whether process `pid` has ended (a zombie counts) within `seconds`. On
+    Windows `pid` is a Windows process id, which Linux does not see: then no
+    process whose command line holds `marker` may be left."""
+    deadline = time.monotonic() + seconds
+    if WINDOWS:
+        marker = windows_path(marker)
+    while time.monotonic() < deadline:
+        if WINDOWS:
+            if not processes_with(marker):
+                return True
+        else:
+            try:
+                with open("/proc/%d/stat" % pid) as f:
+                    if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                        return True
+            except (FileNotFoundError, ProcessLookupError):
+                return True
+        time.sleep(0.05)
+    return False
+
+
+def gone_within(find, seconds):
+    """Whether `find()` comes back empty within `seconds`."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if not find():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def command_line(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
+
+
+def kill_processes_with(native_marker):
+    """Ends the processes whose command line holds `native_marker` as the
+    programs see it."""
+    import signal
+    for pid in processes_with(windows_path(native_marker) if WINDOWS else native_marker):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+
+
+def processes_with(marker):
+    """The live processes whose command line holds `marker`."""
+    found = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % name, "rb") as f:
+                line = f.read().decode("utf-8", "replace")
+            with open("/proc/%s/stat" % name) as f:
+                if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    continue
+        except OSError:
+            continue
+        if marker in line and int(name) != os.getpid():
+            found.append(int(name))
+    return found
+
+
 class FeedSandbox(Sandbox):
     """A sandbox with a scripted converter: the feed "URL" names a file that
     holds the converted document, which the converter puts in place."""
@@ -213,14 +579,19 @@ class FeedSandbox(Sandbox):
     def converter(self):
         return os.path.join(self.install, "qLUX", "FeedPull.exe")
 
-    def install_converter(self, delay="0.2", body=None):
-        # The short sleep keeps the converter running when the program first
+    def install_converter(self, delay="0.2", body=None, steps=None):
+        """Installs the scripted converter: by default it waits `delay`
+        seconds and converts. `steps` (ScriptStep) script it on both
+        back-ends; `body`, a shell script, on Linux only."""
+        # The short wait keeps the converter running when the program first
         # asks for its exit code, so every run logs the same lines.
-        out = os.path.join(self.rsslinks, "Temp_RSS.xml")
-        write_script(self.converter, body or (
-            'sleep %s\n'
-            '[ -f "$1" ] || exit 3\n'
-            'cp "$1" "%s.part" && mv "%s.part" "%s"\n' % (delay, out, out, out)))
+        if body is not None:
+            assert not WINDOWS, "a shell script for the Windows back-end"
+            write_script(self.converter, body)
+            return
+        if steps is None:
+            steps = [sleep(int(float(delay) * 1000)), convert()]
+        self.install_scripted(self.converter, steps)
 
     def feed(self, name, items, title="Feed title", link="http://feed.example/",
              description="Feed description", raw=None):
@@ -239,7 +610,7 @@ class FeedSandbox(Sandbox):
             raw = "\n".join(parts)
         with open(path, "w", encoding="utf-8") as f:
             f.write(raw)
-        return path
+        return self.program_path(path)
 
     def write_feed_template(self, sites, message="You have news", extra=""):
         from xml.sax.saxutils import escape
@@ -253,6 +624,10 @@ class FeedSandbox(Sandbox):
     def register_popup(self, answer, record=None):
         """Registers the scripted popup component, answering `answer`."""
         self.popup_record = record or os.path.join(self.root, "popup-requests.txt")
+        if WINDOWS:
+            self.popup_answer = answer
+            self.write_classes()
+            return
         self.extra_registry = (
             "[HKEY_CLASSES_ROOT\\Flarebox.Display\\LocalServer32]\r\n@=%s\r\n" % reg_string(
                 '%s %s "%s"' % (os.path.join(HERE, "scripted_popup.py"), self.popup_record,

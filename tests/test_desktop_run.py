@@ -11,6 +11,12 @@ import unittest
 from sandbox import BUILD_DIR, FeedSandbox, reg_string, write_script
 from test_feed_update import item
 from test_popup_component import LineReader, BUS_CONFIG, FAKE, DISPLAY, stop
+import sandbox
+
+setUpModule = sandbox.linux_only_module(
+    "the freedesktop notification service on a session bus shows the popup; on Windows the "
+    "popup is a COM component, whose whole path test_popup_and_viewer covers on both "
+    "back-ends")
 
 ENDED = "MSG : Application Ended"
 

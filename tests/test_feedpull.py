@@ -20,6 +20,11 @@ import time
 import unittest
 import urllib.parse
 import xml.etree.ElementTree as ET
+import sandbox
+
+setUpModule = sandbox.linux_only_module(
+    "not ported to the Windows back-end yet: it drives the Linux build's "
+    "FeedPull.exe (HTTP server, validator cache, libcurl loaded at run time)")
 
 BUILD_DIR = os.environ.get("RSSNOTIFY_BUILD_DIR", "")
 CONVERTER = os.path.join(BUILD_DIR, "companions", "feedpull", "FeedPull.exe")

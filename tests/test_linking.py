@@ -11,6 +11,11 @@ import subprocess
 import unittest
 
 from sandbox import BUILD_DIR
+import sandbox
+
+setUpModule = sandbox.linux_only_module(
+    "the ELF shared libraries the Linux programs load; the Windows programs are linked "
+    "statically")
 
 PROGRAMS = {
     "rssnotify": os.path.join(BUILD_DIR, "rssnotify"),

@@ -18,6 +18,10 @@ import unittest
 import xml.etree.ElementTree as ET
 
 from sandbox import BUILD_DIR, reg_string
+import sandbox
+
+setUpModule = sandbox.linux_only_module(
+    "the Debian package, its maintainer scripts and systemd units")
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEMO_FEEDS = os.path.join(HERE, "..", "demo", "feeds")

@@ -2,19 +2,23 @@
 and a scripted viewer."""
 
 import os
+import subprocess
 import time
 import unittest
 
-from sandbox import FeedSandbox, write_script
+import sandbox
+from sandbox import FeedSandbox, append, sleep
 from test_feed_update import item
 
 ENDED = "MSG : Application Ended"
+CAPTION = "NOVR Relay Desk - RSS Feed"
+MISSING = "QVM Components for RSS Feed is missing. Please contact DeskAid365."
 
 
 class PopupAnswerTest(unittest.TestCase):
     maxDiff = None
 
-    def run_with_answer(self, answer, viewer=True, register=True):
+    def run_with_answer(self, answer, viewer=True, register=True, answer_box=False):
         box = FeedSandbox()
         self.addCleanup(box.cleanup)
         if register:
@@ -23,11 +27,22 @@ class PopupAnswerTest(unittest.TestCase):
         if viewer:
             # Records its start at once and its end five seconds later, so a
             # run that waited for it would be seen.
-            write_script(os.path.join(box.install, "qLUX", "qVMRSS.exe"),
-                         'echo "started $#" >> %s\nsleep 5\necho finished >> %s\n'
-                         % (self.viewer_log, self.viewer_log))
+            box.install_scripted(os.path.join(box.install, "qLUX", "qVMRSS.exe"),
+                                 [append(self.viewer_log, "started %#\n"), sleep(5000),
+                                  append(self.viewer_log, "finished\n")])
         url = box.feed("f.xml", [item(1), item(2)])
         box.write_feed_template(url, "Two items")
+        if answer_box:
+            # Windows shows the message box on the desktop: answered as a
+            # user would, its text kept.
+            self.box_text = os.path.join(box.root, "box.txt")
+            answerer = subprocess.Popen(
+                box.command(os.path.join(sandbox.TEST_PROGRAMS, "answer_message_box.exe")) +
+                [CAPTION, box.program_path(self.box_text), "120"],
+                env=box.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL)
+            self.addCleanup(answerer.wait)
+            self.addCleanup(answerer.kill)
         self.result = box.run()
         self.lines = box.log_lines()
         self.tail = self.lines[self.lines.index("MSG : Total New RSS after updates :: 2") + 1:]
@@ -75,14 +90,18 @@ class PopupAnswerTest(unittest.TestCase):
         self.assertEqual(self.viewer_record(), "")
 
     def test_missing_viewer_is_reported(self):
-        box = self.run_with_answer("BSTR:CLICK", viewer=False)
+        box = self.run_with_answer("BSTR:CLICK", viewer=False, answer_box=sandbox.WINDOWS)
         self.assertEqual(self.tail, ["MSG : User clicked on the popup",
                                      "ERR : " + box.install_path + "qLUX\\qVMRSS.exe is missing",
                                      ENDED])
-        # Without a desktop the message box is written to standard error.
-        self.assertEqual(self.result.stderr.decode(),
-                         "NOVR Relay Desk - RSS Feed: QVM Components for RSS Feed is missing. "
-                         "Please contact DeskAid365.\n")
+        if sandbox.WINDOWS:
+            # The Windows tests run on a desktop (Xvfb): the box is shown.
+            with open(self.box_text, encoding="utf-8") as f:
+                self.assertEqual(f.read(), MISSING)
+            self.assertEqual(self.result.stderr.decode(), "")
+        else:
+            # Without a desktop the message box is written to standard error.
+            self.assertEqual(self.result.stderr.decode(), CAPTION + ": " + MISSING + "\n")
 
 
 if __name__ == "__main__":

@@ -13,6 +13,12 @@ import tempfile
 import time
 import unittest
 
+import sandbox
+
+setUpModule = sandbox.linux_only_module(
+    "the Linux popup component's freedesktop back-end; the Windows component is a COM "
+    "server with tests of its own")
+
 BUILD_DIR = os.environ.get(
     "RSSNOTIFY_BUILD_DIR",
     os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build"))

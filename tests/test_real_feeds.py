@@ -9,9 +9,12 @@ import unittest
 import xml.etree.ElementTree as ET
 from urllib.parse import urljoin
 
+import sandbox
 from sandbox import BUILD_DIR, SHARED_DIR, FeedSandbox
 
-CONVERTER = os.path.join(BUILD_DIR, "companions", "feedpull", "FeedPull.exe")
+# The Windows build writes the companions where the installation has them.
+CONVERTER = (os.path.join(BUILD_DIR, "qLUX", "FeedPull.exe") if sandbox.WINDOWS else
+             os.path.join(BUILD_DIR, "companions", "feedpull", "FeedPull.exe"))
 CORPUS = os.path.join(SHARED_DIR, "feeds")
 # How many items each feed adds to a new store, where that is not the
 # manifest's count: the converter leaves out the empty items nested inside
@@ -21,6 +24,15 @@ NEW_ITEMS = {"nfp_illegally-nested.xml": 10, "rustrss_rss092.xml": 0}
 # First links that the converter gives differently: an Atom id that is no
 # web address does not stand in for a missing link.
 FIRST_LINK = {"feedrs_atom_example_7.xml": ""}
+
+
+def file_url(path):
+    """A file URL of a native path, as the program's converter takes it: on
+    Windows with the drive letter (Z:, Wine's drive for the whole file
+    system)."""
+    if sandbox.WINDOWS:
+        return "file:///" + sandbox.windows_path(path).replace("\\", "/")
+    return "file://" + path
 
 
 def manifest():
@@ -38,7 +50,7 @@ class RealFeedsTest(unittest.TestCase):
         box = FeedSandbox(converter_delay=None)
         self.addCleanup(box.cleanup)
         shutil.copy(CONVERTER, box.converter)
-        urls = ["file://" + os.path.join(CORPUS, row["file"]) for row in rows]
+        urls = [file_url(os.path.join(CORPUS, row["file"])) for row in rows]
         box.write_feed_template("@#@".join(urls))
         box.run(timeout=600)
         state = box.state_text()

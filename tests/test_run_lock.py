@@ -12,7 +12,7 @@ import subprocess
 import time
 import unittest
 
-from sandbox import FeedSandbox, PROGRAM, write_script
+from sandbox import FeedSandbox, PROGRAM, linux_only, sleep, write_script
 from test_feed_update import HEADER, item, stored
 
 DEFAULT_SENTENCE = ("You have total new RSS feeds from your service provider for your reference. "
@@ -25,7 +25,7 @@ LOCK_WAIT_SECONDS = 60
 
 
 def start_run(box):
-    return subprocess.Popen([PROGRAM], env=box.env(), stdin=subprocess.DEVNULL,
+    return subprocess.Popen(box.command(), env=box.env(), stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
@@ -56,8 +56,8 @@ class OverlappingRunsTest(unittest.TestCase):
                     expected[n] = [stored(e) for e in reversed(new)] + expected[n]
             if r == 0:
                 box.write_feed_template(
-                    os.path.join(box.feeds_dir, "feed1.xml") + "@#@" +
-                    os.path.join(box.feeds_dir, "feed2.xml"), DEFAULT_SENTENCE)
+                    box.program_path(os.path.join(box.feeds_dir, "feed1.xml")) + "@#@" +
+                    box.program_path(os.path.join(box.feeds_dir, "feed2.xml")), DEFAULT_SENTENCE)
             processes = [start_run(box) for _ in range(runs)]
             for process in processes:
                 self.assertEqual(process.wait(timeout=300), 0)
@@ -87,7 +87,7 @@ class LockHeldTest(unittest.TestCase):
         self.addCleanup(box.cleanup)
         # Every conversion hangs until the converter time-out, so the first
         # run holds the lock for three of them, longer than a run waits.
-        box.install_converter(body="sleep 100\n")
+        box.install_converter(steps=[sleep(100000)])
         urls = [box.feed("f%d.xml" % n, [item(n)]) for n in (1, 2, 3)]
         sites = "@#@".join(urls)
         box.write_feed_template(sites)
@@ -165,6 +165,7 @@ if __name__ == "__main__":
 VIEWER = os.path.join(os.path.dirname(PROGRAM), "companions", "viewer", "qVMRSS.exe")
 
 
+@linux_only("drives the Linux build's viewer")
 class ViewerOverlapTest(unittest.TestCase):
     """The viewer marks a large store read while a run saves new items into
     it. The run's converter waits until the viewer hands its page to the
@@ -213,6 +214,7 @@ class ViewerOverlapTest(unittest.TestCase):
                 self.overlap_once()
 
 
+@linux_only("drives the Linux build's viewer")
 class ViewerLockHeldTest(unittest.TestCase):
     def test_viewer_shows_the_page_and_leaves_the_statuses(self):
         import fcntl

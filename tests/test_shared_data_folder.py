@@ -9,12 +9,18 @@ import stat
 import subprocess
 import unittest
 
-from sandbox import BUILD_DIR, FeedSandbox, PROGRAM, STARS, user_name, write_script
+from sandbox import (BUILD_DIR, FeedSandbox, PROGRAM, STARS, append, convert, linux_only,
+                     sleep, user_name, write_script)
+
+UNIX_MODES = ("Unix file modes, groups and users; on Windows the data folder's access is the "
+              "installer's ACLs")
 from test_feed_update import ENDED, HEADER, item, stored
 
 SECRET = b"another user's private file\r\n\x00\xff"
 
 
+@linux_only("symbolic links planted by other users of a folder with Unix "
+            "modes; creating one on Windows takes a privilege users lack")
 class PlantedLinkTest(unittest.TestCase):
     """A link at the place of a file the run writes, pointing to a file
     outside the data folder: the target keeps its bytes and mode, and the
@@ -126,14 +132,12 @@ class InstallationWithBlanksTest(unittest.TestCase):
         self.addCleanup(box.cleanup)
         planted_record = os.path.join(box.root, "planted-ran")
         for name in ("Kestra", "Kestra.exe"):
-            write_script(os.path.join(box.root, name), 'echo "$0 $*" >> "%s"\n' % planted_record)
+            box.install_scripted(os.path.join(box.root, name),
+                                 [append(planted_record, "%# %1\n")])
         record = os.path.join(box.root, "converter-args")
-        out = os.path.join(box.rsslinks, "Temp_RSS.xml")
-        box.install_converter(body=(
-            'sleep 0.2\nprintf "%%s|" "$#" "$@" >> "%s"\necho >> "%s"\n'
-            'cp "$1" "%s.part" && mv "%s.part" "%s"\n' % (record, record, out, out, out)))
-        write_script(os.path.join(box.install, "qLUX", "qVMRSS.exe"),
-                     'printf "%%s|" viewer "$#" >> "%s"\n' % record)
+        box.install_converter(steps=[sleep(200), append(record, "%#|%1|\n"), convert()])
+        box.install_scripted(os.path.join(box.install, "qLUX", "qVMRSS.exe"),
+                             [append(record, "viewer|%#|")])
         a, b = item(1), item(2)
         url = box.feed("feed with blanks.xml", [a, b])
         self.assertIn(" ", url)
@@ -185,6 +189,7 @@ class LeftoverTest(unittest.TestCase):
         self.assertEqual(lines[identity_end + 4], "MSG : in fncParseLUXTemplateXML")
 
 
+@linux_only(UNIX_MODES)
 class ModesTest(unittest.TestCase):
     """What a run creates: folders for owner and group (keeping the
     set-group-ID bit of a shared folder), files owner read-write and group
@@ -230,6 +235,7 @@ class ModesTest(unittest.TestCase):
 
 @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
                      "runs the program as other users: needs root and setpriv")
+@linux_only(UNIX_MODES)
 class SeveralUsersTest(unittest.TestCase):
     """Two users, members of one group, take turns on a data folder set up
     as the README says: each one's run reads and replaces what the other's
@@ -297,6 +303,7 @@ class SeveralUsersTest(unittest.TestCase):
                 self.assertEqual(st.st_mode & 0o002, 0, path)
 
 
+@linux_only(UNIX_MODES)
 class InstallTest(unittest.TestCase):
     def test_install_makes_the_data_folders_shareable(self):
         prefix = os.path.join(BUILD_DIR, "install test")

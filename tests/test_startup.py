@@ -3,7 +3,12 @@
 import os
 import unittest
 
-from sandbox import STARS, Sandbox
+import sandbox
+from sandbox import STARS, Sandbox, linux_only
+
+# Wine gives every program its own ALLUSERSPROFILE (C:\ProgramData),
+# whatever the environment of the run says.
+WINE_PROFILE = "Wine sets ALLUSERSPROFILE itself, whatever the environment says"
 
 
 class StartupTest(unittest.TestCase):
@@ -13,7 +18,8 @@ class StartupTest(unittest.TestCase):
         return box
 
     def test_unusable_installation_path_ends_silently(self):
-        for install_path in (Sandbox.MISSING, "", "   ", "/no/such/folder"):
+        absent = "C:\\no\\such\\folder" if sandbox.WINDOWS else "/no/such/folder"
+        for install_path in (Sandbox.MISSING, "", "   ", absent):
             with self.subTest(install_path=install_path):
                 box = self.sandbox(install_path=install_path)
                 result = box.run()
@@ -21,6 +27,7 @@ class StartupTest(unittest.TestCase):
                 self.assertEqual(result.stdout + result.stderr, b"")
                 self.assertEqual(box.log_files(), [])
                 self.assertFalse(os.path.exists(os.path.join(box.install, "ApplicationLog")))
+                self.assertFalse(os.path.exists(os.path.join(box.data, "ApplicationLog")))
 
     def test_missing_template_ends_after_identity(self):
         box = self.sandbox()
@@ -30,7 +37,7 @@ class StartupTest(unittest.TestCase):
             "MSG :" + box.install_path + "qLUX\\Dovel\\qVMMenu.xml is missing. ",
             "MSG : Application Ended"])
         for folder in ("ApplicationLog/qLUXLog", "LUXPostLogs", "qLUX/Dovel/RSSLinks"):
-            self.assertTrue(os.path.isdir(os.path.join(box.install, folder)), folder)
+            self.assertTrue(os.path.isdir(os.path.join(box.data, folder)), folder)
 
     def test_existing_folders_are_not_created_again(self):
         box = self.sandbox()
@@ -42,11 +49,13 @@ class StartupTest(unittest.TestCase):
 
     def test_installation_path_ending_in_backslash_is_kept(self):
         box = self.sandbox()
-        box.install_value = box.install + "\\"
+        box.install_value = box.program_path(box.install) + "\\"
         box.write_registry()
         box.run()
-        self.assertEqual(box.log_lines()[3], "MSG : NOVR installation path : " + box.install + "\\")
+        self.assertEqual(box.log_lines()[3],
+                         "MSG : NOVR installation path : " + box.program_path(box.install) + "\\")
 
+    @linux_only(WINE_PROFILE)
     def test_data_folder_follows_allusersprofile(self):
         cases = (("ProgramData", "ProgramData"), ("programdata", "x/PROGRAMDATA"),
                  ("All Users", "Documents and Settings/All Users"),
@@ -64,6 +73,7 @@ class StartupTest(unittest.TestCase):
                 self.assertTrue(os.path.isdir(os.path.join(box.data, "qLUX", "Dovel", "RSSLinks")))
                 self.assertFalse(os.path.exists(os.path.join(box.install, "ApplicationLog")))
 
+    @linux_only(WINE_PROFILE)
     def test_other_allusersprofile_uses_installation_folder(self):
         box = self.sandbox()
         box.all_users_profile = "/srv/shared"
@@ -73,7 +83,11 @@ class StartupTest(unittest.TestCase):
 
     def test_missing_data_folder_ends_without_log(self):
         box = self.sandbox()
-        box.all_users_profile = os.path.join(box.root, "ProgramData")
+        if sandbox.WINDOWS:
+            # C:\ProgramData\KESTRA, which the installer makes.
+            os.rmdir(box.data)
+        else:
+            box.all_users_profile = os.path.join(box.root, "ProgramData")
         result = box.run()
         self.assertEqual(result.returncode, 0)
         self.assertFalse(os.path.exists(box.data))
