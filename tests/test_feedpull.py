@@ -1,9 +1,10 @@
 """FeedPull.exe, the feed converter, run as rssnotify runs it: one URL on the
-command line, the installation found through the registry file, the converted
+command line, the installation found through the registry, the converted
 feed written to <data>/qLUX/Dovel/RSSLinks/Temp_RSS.xml.
 
-Feeds come from an HTTP server on 127.0.0.1 that the test starts, and from
-file:// URLs.
+Feeds come from an HTTP server on 127.0.0.1 that the test starts (Wine's
+programs reach it there too), and from file:// URLs: file:///C:/... for the
+Windows program, whose sandbox lies on drive C: of the Wine prefix.
 """
 
 import email.utils
@@ -14,7 +15,6 @@ import re
 import shutil
 import socket
 import subprocess
-import tempfile
 import threading
 import time
 import unittest
@@ -22,14 +22,14 @@ import urllib.parse
 import xml.etree.ElementTree as ET
 import sandbox
 
-setUpModule = sandbox.linux_only_module(
-    "not ported to the Windows back-end yet: it drives the Linux build's "
-    "FeedPull.exe (HTTP server, validator cache, libcurl loaded at run time)")
-
-BUILD_DIR = os.environ.get("RSSNOTIFY_BUILD_DIR", "")
-CONVERTER = os.path.join(BUILD_DIR, "companions", "feedpull", "FeedPull.exe")
-# The converter gives up after 20 seconds; rssnotify waits 30.
-RUN_BOUND_SECONDS = 40
+CONVERTER = (os.path.join(sandbox.BUILD_DIR, "qLUX", "FeedPull.exe") if sandbox.WINDOWS else
+             os.path.join(sandbox.BUILD_DIR, "companions", "feedpull", "FeedPull.exe"))
+# The converter gives up after 20 seconds; rssnotify waits 30. Under Wine the
+# start of the program itself takes seconds more on a busy machine.
+RUN_BOUND_SECONDS = 80 if sandbox.WINDOWS else 40
+# The end of the converter's line on standard error: a Windows program writes
+# text lines with CR LF.
+EOL = "\r\n" if sandbox.WINDOWS else "\n"
 DECLARATION = b'<?xml version="1.0" encoding="UTF-8"?>'
 
 RSS_FEED = """<?xml version="1.0" encoding="UTF-8"?>
@@ -313,6 +313,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_body(404, b"<html><body>Not found</body></html>", "text/html")
 
 
+def file_url(path, host=""):
+    """The file:// URL of a native path as the program sees it, its
+    characters percent-encoded as a browser writes them."""
+    if sandbox.WINDOWS:
+        path = "/" + sandbox.windows_path(path).replace("\\", "/")
+    return "file://" + host + urllib.parse.quote(path, safe="/:")
+
+
 def tree(document_bytes):
     """The converted document as (name, text) pairs, items as nested lists."""
     root = ET.fromstring(document_bytes)
@@ -352,28 +360,34 @@ class FeedPullTest(unittest.TestCase):
         Handler.requests = []
         Handler.statuses = []
         Handler.versioned = {}
-        self.root = tempfile.mkdtemp(prefix="feedpull-")
-        self.addCleanup(shutil.rmtree, self.root, True)
-        self.install = os.path.join(self.root, "install")
-        self.folder = os.path.join(self.install, "qLUX", "Dovel", "RSSLinks")
+        # The installation and its product key; the data folder is the
+        # installation folder on Linux (no ALLUSERSPROFILE), C:\ProgramData\KESTRA
+        # under Wine.
+        self.box = sandbox.Sandbox(identity={})
+        self.addCleanup(self.box.cleanup)
+        self.root = self.box.root
+        self.install = self.box.install
+        self.folder = self.box.rsslinks
         os.makedirs(self.folder)
         self.output = os.path.join(self.folder, "Temp_RSS.xml")
-        self.registry = os.path.join(self.root, "registry.reg")
-        self.write_registry(self.install)
-        self.env = dict(os.environ)
-        self.env.pop("ALLUSERSPROFILE", None)
-        self.env["RSSNOTIFY_REGISTRY"] = self.registry
+        self.env = self.box.env()
+        if sandbox.WINDOWS:
+            # Wine hands a URL in any script over whole in a UTF-8 locale.
+            self.env["LC_ALL"] = "C.UTF-8"
         # The test's own server is reached directly, whatever proxy is set.
         self.env["no_proxy"] = self.env["NO_PROXY"] = "127.0.0.1"
 
     def write_registry(self, install_path):
-        with open(self.registry, "w", encoding="utf-8") as out:
-            out.write("Windows Registry Editor Version 5.00\r\n\r\n"
-                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]\r\n"
-                      '"InstallationPath"="%s"\r\n' % install_path.replace("\\", "\\\\"))
+        self.box.install_value = self.box.program_path(install_path)
+        self.box.write_registry()
+
+    def start_converter(self, *args, **kwargs):
+        return subprocess.Popen(self.box.command(CONVERTER) + list(args), env=self.env,
+                                stdin=subprocess.DEVNULL, **kwargs)
 
     def run_converter(self, *args):
-        return subprocess.run([CONVERTER, *args], env=self.env, capture_output=True,
+        return subprocess.run(self.box.command(CONVERTER) + list(args), env=self.env,
+                              stdin=subprocess.DEVNULL, capture_output=True,
                               timeout=RUN_BOUND_SECONDS)
 
     def read_output(self):
@@ -427,13 +441,15 @@ class FeedPullTest(unittest.TestCase):
         os.makedirs(os.path.dirname(feed))
         with open(feed, "wb") as f:
             f.write(RSS_FEED)
-        result = self.run_converter("file://" + feed)
+        result = self.run_converter(file_url(feed))
         self.assert_converted(result, rss_expected("file:///"))
         with open(feed, "wb") as f:
             f.write(ATOM_FEED)
-        result = self.run_converter("file://" + feed)
-        self.assert_converted(result, atom_expected("file://" + os.path.dirname(feed) + "/"))
+        result = self.run_converter(file_url(feed))
+        self.assert_converted(result, atom_expected(file_url(os.path.dirname(feed)) + "/"))
 
+    @sandbox.linux_only("Wine sets ALLUSERSPROFILE itself, whatever the environment says; "
+                        "every Windows case writes under it")
     def test_data_folder_under_all_users_profile(self):
         profile = os.path.join(self.root, "ProgramData")
         folder = os.path.join(profile, "KESTRA", "qLUX", "Dovel", "RSSLinks")
@@ -477,7 +493,7 @@ class FeedPullTest(unittest.TestCase):
     def test_missing_file_url_fails(self):
         self.seed_previous()
         self.assert_failed_untouched(
-            self.run_converter("file://" + os.path.join(self.root, "absent.xml")))
+            self.run_converter(file_url(os.path.join(self.root, "absent.xml"))))
 
     def test_server_that_never_answers(self):
         self.seed_previous()
@@ -634,8 +650,8 @@ class FeedPullTest(unittest.TestCase):
         entries = self.read_cache()
         self.assertEqual(sorted(e[0].decode() for e in entries), sorted(urls))
         for _ in range(3):
-            runs = [subprocess.Popen([CONVERTER, url], env=self.env, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL) for url in urls]
+            runs = [self.start_converter(url, stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL) for url in urls]
             for run in runs:
                 self.assertEqual(run.wait(timeout=RUN_BOUND_SECONDS), 0)
             self.assertIsNotNone(self.read_cache())
@@ -647,13 +663,13 @@ class FeedPullTest(unittest.TestCase):
         self.assertEqual(result.stderr.decode(),
                          "FeedPull: cannot fetch %s: the server answered with HTTP status 429 "
                          "and asks to be asked again in 120 seconds (Retry-After); "
-                         "not retrying\n" % url)
+                         "not retrying%s" % (url, EOL))
         self.assertEqual(len(Handler.requests), 1)
         result = self.run_converter(url)
         self.assertEqual(result.returncode, 3)
         self.assertRegex(result.stderr.decode(),
                          r"\AFeedPull: not fetching %s: the server asked to be left alone for "
-                         r"(1[01]\d|120) more seconds \(Retry-After\)\n\Z" % re.escape(url))
+                         r"(1[01]\d|120) more seconds \(Retry-After\)%s\Z" % (re.escape(url), EOL))
         self.assertEqual(len(Handler.requests), 1)
         # An HTTP-date on a 503.
         url = self.base + "unavailable"
@@ -662,7 +678,7 @@ class FeedPullTest(unittest.TestCase):
         self.assertRegex(result.stderr.decode(),
                          r"\AFeedPull: cannot fetch %s: the server answered with HTTP status "
                          r"503 and asks to be asked again in (59\d|600) seconds \(Retry-After\); "
-                         r"not retrying\n\Z" % re.escape(url))
+                         r"not retrying%s\Z" % (re.escape(url), EOL))
         self.assertEqual(len(Handler.requests), 2)
 
     # --- lenient reading ----------------------------------------------------
@@ -708,7 +724,7 @@ lines</description>
         result = self.run_converter(url)
         self.assert_failed_untouched(result)
         self.assertEqual(result.stderr.decode(), "FeedPull: cannot fetch %s: the document is "
-                         "larger than %d bytes\n" % (url, FETCH_LIMIT))
+                         "larger than %d bytes%s" % (url, FETCH_LIMIT, EOL))
 
     def test_byte_limit_is_exact_for_a_file_url(self):
         # Percent-encoded, with this machine named: read as libcurl reads it.
@@ -718,7 +734,7 @@ lines</description>
             f.write(sized_feed(FETCH_LIMIT))
         with open(os.path.join(folder, "over.xml"), "wb") as f:
             f.write(sized_feed(FETCH_LIMIT + 1))
-        base = "file://localhost" + urllib.parse.quote(folder) + "/"
+        base = file_url(folder, host="localhost") + "/"
         result = self.run_converter(base + "exact.xml")
         self.assert_converted(result, rss_expected("file:///"))
         self.seed_previous()
@@ -726,9 +742,11 @@ lines</description>
         result = self.run_converter(url)
         self.assert_failed_untouched(result)
         self.assertEqual((result.returncode, result.stderr.decode()),
-                         (3, "FeedPull: cannot fetch %s: the document is larger than %d bytes\n"
-                          % (url, FETCH_LIMIT)))
+                         (3, "FeedPull: cannot fetch %s: the document is larger than %d bytes%s"
+                          % (url, FETCH_LIMIT, EOL)))
 
+    @sandbox.linux_only("the Windows program has libcurl linked in: there is no library "
+                        "that could fail to load")
     def test_libcurl_is_needed_for_http_only(self):
         # A libcurl that cannot be loaded: found first, but not a library.
         broken = os.path.join(self.root, "broken-libs")
@@ -766,7 +784,7 @@ lines</description>
             result = self.run_converter(url)
             self.assert_failed_untouched(result)
             self.assertEqual((result.returncode, result.stderr.decode()),
-                             (status, "FeedPull: " + message.format(url=url) + "\n"))
+                             (status, "FeedPull: " + message.format(url=url) + EOL))
         # A URL with a line break in it still gives one line.
         result = self.run_converter(self.base + "missing\n.xml")
         self.assert_failed_untouched(result)

@@ -1,5 +1,12 @@
 """FeedPull.exe, the converter, under Wine: file URLs of Windows paths.
 
+The converter's scenarios (HTTP, redirects, the validator cache, the limits,
+the reasons of failures) run against this program in tests/test_feedpull.py
+with the sandbox's Windows back-end; this test keeps what only Windows has:
+the forms of a drive path in a file URL, a URL in UTF-16, the exact words
+for a missing file, another host and a plain path, and the same bytes as
+the Linux program.
+
 The Wine prefix's registry holds the product key (imported as
 test_whole_run.py imports it); the converter is copied into the
 installation folder, whose name has a blank, and started there as rssnotify
