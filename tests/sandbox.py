@@ -425,6 +425,9 @@ class ScriptStep:
         if self.kind == "convert":
             return ('[ -f "$1" ] || exit 3\ncp "$1" "%s.part" && mv "%s.part" "%s"'
                     % (out, out, out))
+        if self.kind == "convert_host":
+            return ('h=${1#*://}; h=${h%%%%[/?#:]*}; [ -n "$h" ] && [ -f "%s/$h.xml" ] || exit 3\n'
+                    'cp "%s/$h.xml" "%s.part" && mv "%s.part" "%s"' % (a[0], a[0], out, out, out))
         if self.kind == "output":
             return 'truncate -s %d "%s.part" && mv "%s.part" "%s"' % (a[0], out, out, out)
         if self.kind == "append":
@@ -447,6 +450,8 @@ class ScriptStep:
             return [self.kind, str(a[0])]
         if self.kind == "convert":
             return ["convert"]
+        if self.kind == "convert_host":
+            return ["convert-host", windows_path(a[0])]
         if self.kind == "append":
             return ["append", windows_path(a[0]), script_text(a[1])]
         if self.kind == "stderr":
@@ -476,6 +481,12 @@ def stderr(text):
 
 def exit_with(code):
     return ScriptStep("exit", code)
+
+
+def convert_host(folder):
+    """Converts the document <folder>/<host>.xml, host being the host of the
+    URL the companion is given: one document for each site of a template."""
+    return ScriptStep("convert_host", folder)
 
 
 def output_of_size(size):

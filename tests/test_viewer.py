@@ -1,4 +1,11 @@
-"""The feed viewer qVMRSS.exe, run after real feed updates in a sandbox."""
+"""The feed viewer qVMRSS.exe, run after real feed updates in a sandbox.
+
+On Linux the page goes under XDG_CACHE_HOME and, without a desktop, its path
+to standard output; on a desktop xdg-open (a stand-in here) opens it. On
+Windows the page goes under %LOCALAPPDATA% and the shell opens it with the
+program registered for .html files: the stand-in browser
+tests/windows/open_recorder.exe, which records its arguments.
+"""
 
 import os
 import shutil
@@ -6,16 +13,28 @@ import subprocess
 import time
 import unittest
 
-from sandbox import BUILD_DIR, FeedSandbox, Sandbox, write_script
+from sandbox import BUILD_DIR, FeedSandbox, Sandbox, WINDOWS, write_script
 from viewer_page import parse_page
 
 import sandbox
 
-setUpModule = sandbox.linux_only_module(
-    "not ported to the Windows back-end yet: it drives the Linux build's "
-    "qVMRSS.exe (page under XDG_CACHE_HOME, browser through xdg-open)")
+VIEWER = (os.path.join(BUILD_DIR, "qLUX", "qVMRSS.exe") if WINDOWS else
+          os.path.join(BUILD_DIR, "companions", "viewer", "qVMRSS.exe"))
+# A Windows program writes its text lines with CR LF.
+EOL = "\r\n" if WINDOWS else "\n"
+PAGE_CLASS = "RssnotifyTestPage"
+# How long the shell may take to start the stand-in browser; waited for,
+# never timed.
+RECORD_WAIT_SECONDS = 60
+LOCAL_APP_DATA = None
 
-VIEWER = os.path.join(BUILD_DIR, "companions", "viewer", "qVMRSS.exe")
+
+def setUpModule():
+    global LOCAL_APP_DATA
+    if WINDOWS:
+        local = sandbox.wine("cmd", "/c", "echo", "%LOCALAPPDATA%").stdout.decode().strip()
+        assert local[:3].upper() == "C:\\", local
+        LOCAL_APP_DATA = local
 
 TEMPLATE = """<vsrgetdoveltemplate>
   <templateid>T1</templateid>
@@ -25,19 +44,6 @@ TEMPLATE = """<vsrgetdoveltemplate>
   <rssupd>60</rssupd>
   <qvmrssmsg>You have total new RSS feeds from your service provider for your reference. Click for view all messages.</qvmrssmsg>
 </vsrgetdoveltemplate>
-"""
-
-# The converter stand-in: copies the document prepared for the URL's host
-# to the converter output file.
-CONVERTER = """#!/usr/bin/python3
-import os, sys, urllib.parse
-host = urllib.parse.urlsplit(sys.argv[1]).hostname
-with open(os.path.join({feeds!r}, host + ".xml"), "rb") as f:
-    data = f.read()
-out = os.path.join({rsslinks!r}, "Temp_RSS.xml")
-with open(out + ".part", "wb") as f:
-    f.write(data)
-os.replace(out + ".part", out)
 """
 
 ALPHA_HEADER = """<maintitle>Alpha &amp; Co</maintitle>
@@ -104,9 +110,55 @@ class ViewerTest(unittest.TestCase):
         self.box = FeedSandbox(converter_delay=None)
         self.addCleanup(self.box.cleanup)
         self.feeds = self.box.feeds_dir
-        write_script(os.path.join(self.box.install, "qLUX", "FeedPull.exe"),
-                     CONVERTER.format(feeds=self.feeds, rsslinks=self.box.rsslinks))
-        self.page_path = os.path.join(self.box.root, "cache", "rssnotify", "feeds.html")
+        # The converter stand-in: the document prepared for the URL's host.
+        self.box.install_converter(steps=[sandbox.convert_host(self.feeds)])
+        if WINDOWS:
+            self.page = LOCAL_APP_DATA + "\\rssnotify\\feeds.html"
+            self.page_path = sandbox.native_path(self.page)
+            shutil.rmtree(os.path.dirname(self.page_path), ignore_errors=True)
+            self.addCleanup(shutil.rmtree, os.path.dirname(self.page_path), True)
+            self.register_browser()
+        else:
+            self.page_path = os.path.join(self.box.root, "cache", "rssnotify", "feeds.html")
+            self.page = self.page_path
+
+    def register_browser(self):
+        """Windows: the stand-in browser opens .html files (the key as it
+        was is put back at the end)."""
+        browser = os.path.join(self.box.root, "browser")
+        os.makedirs(browser)
+        recorder = os.path.join(browser, "open_recorder.exe")
+        shutil.copyfile(os.path.join(sandbox.TEST_PROGRAMS, "open_recorder.exe"), recorder)
+        self.record = os.path.join(browser, "open_recorder.txt")
+        backup = os.path.join(self.box.root + "-html.reg")
+        if os.path.exists(backup):
+            os.remove(backup)
+        saved = sandbox.wine("reg", "export", "HKCR\\.html", sandbox.windows_path(backup), "/y",
+                             check=False).returncode == 0 and os.path.exists(backup)
+
+        def restore():
+            sandbox.wine("reg", "delete", "HKCR\\.html", "/f", check=False)
+            sandbox.wine("reg", "delete", "HKCR\\" + PAGE_CLASS, "/f", check=False)
+            if saved:
+                sandbox.wine("reg", "import", sandbox.windows_path(backup))
+                os.remove(backup)
+        self.addCleanup(restore)
+        reg = os.path.join(browser, "html.reg")
+        Sandbox.write_reg_file(reg, [
+            r"[HKEY_CLASSES_ROOT\.html]", "@=" + sandbox.reg_string(PAGE_CLASS), "",
+            r"[HKEY_CLASSES_ROOT\%s\shell\open\command]" % PAGE_CLASS,
+            "@=" + sandbox.reg_string('"%s" "%%1"' % sandbox.windows_path(recorder)), ""])
+        sandbox.reg_import(reg, view32=False)
+
+    def wait_for_record(self):
+        deadline = time.monotonic() + RECORD_WAIT_SECONDS
+        while not os.path.exists(self.record):
+            if time.monotonic() > deadline:
+                self.fail("the shell did not start the stand-in browser within %d s"
+                          % RECORD_WAIT_SECONDS)
+            time.sleep(0.2)
+        with open(self.record, encoding="utf-8") as f:
+            return f.read()
 
     def serve(self, host, document):
         with open(os.path.join(self.feeds, host + ".xml"), "w", encoding="utf-8") as f:
@@ -124,19 +176,28 @@ class ViewerTest(unittest.TestCase):
         with open(self.store_path(n), "rb") as f:
             return f.read()
 
-    def view(self, extra_env=None, remove_env=()):
-        env = self.box.env()
+    def view(self, extra_env=None, remove_env=(), box=None):
+        box = box or self.box
+        env = box.env()
         env.update(extra_env or {})
         for name in remove_env:
             env.pop(name, None)
-        return subprocess.run([VIEWER], env=env, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=60)
+        return subprocess.run(box.command(VIEWER), env=env, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=120 if WINDOWS else 60)
 
     def view_page(self):
-        """Runs the viewer without a desktop; returns the parsed page."""
+        """Runs the viewer (on Linux without a desktop: it names the page; on
+        Windows the shell opens the page with the stand-in browser); returns
+        the parsed page."""
+        if WINDOWS and os.path.exists(self.record):
+            os.remove(self.record)
         result = self.view()
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
-        self.assertEqual(result.stdout.decode(), self.page_path + "\n")
+        if WINDOWS:
+            self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"", b""))
+            self.assertEqual(self.wait_for_record(), "[%s]\n" % self.page)
+        else:
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
+            self.assertEqual(result.stdout.decode(), self.page_path + "\n")
         with open(self.page_path, encoding="utf-8") as f:
             text = f.read()
         self.check_inert(text)
@@ -208,10 +269,11 @@ class ViewerTest(unittest.TestCase):
                          alpha_feed([item(*A2, True), item(*A1, True)], "2 new"))
         missing = dict(feed("Feed 2", None, None, sites[1], []), problem=True, link=sites[1])
         missing["message"] = ("Nothing has been stored for this feed yet: its store file " +
-                              self.store_path(2) + " does not exist.")
+                              self.box.program_path(self.store_path(2)) + " does not exist.")
         self.assertEqual(page["feeds"][1], missing)
         broken = page["feeds"][2]
-        prefix = "The store file " + self.store_path(3) + " of this feed could not be read: "
+        prefix = ("The store file " + self.box.program_path(self.store_path(3)) +
+                  " of this feed could not be read: ")
         self.assertTrue(broken["message"].startswith(prefix), broken["message"])
         self.assertNotEqual(broken["message"], prefix)
         self.assertEqual(dict(broken, message=None),
@@ -224,30 +286,36 @@ class ViewerTest(unittest.TestCase):
         self.assertEqual(self.store(3), b"this is <not XML")
 
     def test_nothing_to_show_before_any_feed_update(self):
-        # Without XDG_CACHE_HOME the page goes under HOME.
-        result = self.view(remove_env=["XDG_CACHE_HOME"])
-        page_path = os.path.join(self.box.root, ".cache", "rssnotify", "feeds.html")
-        self.assertEqual((result.returncode, result.stdout.decode(), result.stderr),
-                         (0, page_path + "\n", b""))
-        with open(page_path, encoding="utf-8") as f:
-            page = parse_page(f.read())
+        if WINDOWS:
+            page = self.view_page()
+        else:
+            # Without XDG_CACHE_HOME the page goes under HOME.
+            result = self.view(remove_env=["XDG_CACHE_HOME"])
+            page_path = os.path.join(self.box.root, ".cache", "rssnotify", "feeds.html")
+            self.assertEqual((result.returncode, result.stdout.decode(), result.stderr),
+                             (0, page_path + "\n", b""))
+            with open(page_path, encoding="utf-8") as f:
+                page = parse_page(f.read())
         self.assertEqual(page["summary"], "Nothing to show yet")
         self.assertEqual(page["empty"], "There is nothing to show yet: no feed update has "
                                         "recorded any feeds for this user.")
         self.assertEqual(page["feeds"], [])
 
     def test_without_installation_it_fails_with_a_message(self):
+        self.box.cleanup()
         box = Sandbox(install_path=Sandbox.MISSING)
         self.addCleanup(box.cleanup)
-        result = subprocess.run([VIEWER], env=box.env(), stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=60)
+        result = self.view(box=box)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stdout, b"")
         self.assertEqual(result.stderr.decode(),
                          "qVMRSS: the product's data folder cannot be found (is the "
-                         "installation path registered?)\n")
-        self.assertFalse(os.path.exists(os.path.join(box.root, "cache")))
+                         "installation path registered?)" + EOL)
+        self.assertFalse(os.path.exists(os.path.dirname(self.page_path) if WINDOWS else
+                                        os.path.join(box.root, "cache")))
 
+    @sandbox.linux_only("xdg-open and DISPLAY; on Windows every case has the shell open the "
+                        "page with the stand-in browser")
     def test_on_a_desktop_the_browser_opens_the_page(self):
         self.serve("beta.example", BETA)
         self.update(["https://beta.example/rss"])

@@ -20,6 +20,9 @@
 //                         ALLUSERSPROFILE); exit 1 without an argument, 2
 //                         without product folders, 3 when there is no such
 //                         file, 4 when the output cannot be written
+//   convert-host FOLDER   convert FOLDER\HOST.xml instead, HOST being the host
+//                         of the URL in the first argument (one document for
+//                         each site of a template, as a fetch would get)
 //   output SIZE           put SIZE zero bytes there instead
 //   append PATH TEXT      append TEXT to the file PATH
 //   stderr TEXT           write TEXT to standard error
@@ -89,18 +92,31 @@ std::string TempOutput() {
   return data_path + "QLUX\\Dovel\\RSSLinks\\Temp_RSS.xml";
 }
 
-int Convert(int argc, char** argv) {
-  if (argc < 2) return 1;
+// The host of a URL: between "//" and the first '/', '?', '#' or ':'.
+std::string UrlHost(const std::string& url) {
+  const std::size_t slashes = url.find("//");
+  if (slashes == std::string::npos) return {};
+  const std::size_t start = slashes + 2;
+  const std::size_t end = url.find_first_of("/?#:", start);
+  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+int ConvertFile(const std::string& source) {
   const std::string output = TempOutput();
   if (output.empty()) return 2;
   platform::FileSystem& fs = platform::Files();
-  if (!fs.FileExists(argv[1])) return 3;
+  if (!fs.FileExists(source)) return 3;
   try {
-    fs.ReplaceFileAtomically(output, fs.ReadFileBytes(argv[1]));
+    fs.ReplaceFileAtomically(output, fs.ReadFileBytes(source));
   } catch (const platform::Failure&) {
     return 4;
   }
   return 0;
+}
+
+int Convert(int argc, char** argv) {
+  if (argc < 2) return 1;
+  return ConvertFile(argv[1]);
 }
 
 void Append(const std::string& path, const std::string& bytes) {
@@ -172,6 +188,12 @@ int main(int argc, char** argv) {
       ::Sleep(static_cast<DWORD>(std::stoul(f[1])));
     } else if (step == "convert") {
       const int code = Convert(argc, argv);
+      if (code != 0) return code;
+    } else if (step == "convert-host" && f.size() == 2) {
+      if (argc < 2) return 1;
+      const std::string host = UrlHost(argv[1]);
+      if (host.empty()) return 3;
+      const int code = ConvertFile(f[1] + "\\" + host + ".xml");
       if (code != 0) return code;
     } else if (step == "output" && f.size() == 2) {
       const std::string output = TempOutput();

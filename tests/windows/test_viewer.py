@@ -1,5 +1,11 @@
 """qVMRSS.exe, the viewer, under Wine: its page and the default browser.
 
+The viewer's scenarios after real feed updates run against this program in
+tests/test_viewer.py with the sandbox's Windows back-end; this test keeps
+what only it checks: the same page and store bytes as the Linux program for
+the same files (non-ASCII text, an installation folder with a blank), and
+the message when no program opens .html files.
+
 The Wine prefix's registry holds the product key (imported as
 test_whole_run.py imports it), and its classes root names open_recorder.exe
 (tests/windows/open_recorder.cpp) as the program that opens .html files: a
