@@ -68,6 +68,13 @@ def linux_only_module(reason):
     return set_up_module
 
 
+# The companions' Windows builds lie in qLUX\ of the build, as installed.
+VIEWER = (os.path.join(BUILD_DIR, "qLUX", "qVMRSS.exe") if WINDOWS else
+          os.path.join(BUILD_DIR, "companions", "viewer", "qVMRSS.exe"))
+# The end of a text line a program writes: CR LF from a Windows program.
+EOL = "\r\n" if WINDOWS else "\n"
+
+
 def drive_c():
     return os.path.join(os.path.abspath(WINEPREFIX), "drive_c")
 
@@ -767,3 +774,73 @@ def number_text(text):
     """The numeric value of a counter text, as the program logs it."""
     m = re.match(r"\s*[-+]?\d+", text or "")
     return str(int(m.group(0))) if m else "0"
+
+
+_local_app_data = []
+
+
+def viewer_page(box, add_cleanup):
+    """Where the viewer puts its page for the sandbox `box`: (the path as
+    the viewer names it, the native path). Linux: under the sandbox's
+    XDG_CACHE_HOME. Windows: under the user's %LOCALAPPDATA%, one folder per
+    prefix, emptied now and when the test ends."""
+    if not WINDOWS:
+        path = os.path.join(box.root, "cache", "rssnotify", "feeds.html")
+        return path, path
+    if not _local_app_data:
+        local = wine("cmd", "/c", "echo", "%LOCALAPPDATA%").stdout.decode().strip()
+        assert local[:3].upper() == "C:\\", local
+        _local_app_data.append(local)
+    page = _local_app_data[0] + "\\rssnotify\\feeds.html"
+    folder = os.path.dirname(native_path(page))
+    shutil.rmtree(folder, ignore_errors=True)
+    add_cleanup(shutil.rmtree, folder, True)
+    return page, native_path(page)
+
+
+class StandInBrowser:
+    """Windows: tests/windows/open_recorder.exe, copied into the sandbox `box`,
+    registered in the prefix as the program that opens .html files; it
+    records the arguments it was started with. The .html key is put back as
+    it was when the test ends."""
+
+    PAGE_CLASS = "RssnotifyTestPage"
+    # How long the shell may take to start it; waited for, never timed.
+    WAIT_SECONDS = 60
+
+    def __init__(self, box, add_cleanup):
+        folder = os.path.join(box.root, "browser")
+        os.makedirs(folder)
+        recorder = os.path.join(folder, "open_recorder.exe")
+        shutil.copyfile(os.path.join(TEST_PROGRAMS, "open_recorder.exe"), recorder)
+        self.record = os.path.join(folder, "open_recorder.txt")
+        backup = box.root + "-html.reg"
+        if os.path.exists(backup):
+            os.remove(backup)
+        saved = wine("reg", "export", "HKCR\\.html", windows_path(backup), "/y",
+                     check=False).returncode == 0 and os.path.exists(backup)
+
+        def restore():
+            wine("reg", "delete", "HKCR\\.html", "/f", check=False)
+            wine("reg", "delete", "HKCR\\" + self.PAGE_CLASS, "/f", check=False)
+            if saved:
+                wine("reg", "import", windows_path(backup))
+                os.remove(backup)
+        add_cleanup(restore)
+        reg = os.path.join(folder, "html.reg")
+        Sandbox.write_reg_file(reg, [
+            r"[HKEY_CLASSES_ROOT\.html]", "@=" + reg_string(self.PAGE_CLASS), "",
+            r"[HKEY_CLASSES_ROOT\%s\shell\open\command]" % self.PAGE_CLASS,
+            "@=" + reg_string('"%s" "%%1"' % windows_path(recorder)), ""])
+        reg_import(reg, view32=False)
+
+    def wait(self):
+        """The recorded arguments, once the browser has been started."""
+        deadline = time.monotonic() + self.WAIT_SECONDS
+        while not os.path.exists(self.record):
+            if time.monotonic() > deadline:
+                raise AssertionError("the shell did not start the stand-in browser within %d s"
+                                     % self.WAIT_SECONDS)
+            time.sleep(0.2)
+        with open(self.record, encoding="utf-8") as f:
+            return f.read()

@@ -19,7 +19,7 @@ from sandbox import (BUILD_DIR, FeedTestCase, convert, exit_with, hang, linux_on
 from test_feed_update import ENDED, HEADER, NO_POPUP, item, stored
 from viewer_page import parse_page
 
-VIEWER = os.path.join(BUILD_DIR, "companions", "viewer", "qVMRSS.exe")
+VIEWER = sandbox.VIEWER
 
 # The bounds the program documents for what it reads.
 CONVERTED_BOUND = 32 << 20
@@ -229,28 +229,32 @@ class HostileTest(FeedTestCase):
                           "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url] +
                          box.driver_end_lines(0) + [ENDED])
 
-    @linux_only("runs the Linux build's converter")
     def test_the_real_converter_says_why_it_failed(self):
-        converter = os.path.join(BUILD_DIR, "companions", "feedpull", "FeedPull.exe")
+        converter = (os.path.join(BUILD_DIR, "qLUX", "FeedPull.exe") if sandbox.WINDOWS else
+                     os.path.join(BUILD_DIR, "companions", "feedpull", "FeedPull.exe"))
         box = self.sandbox(converter_delay=None)
         shutil.copy(converter, box.converter)
         page = os.path.join(box.feeds_dir, "page.html")
         with open(page, "w", encoding="utf-8") as f:
             f.write("<html><body>not a feed</body></html>")
-        box.write_feed_template("file://" + page)
+        url = ("file:///" + sandbox.windows_path(page).replace("\\", "/") if sandbox.WINDOWS
+               else "file://" + page)
+        box.write_feed_template(url)
         os.makedirs(box.rsslinks)
         # What the converter says when run by itself...
-        alone = subprocess.run([box.converter, "file://" + page], env=box.env(),
-                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-        said = alone.stderr.decode().split("\n")[0]
-        self.assertTrue(said.startswith("FeedPull: cannot convert file://" + page), said)
+        alone = subprocess.run(box.command(box.converter) + [url], env=box.env(),
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        said = alone.stderr.decode()
+        self.assertTrue(said.startswith("FeedPull: cannot convert " + url), said)
+        self.assertEqual(said.count(sandbox.EOL), 1, said)
+        said = said[:-len(sandbox.EOL)]
         # ... is what the run logs after its "Failed to find" line.
         box.run()
         lines = box.log_lines()
         self.assertEqual(lines[lines.index("MSG : fncParseRSSSite :  sXMLFiletemp" +
                                            box.temp_path) + 1:],
                          ["MSG : fncParseRSSSite :  Failed to find " + box.data_path +
-                          "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: file://" + page,
+                          "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url,
                           "MSG : fncParseRSSSite :  Converter said :: " + said] +
                          box.driver_end_lines(0) + [ENDED])
 
@@ -422,9 +426,11 @@ class HostileTest(FeedTestCase):
         self.assertEqual(sorted(os.listdir(box.rsslinks)), names_before)
 
     # --- the viewer ----------------------------------------------------
-    @linux_only("runs the Linux build's viewer")
     def test_the_viewer_shows_every_feed_of_a_long_list(self):
         box = self.sandbox(converter_delay="0")
+        page_name, page_path = sandbox.viewer_page(box, self.addCleanup)
+        if sandbox.WINDOWS:
+            browser = sandbox.StandInBrowser(box, self.addCleanup)
         count = 80
         urls = [box.feed("feed-number-%02d-with-a-long-name-for-its-url.xml" % n,
                          [item(n, title="Item of feed %d" % n)]) for n in range(1, count + 1)]
@@ -434,10 +440,17 @@ class HostileTest(FeedTestCase):
         box.run(timeout=300)
         self.assertEqual(box.log_lines()[-2:], ["MSG : Total New RSS after updates :: %d" % count,
                                                 NO_POPUP])
-        result = subprocess.run([VIEWER], env=box.env(), stdin=subprocess.DEVNULL,
+        result = subprocess.run(box.command(VIEWER), env=box.env(), stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=120)
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
-        with open(result.stdout.decode().strip(), encoding="utf-8") as f:
+        if sandbox.WINDOWS:
+            # The shell has the page opened; the viewer says nothing.
+            self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"", b""))
+            self.assertEqual(browser.wait(), "[%s]\n" % page_name)
+        else:
+            # No desktop: the viewer names the page.
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
+            self.assertEqual(result.stdout.decode(), page_name + "\n")
+        with open(page_path, encoding="utf-8") as f:
             page = parse_page(f.read())
         self.assertEqual(page["summary"], "%d unread items" % count)
         self.assertEqual([feed["items"][0]["title"] for feed in page["feeds"]],

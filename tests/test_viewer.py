@@ -13,28 +13,13 @@ import subprocess
 import time
 import unittest
 
-from sandbox import BUILD_DIR, FeedSandbox, Sandbox, WINDOWS, write_script
+from sandbox import FeedSandbox, Sandbox, WINDOWS, write_script
 from viewer_page import parse_page
 
 import sandbox
 
-VIEWER = (os.path.join(BUILD_DIR, "qLUX", "qVMRSS.exe") if WINDOWS else
-          os.path.join(BUILD_DIR, "companions", "viewer", "qVMRSS.exe"))
-# A Windows program writes its text lines with CR LF.
-EOL = "\r\n" if WINDOWS else "\n"
-PAGE_CLASS = "RssnotifyTestPage"
-# How long the shell may take to start the stand-in browser; waited for,
-# never timed.
-RECORD_WAIT_SECONDS = 60
-LOCAL_APP_DATA = None
-
-
-def setUpModule():
-    global LOCAL_APP_DATA
-    if WINDOWS:
-        local = sandbox.wine("cmd", "/c", "echo", "%LOCALAPPDATA%").stdout.decode().strip()
-        assert local[:3].upper() == "C:\\", local
-        LOCAL_APP_DATA = local
+VIEWER = sandbox.VIEWER
+EOL = sandbox.EOL
 
 TEMPLATE = """<vsrgetdoveltemplate>
   <templateid>T1</templateid>
@@ -112,53 +97,13 @@ class ViewerTest(unittest.TestCase):
         self.feeds = self.box.feeds_dir
         # The converter stand-in: the document prepared for the URL's host.
         self.box.install_converter(steps=[sandbox.convert_host(self.feeds)])
+        self.page, self.page_path = sandbox.viewer_page(self.box, self.addCleanup)
         if WINDOWS:
-            self.page = LOCAL_APP_DATA + "\\rssnotify\\feeds.html"
-            self.page_path = sandbox.native_path(self.page)
-            shutil.rmtree(os.path.dirname(self.page_path), ignore_errors=True)
-            self.addCleanup(shutil.rmtree, os.path.dirname(self.page_path), True)
-            self.register_browser()
-        else:
-            self.page_path = os.path.join(self.box.root, "cache", "rssnotify", "feeds.html")
-            self.page = self.page_path
-
-    def register_browser(self):
-        """Windows: the stand-in browser opens .html files (the key as it
-        was is put back at the end)."""
-        browser = os.path.join(self.box.root, "browser")
-        os.makedirs(browser)
-        recorder = os.path.join(browser, "open_recorder.exe")
-        shutil.copyfile(os.path.join(sandbox.TEST_PROGRAMS, "open_recorder.exe"), recorder)
-        self.record = os.path.join(browser, "open_recorder.txt")
-        backup = os.path.join(self.box.root + "-html.reg")
-        if os.path.exists(backup):
-            os.remove(backup)
-        saved = sandbox.wine("reg", "export", "HKCR\\.html", sandbox.windows_path(backup), "/y",
-                             check=False).returncode == 0 and os.path.exists(backup)
-
-        def restore():
-            sandbox.wine("reg", "delete", "HKCR\\.html", "/f", check=False)
-            sandbox.wine("reg", "delete", "HKCR\\" + PAGE_CLASS, "/f", check=False)
-            if saved:
-                sandbox.wine("reg", "import", sandbox.windows_path(backup))
-                os.remove(backup)
-        self.addCleanup(restore)
-        reg = os.path.join(browser, "html.reg")
-        Sandbox.write_reg_file(reg, [
-            r"[HKEY_CLASSES_ROOT\.html]", "@=" + sandbox.reg_string(PAGE_CLASS), "",
-            r"[HKEY_CLASSES_ROOT\%s\shell\open\command]" % PAGE_CLASS,
-            "@=" + sandbox.reg_string('"%s" "%%1"' % sandbox.windows_path(recorder)), ""])
-        sandbox.reg_import(reg, view32=False)
+            self.browser = sandbox.StandInBrowser(self.box, self.addCleanup)
+            self.record = self.browser.record
 
     def wait_for_record(self):
-        deadline = time.monotonic() + RECORD_WAIT_SECONDS
-        while not os.path.exists(self.record):
-            if time.monotonic() > deadline:
-                self.fail("the shell did not start the stand-in browser within %d s"
-                          % RECORD_WAIT_SECONDS)
-            time.sleep(0.2)
-        with open(self.record, encoding="utf-8") as f:
-            return f.read()
+        return self.browser.wait()
 
     def serve(self, host, document):
         with open(os.path.join(self.feeds, host + ".xml"), "w", encoding="utf-8") as f:
