@@ -432,6 +432,9 @@ class ScriptStep:
         if self.kind == "convert":
             return ('[ -f "$1" ] || exit 3\ncp "$1" "%s.part" && mv "%s.part" "%s"'
                     % (out, out, out))
+        if self.kind == "wait_for":
+            return ('i=0; while [ ! -e "%s" ] && [ $i -lt %d ]; do sleep 0.01; i=$((i+1)); done'
+                    % (a[0], a[1] // 10))
         if self.kind == "convert_host":
             return ('h=${1#*://}; h=${h%%%%[/?#:]*}; [ -n "$h" ] && [ -f "%s/$h.xml" ] || exit 3\n'
                     'cp "%s/$h.xml" "%s.part" && mv "%s.part" "%s"' % (a[0], a[0], out, out, out))
@@ -459,6 +462,8 @@ class ScriptStep:
             return ["convert"]
         if self.kind == "convert_host":
             return ["convert-host", windows_path(a[0])]
+        if self.kind == "wait_for":
+            return ["wait-for", windows_path(a[0]), str(a[1])]
         if self.kind == "append":
             return ["append", windows_path(a[0]), script_text(a[1])]
         if self.kind == "stderr":
@@ -488,6 +493,11 @@ def stderr(text):
 
 def exit_with(code):
     return ScriptStep("exit", code)
+
+
+def wait_for(path, milliseconds):
+    """Waits until the file `path` exists, at most `milliseconds`."""
+    return ScriptStep("wait_for", path, milliseconds)
 
 
 def convert_host(folder):

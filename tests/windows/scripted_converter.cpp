@@ -13,6 +13,8 @@
 // the number of arguments and "%1" for the first argument:
 //
 //   sleep MILLISECONDS
+//   wait-for PATH MILLISECONDS
+//                         wait until the file PATH exists, at most that long
 //   convert               take the first argument as the path of a file that
 //                         holds the converted document and put that file where
 //                         the real converter puts its output, found the same
@@ -186,6 +188,9 @@ int main(int argc, char** argv) {
     const std::string& step = f[0];
     if (step == "sleep" && f.size() == 2) {
       ::Sleep(static_cast<DWORD>(std::stoul(f[1])));
+    } else if (step == "wait-for" && f.size() == 3) {
+      const ULONGLONG deadline = ::GetTickCount64() + std::stoul(f[2]);
+      while (!platform::Files().FileExists(f[1]) && ::GetTickCount64() < deadline) ::Sleep(10);
     } else if (step == "convert") {
       const int code = Convert(argc, argv);
       if (code != 0) return code;
