@@ -651,9 +651,21 @@ class FeedPullTest(unittest.TestCase):
         self.assertEqual(sorted(e[0].decode() for e in entries), sorted(urls))
         for _ in range(3):
             runs = [self.start_converter(url, stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.DEVNULL) for url in urls]
+                                         stderr=subprocess.PIPE) for url in urls]
             for run in runs:
-                self.assertEqual(run.wait(timeout=RUN_BOUND_SECONDS), 0)
+                _, said = run.communicate(timeout=RUN_BOUND_SECONDS)
+                if sandbox.WINDOWS and run.returncode == 2:
+                    # Windows refuses a rename over a file that another
+                    # process is replacing at that moment: the converters,
+                    # which rssnotify's run lock otherwise keeps apart, meet
+                    # at the one output file. The cache stays whole all the
+                    # same.
+                    # (The program names the folder "QLUX", Windows ignores case.)
+                    self.assertTrue(said.decode().lower().startswith(
+                        "feedpull: cannot write %s: " % self.box.program_path(self.output).lower()),
+                        said)
+                    continue
+                self.assertEqual((run.returncode, said), (0, b""))
             self.assertIsNotNone(self.read_cache())
 
     def test_retry_after_fails_fast_and_holds_back_later_runs(self):
