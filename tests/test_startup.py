@@ -131,6 +131,22 @@ class StartupTest(unittest.TestCase):
         self.assertNotIn("MSG : Invalid RegId", lines)
         self.assertNotEqual(first, box.log_bytes())
 
+    def test_a_feed_list_of_kept_blanks_ends_after_the_template_summary(self):
+        # Plain blanks the XML layer drops before the reader sees them; these
+        # it keeps, and only the reader's trim tells them from a feed list.
+        for written, sites in (("<![CDATA[   ]]>", "   "), ("&#32;&#32;", "  ")):
+            with self.subTest(written=written):
+                box = FeedSandbox()
+                self.addCleanup(box.cleanup)
+                box.write_template(
+                    "<vsrgetdoveltemplate><templateid>T</templateid><templatever>1</templatever>"
+                    "<rss>1</rss><rsssites>%s</rsssites><rssupd>5</rssupd>"
+                    "<qvmrssmsg>You have news</qvmrssmsg></vsrgetdoveltemplate>" % written)
+                box.run()
+                self.assertEqual(box.log_lines(), box.startup_lines() +
+                                 box.template_lines(sites) + ["MSG : Application Ended"])
+                self.assertEqual(os.listdir(box.rsslinks), [])
+
 
 class DomainAccountTest(unittest.TestCase):
     maxDiff = None
