@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/app_state.h"
+#include "app/product/feed_files.h"
 
 std::string FormatLogLine(const platform::LocalTime& time, const std::string& text) {
   char stamp[32];
@@ -15,7 +16,7 @@ std::string LogFileName(const std::string& base_name, const std::string& reg_id,
                         const platform::LocalTime& date, const std::string& user_name) {
   char day[16];
   std::snprintf(day, sizeof day, "%02d%02d%04d", date.month, date.day, date.year);
-  return base_name + "_" + reg_id + "_" + day + "_" + user_name + ".txt";
+  return base_name + "_" + reg_id + "_" + day + "_" + product::UserNamePart(user_name) + ".txt";
 }
 
 std::string SingleLine(std::string text) {

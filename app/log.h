@@ -18,6 +18,7 @@ std::string SingleLine(std::string text);
 // "MM/DD/YYYY HH:NN:SS" + TAB + text, without the line end.
 std::string FormatLogLine(const platform::LocalTime& time, const std::string& text);
 
-// base + "_" + reg_id + "_" + mmddyyyy + "_" + user + ".txt"
+// base + "_" + reg_id + "_" + mmddyyyy + "_" + user + ".txt", the user's
+// name as file names carry it (product::UserNamePart).
 std::string LogFileName(const std::string& base_name, const std::string& reg_id,
                         const platform::LocalTime& date, const std::string& user_name);

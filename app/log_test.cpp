@@ -39,6 +39,8 @@ TEST(LogLine, TimestampIsMonthDayYearOn24HourClock) {
 TEST(LogLine, FileNameCarriesTheEmptyRegIdAsTwoUnderscores) {
   EXPECT_EQ(LogFileName("rssnotify", "", {2026, 12, 7, 8, 49, 32}, "jdoe"),
             "rssnotify__12072026_jdoe.txt");
+  EXPECT_EQ(LogFileName("rssnotify", "", {2026, 12, 7, 8, 49, 32}, "CORP\\alice"),
+            "rssnotify__12072026_CORP_alice.txt");
 }
 
 TEST(WriteLog, AppendsOneCrLfLinePerCallAndNeverFails) {

@@ -213,7 +213,7 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     AppState.RssItems.clear();
     if (!Trimmed(converted).empty()) {
       const std::string copy = AppState.DataPath + "QLUX\\Dovel\\RSSLinks\\Temp_RSS_UniCode_" +
-                               AppState.UserName + ".xml";
+                               product::UserNamePart(AppState.UserName) + ".xml";
       // Another user of a shared data folder may have put a link here; it is
       // removed, never written through.
       if (fs.IsSymbolicLink(copy)) {

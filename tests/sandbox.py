@@ -134,6 +134,11 @@ def user_name():
     return pwd.getpwuid(os.geteuid()).pw_name
 
 
+def name_part(text):
+    """A user name as the names of that user's files carry it."""
+    return re.sub(r'[\x00-\x1f\x7f\\/:*?"<>|]', "_", text)
+
+
 def write_script(path, body):
     """Writes an executable script (the body gets a /bin/sh shebang unless it has one)."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -146,6 +151,8 @@ def write_script(path, body):
 
 class Sandbox:
     MISSING = object()  # install_path value: no "InstallationPath" in the registry
+    # The account name the program reads, when a test gives it one of its own.
+    account = None
 
     def __init__(self, install_name="agent", identity=None, install_path=None,
                  all_users_profile=None, make_install=True, extra_registry=""):
@@ -303,7 +310,12 @@ class Sandbox:
             return ["bash", WINE, "--prefix", WINEPREFIX, "run", program]
         return [program]
 
-    def run(self, timeout=90, extra_env=None, program=None):
+    def file_user(self):
+        """The user name in the names of the user's files."""
+        return name_part(self.account or user_name())
+
+    def run(self, timeout=90, extra_env=None, program=None, prefix=()):
+        """`prefix`: a command that starts the program (Linux)."""
         env = self.env()
         if extra_env:
             env.update(extra_env)
@@ -320,8 +332,9 @@ class Sandbox:
                 err.seek(0)
                 result.stdout, result.stderr = out.read(), err.read()
         else:
-            result = subprocess.run(self.command(program), env=env, stdin=subprocess.DEVNULL,
-                                    capture_output=True, timeout=timeout)
+            result = subprocess.run(list(prefix) + self.command(program), env=env,
+                                    stdin=subprocess.DEVNULL, capture_output=True,
+                                    timeout=timeout)
         self.finished = datetime.datetime.now()
         return result
 
@@ -333,7 +346,7 @@ class Sandbox:
 
     def expected_log_name(self, when=None):
         when = when or self.started
-        return "rssnotify__%s_%s.txt" % (when.strftime("%m%d%Y"), user_name())
+        return "rssnotify__%s_%s.txt" % (when.strftime("%m%d%Y"), self.file_user())
 
     def log_bytes(self):
         names = self.log_files()
@@ -678,11 +691,11 @@ class FeedSandbox(Sandbox):
 
     @property
     def state_file(self):
-        return os.path.join(self.rsslinks, "LastUpdates_%s.ini" % user_name())
+        return os.path.join(self.rsslinks, "LastUpdates_%s.ini" % self.file_user())
 
     @property
     def state_path(self):
-        return self.data_path + "qLUX\\Dovel\\RSSLinks\\LastUpdates_%s.ini" % user_name()
+        return self.data_path + "qLUX\\Dovel\\RSSLinks\\LastUpdates_%s.ini" % self.file_user()
 
     def state_text(self):
         with open(self.state_file, "rb") as f:

@@ -4,6 +4,7 @@ The converter stand-in takes the feed "URL" as the name of a file holding the
 converted document and puts that file where the program looks for it.
 """
 
+import configparser
 import os
 import unittest
 
@@ -25,6 +26,8 @@ def stored(entry, status="Unread"):
                      ("author", entry["author"]), ("GUID", entry["guid"]), ("Status", status)])
 
 
+SENTENCE = ("You have total new RSS feeds from your service provider for your reference. "
+            "Click for view all messages.")
 NO_POPUP = "ERR : CallPopup, 429:ActiveX component can't create object"
 ENDED = "MSG : Application Ended"
 
@@ -297,8 +300,7 @@ class DriverTest(FeedTestCase):
         return box
 
     def test_default_sentence_asks_for_a_counted_body(self):
-        sentence = ("You have total new RSS feeds from your service provider for your reference. "
-                    "Click for view all messages.")
+        sentence = SENTENCE
         for total, message, body in (
                 (1, sentence, "You have total 1 new RSS feed from"),
                 (3, "  " + sentence.lower() + " ", "You have total 3 new RSS feeds from"),
@@ -314,6 +316,32 @@ class DriverTest(FeedTestCase):
                     "PUT ModalForm I4 1", "CALL Popup", "GET ClosedBy"])
                 self.assertEqual(box.log_lines()[-2:], ["MSG : Popup timeout.",
                                                         "MSG : Application Ended"])
+
+    def test_the_total_counts_the_new_items_of_every_feed(self):
+        box = self.sandbox()
+        box.register_popup("BSTR:AUTOCLOSE")
+        feeds = {1: [item(1), item(2)], 2: [item(3)], 3: [item(4), item(5), item(6)]}
+        urls = [box.feed("f%d.xml" % n, feeds[n]) for n in (1, 2, 3)]
+        box.write_feed_template("@#@".join(urls), SENTENCE)
+        # The first run finds everything; the second one item of the first
+        # feed, and nothing in the last.
+        for run, new, counts, body in ((1, None, ("2", "1", "3"), "6 new RSS feeds"),
+                                       (2, item(7), ("1", "0", "0"), "1 new RSS feed")):
+            if new:
+                box.feed("f1.xml", [new] + feeds[1])
+            box.run()
+            total = str(sum(map(int, counts)))
+            self.assertEqual(box.log_lines()[-4:-2], box.driver_end_lines(total))
+            # One popup each run, ten requests each (see above).
+            requests = box.popup_requests()
+            self.assertEqual((len(requests), requests[-8]), (
+                10 * run, "PUT Body BSTR You have total %s from your service provider for your "
+                "reference. Click for view all messages." % body))
+            state = configparser.ConfigParser(interpolation=None)
+            state.read_string(box.state_text())
+            self.assertEqual([state["TotalNewRSS"]["NewRSSCount"]] +
+                             [state["Link_%d_T_1" % n]["NewRSSCount"] for n in (1, 2, 3)],
+                             [total] + list(counts))
 
     def test_blank_popup_text_suppresses_the_popup(self):
         box = self.counted(2, "   ")

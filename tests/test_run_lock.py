@@ -223,6 +223,88 @@ class ViewerOverlapTest(unittest.TestCase):
                 self.overlap_once()
 
 
+@sandbox.linux_only("the viewer's save is held through LD_PRELOAD")
+class ViewerHoldsTheLockTest(unittest.TestCase):
+    """A run that starts while the viewer saves its marks into a large store
+    waits until the viewer lets go of the lock. The viewer is held at the
+    rename that puts its save in place; a run is let go on only once it
+    waits for the lock that the viewer holds, or has ended."""
+
+    maxDiff = None
+
+    def test_a_run_started_while_the_viewer_saves_waits_for_it(self):
+        box = FeedSandbox()
+        self.addCleanup(box.cleanup)
+        old = [item("old-%d" % k, description="x" * 500)
+               for k in range(ViewerOverlapTest.ITEMS)]
+        box.write_feed_template(box.feed("f.xml", old))
+        box.run()
+        new = [item("new-1"), item("new-2")]
+        box.feed("f.xml", new + old[:1])
+
+        hold = os.path.join(box.root, "hold")
+        os.mkdir(hold)
+        env = box.env()
+        env.update({"LD_PRELOAD": os.path.join(sandbox.BUILD_DIR, "tests", "hold_rename.so"),
+                    "HOLD_RENAME_NAME": box.store_name(1), "HOLD_RENAME_DIR": hold})
+        viewer = subprocess.Popen([VIEWER], env=env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(viewer.kill)
+        held = os.path.join(hold, "held")
+        until(lambda: os.path.exists(held) or viewer.poll() is not None)
+        self.assertTrue(os.path.exists(held), "the viewer saved no store")
+
+        run = start_run(box)
+        self.addCleanup(run.kill)
+        lock = os.path.join(box.data, "rssnotify.lock")
+        until(lambda: run.poll() is not None or
+              (has_open(run.pid, lock) and lock_holder(lock) == viewer.pid))
+        waited = run.poll() is None
+        open(os.path.join(hold, "go"), "w").close()
+        _, viewer_errors = viewer.communicate(timeout=60)
+        self.assertEqual(run.wait(timeout=120), 0)
+        self.assertTrue(waited, "the run went on while the viewer saved")
+        self.assertEqual((viewer.returncode, viewer_errors), (0, b""))
+        self.assertEqual(box.store_items(1), [stored(new[1]), stored(new[0])] + HEADER +
+                         [stored(e, "Read") for e in old])
+
+
+def until(done, seconds=60):
+    deadline = time.monotonic() + seconds
+    while not done() and time.monotonic() < deadline:
+        time.sleep(0.01)
+
+
+def has_open(pid, path):
+    """Whether process `pid` has the file `path` open."""
+    fds = "/proc/%d/fd" % pid
+    try:
+        names = os.listdir(fds)
+    except OSError:
+        return False
+    for name in names:
+        try:
+            if os.readlink(os.path.join(fds, name)) == os.path.realpath(path):
+                return True
+        except OSError:
+            pass
+    return False
+
+
+def lock_holder(path):
+    """The process id that holds the flock() lock of the file `path`, or None."""
+    st = os.stat(path)
+    with open("/proc/locks") as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) < 6 or fields[1] != "FLOCK":  # "->" marks a waiter
+                continue
+            major, minor, inode = fields[5].split(":")
+            if (int(inode), int(major, 16), int(minor, 16)) == (
+                    st.st_ino, os.major(st.st_dev), os.minor(st.st_dev)):
+                return int(fields[4])
+    return None
+
 class ViewerLockHeldTest(unittest.TestCase):
     def test_viewer_shows_the_page_and_leaves_the_statuses(self):
         box = FeedSandbox()

@@ -1,10 +1,12 @@
 """Start-up of the built program: installation, data folder, log, identity."""
 
 import os
+import subprocess
 import unittest
 
 import sandbox
-from sandbox import STARS, Sandbox, linux_only
+from sandbox import STARS, FeedSandbox, Sandbox, linux_only
+from test_feed_update import HEADER, NO_POPUP, item, stored
 
 # Wine gives every program its own ALLUSERSPROFILE (C:\ProgramData),
 # whatever the environment of the run says.
@@ -128,6 +130,66 @@ class StartupTest(unittest.TestCase):
         self.assertIn("MSG : RegId : 77", lines)
         self.assertNotIn("MSG : Invalid RegId", lines)
         self.assertNotEqual(first, box.log_bytes())
+
+    def test_a_feed_list_of_kept_blanks_ends_after_the_template_summary(self):
+        # Plain blanks the XML layer drops before the reader sees them; these
+        # it keeps, and only the reader's trim tells them from a feed list.
+        for written, sites in (("<![CDATA[   ]]>", "   "), ("&#32;&#32;", "  ")):
+            with self.subTest(written=written):
+                box = FeedSandbox()
+                self.addCleanup(box.cleanup)
+                box.write_template(
+                    "<vsrgetdoveltemplate><templateid>T</templateid><templatever>1</templatever>"
+                    "<rss>1</rss><rsssites>%s</rsssites><rssupd>5</rssupd>"
+                    "<qvmrssmsg>You have news</qvmrssmsg></vsrgetdoveltemplate>" % written)
+                box.run()
+                self.assertEqual(box.log_lines(), box.startup_lines() +
+                                 box.template_lines(sites) + ["MSG : Application Ended"])
+                self.assertEqual(os.listdir(box.rsslinks), [])
+
+
+class DomainAccountTest(unittest.TestCase):
+    maxDiff = None
+
+    @linux_only("a copied passwd file in a mount namespace; GetUserNameA gives no domain")
+    def test_a_domain_account_gets_one_file_per_name(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root for a mount namespace")
+        box = FeedSandbox()
+        self.addCleanup(box.cleanup)
+        # winbind's default form for an Active Directory user.
+        box.account = "CORP\\alice"
+        with open("/etc/passwd", encoding="utf-8") as f:
+            entries = [line.split(":") for line in f.read().splitlines()]
+        passwd = os.path.join(box.root, "passwd")
+        with open(passwd, "w", encoding="utf-8") as f:
+            f.writelines(":".join([box.account] + e[1:] if e[2:3] == ["0"] else e) + "\n"
+                         for e in entries)
+        # The run sees the copy as /etc/passwd, and its own user as the account.
+        prefix = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                  'mount --bind "$0" /etc/passwd && exec "$@"', passwd]
+        if subprocess.run(prefix + ["true"], capture_output=True).returncode != 0:
+            self.skipTest("no mount namespace here")
+
+        a, b = item(1), item(2)
+        url = box.feed("f.xml", [a, b])
+        box.write_feed_template(url)
+        box.run(prefix=prefix)
+        self.assertEqual(box.log_files(), [box.expected_log_name()])
+        self.assertTrue(box.log_files()[0].endswith("_CORP_alice.txt"))
+        self.assertEqual(
+            box.log_lines(),
+            box.startup_lines() + box.template_lines(url) + box.driver_start_lines(url) +
+            box.converter_lines(1, url) + box.parsed_lines() + box.store_lines(1, created=True) +
+            box.saved_lines(1, 2, a["link"], a["pubdate"]) + box.driver_end_lines(2) + [NO_POPUP])
+        # The UTF-16 copy was one file too, and is gone.
+        self.assertEqual(sorted(os.listdir(box.rsslinks)),
+                         ["LastUpdates_CORP_alice.ini", box.store_name(1), "Temp_RSS.xml"])
+        self.assertEqual(box.store_items(1), HEADER + [stored(a), stored(b)])
+        # The viewer finds the same update-state file.
+        viewer = box.run(prefix=prefix, program=sandbox.VIEWER)
+        self.assertEqual(viewer.returncode, 0, viewer.stderr)
+        self.assertEqual(box.store_items(1), HEADER + [stored(a, "Read"), stored(b, "Read")])
 
 
 if __name__ == "__main__":

@@ -7,7 +7,10 @@
 #include "platform/profile.h"
 
 namespace product {
-std::string SafeNamePart(const std::string& text) {
+namespace {
+
+// What a file name cannot hold, on either system, each made "_".
+std::string WithFileNameCharacters(const std::string& text) {
   std::string safe;
   safe.reserve(text.size());
   for (char c : text) {
@@ -16,6 +19,17 @@ std::string SafeNamePart(const std::string& text) {
                            std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
     safe += forbidden ? '_' : c;
   }
+  return safe;
+}
+
+}  // namespace
+
+std::string UserNamePart(const std::string& user_name) {
+  return WithFileNameCharacters(user_name);
+}
+
+std::string SafeNamePart(const std::string& text) {
+  std::string safe = WithFileNameCharacters(text);
   for (std::size_t at; (at = safe.find("..")) != std::string::npos;) safe.replace(at, 2, "__");
   return safe;
 }
@@ -33,7 +47,7 @@ std::string StorePath(const std::string& data_path, const std::string& feed_numb
 }
 
 std::string UpdateStatePath(const std::string& data_path, const std::string& user_name) {
-  return data_path + "qLUX\\Dovel\\RSSLinks\\LastUpdates_" + user_name + ".ini";
+  return data_path + "qLUX\\Dovel\\RSSLinks\\LastUpdates_" + UserNamePart(user_name) + ".ini";
 }
 
 std::string ReadStateValue(const std::string& section, const std::string& key,

@@ -15,9 +15,18 @@ namespace product {
 // are well under 1 MiB).
 inline constexpr std::uint64_t kMaxStoreBytes = 128ull << 20;  // 128 MiB
 
-// A text made safe to stand in a file name inside the feed folder: path
-// separators, "..", control characters and characters that file names cannot
-// hold become "_". Ordinary values come back unchanged.
+// A user name as the names of that user's files carry it (the day's log, the
+// update-state file, the converted feed's UTF-16 copy): path separators,
+// control characters and characters that file names cannot hold become "_",
+// so that a domain account such as CORP\alice has one file of each,
+// LastUpdates_CORP_alice.ini. A name without any of them (every Windows logon
+// name) comes back unchanged, ".." included: the name never stands alone as
+// a part of a path.
+std::string UserNamePart(const std::string& user_name);
+
+// A text made safe to stand in a file name inside the feed folder: what
+// UserNamePart replaces, and "..", become "_". Ordinary values come back
+// unchanged.
 std::string SafeNamePart(const std::string& text);
 
 // "Link_" + n + "_" + template id + "_" + template version, name parts made
@@ -29,7 +38,7 @@ std::string FeedSection(const std::string& feed_number, const std::string& templ
 std::string StorePath(const std::string& data_path, const std::string& feed_number,
                       const std::string& template_id, const std::string& template_version);
 
-// data_path + "qLUX\Dovel\RSSLinks\LastUpdates_" + user_name + ".ini"
+// data_path + "qLUX\Dovel\RSSLinks\LastUpdates_" + UserNamePart(user_name) + ".ini"
 std::string UpdateStatePath(const std::string& data_path, const std::string& user_name);
 
 // One value of the update-state file at `path` ("" when missing), at most

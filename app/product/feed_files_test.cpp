@@ -26,6 +26,17 @@ TEST(FeedFiles, StoreAndStateNames) {
             "C:\\Data\\qLUX\\Dovel\\RSSLinks\\Link_1_T_1_2.xml");
   EXPECT_EQ(product::UpdateStatePath("C:\\Data\\", "jdoe"),
             "C:\\Data\\qLUX\\Dovel\\RSSLinks\\LastUpdates_jdoe.ini");
+  EXPECT_EQ(product::UpdateStatePath("C:\\Data\\", "CORP\\alice"),
+            "C:\\Data\\qLUX\\Dovel\\RSSLinks\\LastUpdates_CORP_alice.ini");
+}
+
+TEST(FeedFiles, UserNamesKeepWhatFileNamesCanHold) {
+  EXPECT_EQ(product::UserNamePart("CORP\\alice"), "CORP_alice");
+  EXPECT_EQ(product::UserNamePart(std::string("a/b:c*d?e\"f<g>h|i\tj", 19)), "a_b_c_d_e_f_g_h_i_j");
+  // Names that could always stand in a file name keep their files.
+  EXPECT_EQ(product::UserNamePart("j..doe"), "j..doe");
+  EXPECT_EQ(product::UserNamePart("alice@corp.example"), "alice@corp.example");
+  EXPECT_EQ(product::UserNamePart("J\xC3\xBCrgen Smith"), "J\xC3\xBCrgen Smith");
 }
 
 TEST(FeedFiles, FeedListSplitsAtEverySeparatorKeepingEmptyPieces) {
