@@ -60,9 +60,12 @@ bool QueryUserName(char* buffer, std::uint32_t* size) {
 }
 
 void HideFromTaskList() {
-  // The program opens no window (it is built for the windows subsystem, so
-  // it has no console either), and a process without a window has no entry
-  // in the taskbar or the task switcher: nothing to hide.
+  // rssnotify.exe is built for the windows subsystem (CMakeLists.txt), so
+  // the system opens no console window for it; it opens no window of its own
+  // either (the popup is the component's, the message box the system's), and
+  // a process without a window has no entry in the taskbar or the task
+  // switcher: nothing to hide. A console program would have both, for the
+  // whole run.
 }
 
 std::string ExecutableBaseName() {
