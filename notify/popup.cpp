@@ -20,6 +20,9 @@ std::int16_t CallPopup(std::int32_t& icon, std::string& header, std::string& bod
   std::unique_ptr<platform::AutomationObject> popup;
   try {
     popup = platform::AutomationObject::Create("Flarebox.Display");
+    if (const std::string why = popup->Uncontained(); !why.empty()) {
+      WriteLog("MSG : CallPopup, what the popup component starts may outlive the run: " + why);
+    }
     popup->PutProperty("Icon", Variant::I4(icon));
     popup->PutProperty("Header", Variant::Bstr(header));
     popup->PutProperty("Body", Variant::Bstr(body));

@@ -55,6 +55,14 @@ class AutomationObject {
   virtual Variant CallMethod(const std::string& member) = 0;
   virtual Variant GetProperty(const std::string& member) = 0;
 
+  // Why a process that the server starts could outlive the object, for the
+  // log; "" when the server and all it starts end with the object (at its
+  // release, or at a call past its bound). On Linux the server is started
+  // here in a group of its own: always "". On Windows COM starts it, and the
+  // object then puts it in a job of this process's; this says what prevented
+  // that (and the processes that the server started before are in no job).
+  virtual std::string Uncontained() const { return {}; }
+
   // The bound of the calls made from now on, in milliseconds (at least 1).
   // It starts as kDefaultCallBoundMs, which suits property puts and gets; a
   // call that shows something to the user (a modal popup) needs its display

@@ -555,24 +555,6 @@ def process_gone_within(pid, seconds, marker=None):
     return False
 
 
-def gone_within(find, seconds):
-    """Whether `find()` comes back empty within `seconds`."""
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if not find():
-            return True
-        time.sleep(0.05)
-    return False
-
-
-def command_line(pid):
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            return f.read().decode("utf-8", "replace")
-    except OSError:
-        return ""
-
-
 def kill_processes_with(native_marker):
     """Ends the processes whose command line holds `native_marker` as the
     programs see it."""

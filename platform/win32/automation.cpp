@@ -17,16 +17,18 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/win32/com_variant.h"
+#include "platform/win32/system_message.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -65,19 +67,6 @@ bool ServerGone(HRESULT hr) {
   }
 }
 
-std::string SystemText(HRESULT hr) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string text = length > 0 ? Narrow(buffer, length) : std::string();
-  if (buffer != nullptr) ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
-  }
-  return text.empty() ? "Automation error" : text;
-}
-
 // The failure of a call that the server or the conversion of its value
 // refused, with the numbers the classic run-time gives them.
 Failure CallFailure(HRESULT hr) {
@@ -96,7 +85,8 @@ Failure CallFailure(HRESULT hr) {
     case static_cast<unsigned long>(E_OUTOFMEMORY):
       return Failure(err::kOutOfMemory);
     default:
-      return Failure(static_cast<long>(hr), SystemText(hr));
+      return Failure(static_cast<long>(hr),
+                     SystemMessageLine(static_cast<std::uint32_t>(hr), "Automation error"));
   }
 }
 
@@ -127,85 +117,21 @@ void Check(HRESULT hr) {
   throw CallFailure(hr);
 }
 
-// A value for the server: the types of Variant, as they are.
-class OwnedVariant {
- public:
-  OwnedVariant() { ::VariantInit(&value_); }
-  ~OwnedVariant() { ::VariantClear(&value_); }
-  OwnedVariant(const OwnedVariant&) = delete;
-  OwnedVariant& operator=(const OwnedVariant&) = delete;
-  VARIANT* get() { return &value_; }
-
- private:
-  VARIANT value_;
-};
-
-void ToVariant(const Variant& from, VARIANT& to) {
-  switch (from.type) {
-    case VarType::kEmpty:
-      V_VT(&to) = VT_EMPTY;
-      break;
-    case VarType::kI2:
-      V_VT(&to) = VT_I2;
-      V_I2(&to) = static_cast<SHORT>(from.number);
-      break;
-    case VarType::kI4:
-      V_VT(&to) = VT_I4;
-      V_I4(&to) = static_cast<LONG>(from.number);
-      break;
-    case VarType::kBool:
-      V_VT(&to) = VT_BOOL;
-      V_BOOL(&to) = from.number != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-      break;
-    case VarType::kBstr: {
-      const std::wstring wide = Widen(from.text);
-      BSTR text = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-      if (text == nullptr) throw Failure(err::kOutOfMemory);
-      V_VT(&to) = VT_BSTR;
-      V_BSTR(&to) = text;
-      break;
-    }
-  }
-}
-
 // The server's value as a Variant. Its own types (empty, I2, I4, BOOL, BSTR)
 // come as they are; any other number is changed to I4 as the run-time
-// changes it (VariantChangeType), so that a value out of range fails as
-// Overflow (6) and one that is no number at all (Null, an object, an array)
-// as Type mismatch (13).
-Variant FromVariant(VARIANT& value) {
-  OwnedVariant direct;
-  Check(::VariantCopyInd(direct.get(), &value));
-  VARIANT& v = *direct.get();
-  switch (V_VT(&v)) {
-    case VT_EMPTY:
-      return {};
-    case VT_I2:
-      return Variant::I2(V_I2(&v));
-    case VT_I4:
-      return Variant::I4(V_I4(&v));
-    case VT_BOOL:
-      return Variant::Bool(V_BOOL(&v) != VARIANT_FALSE);
-    case VT_BSTR:
-      return Variant::Bstr(V_BSTR(&v) == nullptr ? std::string()
-                                                 : Narrow(V_BSTR(&v), ::SysStringLen(V_BSTR(&v))));
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-      throw CallFailure(DISP_E_TYPEMISMATCH);
-    default:
-      break;
-  }
-  if ((V_VT(&v) & VT_ARRAY) != 0) throw CallFailure(DISP_E_TYPEMISMATCH);
-  OwnedVariant number;
-  const HRESULT hr = ::VariantChangeType(number.get(), &v, 0, VT_I4);
+// changes it, so that a value out of range fails as Overflow (6) and one that
+// is no number at all (Null, an object, an array) as Type mismatch (13).
+Variant ServerValue(const VARIANT& value) {
+  Variant result;
+  const HRESULT hr = FromVariant(value, result, OtherTypes::kAsNumber);
   if (FAILED(hr)) throw CallFailure(hr);
-  return Variant::I4(V_I4(number.get()));
+  return result;
 }
 
-// Processes whose program file is `name` (without regard to case): their
-// ids, each with its parent's.
-std::map<DWORD, DWORD> ProcessesNamed(const std::wstring& name) {
-  std::map<DWORD, DWORD> found;
+// The ids of the processes whose program file is `name` (without regard to
+// case).
+std::vector<DWORD> ProcessesNamed(const std::wstring& name) {
+  std::vector<DWORD> found;
   if (name.empty()) return found;
   HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return found;
@@ -213,15 +139,17 @@ std::map<DWORD, DWORD> ProcessesNamed(const std::wstring& name) {
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
        more = ::Process32NextW(snapshot, &entry)) {
-    if (::lstrcmpiW(entry.szExeFile, name.c_str()) == 0)
-      found[entry.th32ProcessID] = entry.th32ParentProcessID;
+    if (::lstrcmpiW(entry.szExeFile, name.c_str()) == 0) found.push_back(entry.th32ProcessID);
   }
   ::CloseHandle(snapshot);
   return found;
 }
 
 // The file name of the program registered to serve `clsid`: the first word
-// of its LocalServer32 command line (the whole quoted program when quoted).
+// of its LocalServer32 command line (the whole quoted program when quoted),
+// as the process list names it: in its long form when the line gives a short
+// (8.3) path, as older installers write them, and with the ".exe" that the
+// system adds when the line leaves it out.
 std::wstring ServerProgramName(const CLSID& clsid) {
   wchar_t* clsid_text = nullptr;
   if (FAILED(::StringFromCLSID(clsid, &clsid_text))) return {};
@@ -248,8 +176,137 @@ std::wstring ServerProgramName(const CLSID& clsid) {
   } else {
     program = line.substr(start, line.find(L' ', start) - start);
   }
+  wchar_t long_path[4096];
+  const DWORD length = ::GetLongPathNameW(program.c_str(), long_path, 4096);
+  if (length > 0 && length < 4096) program.assign(long_path, length);
   const std::size_t slash = program.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? program : program.substr(slash + 1);
+  std::wstring name = slash == std::wstring::npos ? program : program.substr(slash + 1);
+  if (name.find(L'.') == std::wstring::npos) name += L".exe";
+  return name;
+}
+
+// The proxy's interface marshalled as a standard OBJREF: its IPID carries
+// the low 16 bits of the id of the process that serves the object, which COM
+// tells no other way (Windows keeps them in the IPID's second word, Wine in
+// its third; the other word holds a thread's id, which no process has).
+// Marshalled table-weak, it holds no reference of the object; where the
+// system refuses that for a proxy, marshalled normally, its references are
+// given back when this goes.
+class MarshalledProxy {
+ public:
+  explicit MarshalledProxy(IDispatch* proxy) {
+    if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, &stream_))) {
+      stream_ = nullptr;
+      return;
+    }
+    for (const MSHLFLAGS flags : {MSHLFLAGS_TABLEWEAK, MSHLFLAGS_NORMAL}) {
+      if (SUCCEEDED(
+              ::CoMarshalInterface(stream_, IID_IDispatch, proxy, MSHCTX_INPROC, nullptr, flags))) {
+        marshalled_ = true;
+        release_ = flags == MSHLFLAGS_NORMAL;
+        break;
+      }
+    }
+  }
+  ~MarshalledProxy() {
+    if (stream_ == nullptr) return;
+    if (release_) {
+      const LARGE_INTEGER start{};
+      if (SUCCEEDED(stream_->Seek(start, STREAM_SEEK_SET, nullptr))) {
+        ::CoReleaseMarshalData(stream_);
+      }
+    }
+    stream_->Release();
+  }
+  MarshalledProxy(const MarshalledProxy&) = delete;
+  MarshalledProxy& operator=(const MarshalledProxy&) = delete;
+
+  // The two words of the IPID that may hold the server's process id; false
+  // when the interface is no standard proxy's.
+  bool IpidWords(WORD& second, WORD& third) const {
+    HGLOBAL memory = nullptr;
+    if (!marshalled_ || FAILED(::GetHGlobalFromStream(stream_, &memory))) return false;
+    // OBJREF: signature "MEOW", flags (1: standard), IID; then STDOBJREF:
+    // flags, public references, OXID, OID, IPID (at byte 48).
+    constexpr std::size_t kIpid = 48;
+    if (::GlobalSize(memory) < kIpid + sizeof(GUID)) return false;
+    const auto* bytes = static_cast<const unsigned char*>(::GlobalLock(memory));
+    if (bytes == nullptr) return false;
+    ULONG signature = 0;
+    ULONG flags = 0;
+    GUID ipid{};
+    std::memcpy(&signature, bytes, sizeof signature);
+    std::memcpy(&flags, bytes + 4, sizeof flags);
+    std::memcpy(&ipid, bytes + kIpid, sizeof ipid);
+    ::GlobalUnlock(memory);
+    if (signature != 0x574F454Du || flags != 1) return false;
+    second = ipid.Data2;
+    third = ipid.Data3;
+    return true;
+  }
+
+ private:
+  IStream* stream_ = nullptr;
+  bool marshalled_ = false;
+  bool release_ = false;
+};
+
+// The server of the object behind the proxy, opened and put in a job object
+// of this process's, so that ending the job ends the server and whatever it
+// starts from now on; kill-on-close, so that they end with this process too.
+// What cannot be done is said in `uncontained`; a server that could be
+// opened but not put in the job can still be ended alone.
+struct Containment {
+  HANDLE server = nullptr;
+  HANDLE job = nullptr;
+  std::string uncontained;
+};
+
+std::string SystemReason(DWORD error) {
+  return SystemMessageLine(error, "error " + std::to_string(error));
+}
+
+Containment Contain(const MarshalledProxy& marshalled, const std::wstring& program) {
+  Containment result;
+  WORD second = 0;
+  WORD third = 0;
+  std::vector<DWORD> candidates;
+  if (marshalled.IpidWords(second, third)) {
+    for (const DWORD pid : ProcessesNamed(program)) {
+      const WORD low = static_cast<WORD>(pid & 0xFFFF);
+      if (low == second || low == third) candidates.push_back(pid);
+    }
+  }
+  if (candidates.size() != 1) {
+    result.uncontained =
+        "its server's process (" + Narrow(program) + ") cannot be found from the proxy";
+    return result;
+  }
+  const DWORD pid = candidates.front();
+  result.server = ::OpenProcess(
+      PROCESS_SET_QUOTA | PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+      FALSE, pid);
+  if (result.server == nullptr) {
+    const DWORD error = ::GetLastError();
+    result.server = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    result.uncontained = "its server, process " + std::to_string(pid) +
+                         ", cannot be put in a job: " + SystemReason(error);
+    return result;
+  }
+  result.job = ::CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (result.job == nullptr ||
+      !::SetInformationJobObject(result.job, JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits) ||
+      !::AssignProcessToJobObject(result.job, result.server)) {
+    const DWORD error = ::GetLastError();
+    if (result.job != nullptr) ::CloseHandle(result.job);
+    result.job = nullptr;
+    result.uncontained = "its server, process " + std::to_string(pid) +
+                         ", cannot be put in a job: " + SystemReason(error);
+  }
+  return result;
 }
 
 // What the object's thread and its callers share. It outlives the object
@@ -261,8 +318,21 @@ struct Shared {
   bool closing = false;
   bool finished = false;
   IDispatch* dispatch = nullptr;  // used on the object's thread only
-  HANDLE server = nullptr;        // the server process, when it was found
+  // Set by the activation: the server process, when it was found, and the
+  // job that holds it and what it starts, when it could be put in one.
+  HANDLE server = nullptr;
+  HANDLE job = nullptr;
+  std::string uncontained;
 };
+
+// Ends the server and, when it is in its job, all it started.
+void EndServer(Shared& shared) {
+  if (shared.job != nullptr) {
+    ::TerminateJobObject(shared.job, 1);
+  } else if (shared.server != nullptr) {
+    ::TerminateProcess(shared.server, 1);
+  }
+}
 
 struct Job {
   bool done = false;
@@ -315,10 +385,16 @@ class ComServer final : public AutomationObject {
           deadline - std::chrono::steady_clock::now());
       if (::WaitForSingleObject(shared_->server, left.count() > 0 ? DWORD(left.count()) : 0) !=
           WAIT_OBJECT_0) {
-        ::TerminateProcess(shared_->server, 1);
+        EndServer(*shared_);
       }
       ::CloseHandle(shared_->server);
       shared_->server = nullptr;
+    }
+    // What the server started and left running goes with it.
+    if (shared_->job != nullptr) {
+      ::TerminateJobObject(shared_->job, 1);
+      ::CloseHandle(shared_->job);
+      shared_->job = nullptr;
     }
   }
 
@@ -348,7 +424,7 @@ class ComServer final : public AutomationObject {
     if (!shared->changed.wait_for(lock, std::chrono::milliseconds(bound_ms),
                                   [&] { return job->done; })) {
       lock.unlock();
-      if (shared->server != nullptr) ::TerminateProcess(shared->server, 1);
+      EndServer(*shared);
       if (activation) throw Failure(err::kCantCreateObject);
       throw TimeOutFailure();
     }
@@ -364,34 +440,31 @@ class ComServer final : public AutomationObject {
           if (FAILED(::CLSIDFromProgID(Widen(prog_id).c_str(), &clsid))) {
             throw Failure(err::kCantCreateObject);
           }
-          // The server process is the one of its program that is new after
-          // the activation (when several are, the one this process started):
-          // its handle lets a call past its bound end it.
-          const std::wstring program = ServerProgramName(clsid);
-          const std::map<DWORD, DWORD> before = ProcessesNamed(program);
           IDispatch* dispatch = nullptr;
           if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
                                         reinterpret_cast<void**>(&dispatch))) ||
               dispatch == nullptr) {
             throw Failure(err::kCantCreateObject);
           }
-          std::vector<DWORD> started;
-          std::vector<DWORD> children;
-          for (const auto& [pid, parent] : ProcessesNamed(program)) {
-            if (before.count(pid) != 0) continue;
-            started.push_back(pid);
-            if (parent == ::GetCurrentProcessId()) children.push_back(pid);
-          }
-          if (started.size() != 1) started = children;
-          HANDLE server = nullptr;
-          if (started.size() == 1) {
-            server = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, started.front());
-          }
+          // COM, not this process, starts the server: it is put in a job of
+          // this process's here, so that a call past its bound, or the
+          // object's release, ends it with all it started.
+          // (The marshalled proxy is let go only once the server is known,
+          // so that a server that hangs then is ended at the bound.)
+          const MarshalledProxy marshalled(dispatch);
+          Containment contained = Contain(marshalled, ServerProgramName(clsid));
           std::lock_guard lock(shared->mutex);
           shared->dispatch = dispatch;
-          shared->server = server;
+          shared->server = contained.server;
+          shared->job = contained.job;
+          shared->uncontained = std::move(contained.uncontained);
         },
         kActivationBoundMs, true);
+  }
+
+  std::string Uncontained() const override {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->uncontained;
   }
 
   void PutProperty(const std::string& member, const Variant& value) override {
@@ -422,7 +495,7 @@ class ComServer final : public AutomationObject {
             DISPID put_id = DISPID_PROPERTYPUT;
             DISPPARAMS params{};
             if (argument) {
-              ToVariant(*argument, *in.get());
+              if (FAILED(ToVariant(*argument, *in.get()))) throw Failure(err::kOutOfMemory);
               params.rgvarg = in.get();
               params.cArgs = 1;
               params.rgdispidNamedArgs = &put_id;
@@ -436,7 +509,7 @@ class ComServer final : public AutomationObject {
                                  argument ? nullptr : out.get(), &info, &bad_argument);
             if (hr == DISP_E_EXCEPTION) throw ExceptionFailure(info);
             Check(hr);
-            job.result = FromVariant(*out.get());
+            job.result = ServerValue(*out.get());
           },
           CallBound());
     } catch (const Failure& failure) {

@@ -11,6 +11,8 @@
 #include <utility>
 
 #include "platform/failure.h"
+#include "platform/win32/com_variant.h"
+#include "platform/win32/system_message.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform::automation_server {
@@ -46,41 +48,7 @@ BSTR NewBstr(const std::string& text) {
 // as their text, as Automation changes them to text; what has none (Null,
 // objects, arrays) is a type mismatch.
 std::optional<Failure> ValueOf(const VARIANT& given, Variant& out) {
-  VARIANT value;
-  ::VariantInit(&value);
-  HRESULT hr = ::VariantCopyInd(&value, const_cast<VARIANT*>(&given));
-  if (SUCCEEDED(hr)) {
-    switch (V_VT(&value)) {
-      case VT_EMPTY:
-        out = Variant{};
-        break;
-      case VT_I2:
-        out = Variant::I2(V_I2(&value));
-        break;
-      case VT_I4:
-        out = Variant::I4(V_I4(&value));
-        break;
-      case VT_BOOL:
-        out = Variant::Bool(V_BOOL(&value) != VARIANT_FALSE);
-        break;
-      case VT_BSTR:
-        out = Variant::Bstr(V_BSTR(&value) == nullptr
-                                ? std::string()
-                                : Narrow(V_BSTR(&value), ::SysStringLen(V_BSTR(&value))));
-        break;
-      default: {
-        VARIANT text;
-        ::VariantInit(&text);
-        hr = ::VariantChangeTypeEx(&text, &value, LOCALE_INVARIANT, 0, VT_BSTR);
-        if (SUCCEEDED(hr)) {
-          out = Variant::Bstr(Narrow(V_BSTR(&text), ::SysStringLen(V_BSTR(&text))));
-        }
-        ::VariantClear(&text);
-        break;
-      }
-    }
-  }
-  ::VariantClear(&value);
+  const HRESULT hr = FromVariant(given, out, OtherTypes::kAsText);
   if (SUCCEEDED(hr)) return std::nullopt;
   if (hr == DISP_E_OVERFLOW) return Failure(err::kOverflow);
   return Failure(13, "Type mismatch");
@@ -98,34 +66,6 @@ HRESULT Raise(EXCEPINFO* info, const std::string& source, const Failure& failure
     info->bstrDescription = NewBstr(failure.description());
   }
   return DISP_E_EXCEPTION;
-}
-
-HRESULT ToVariant(const Variant& from, VARIANT& to) {
-  switch (from.type) {
-    case VarType::kEmpty:
-      V_VT(&to) = VT_EMPTY;
-      break;
-    case VarType::kI2:
-      V_VT(&to) = VT_I2;
-      V_I2(&to) = static_cast<SHORT>(from.number);
-      break;
-    case VarType::kI4:
-      V_VT(&to) = VT_I4;
-      V_I4(&to) = static_cast<LONG>(from.number);
-      break;
-    case VarType::kBool:
-      V_VT(&to) = VT_BOOL;
-      V_BOOL(&to) = from.number != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-      break;
-    case VarType::kBstr: {
-      BSTR text = NewBstr(from.text);
-      if (text == nullptr) return E_OUTOFMEMORY;
-      V_VT(&to) = VT_BSTR;
-      V_BSTR(&to) = text;
-      break;
-    }
-  }
-  return S_OK;
 }
 
 class Object final : public IDispatch {
@@ -214,7 +154,6 @@ class Object final : public IDispatch {
       return Raise(info, served_.prog_id, Failure(answer.number, answer.description));
     }
     if (result != nullptr) {
-      ::VariantInit(result);
       return ToVariant(answer.value, *result);
     }
     return S_OK;
@@ -304,17 +243,8 @@ std::string RootName(HKEY root) {
   return "HKEY_CLASSES_ROOT\\";
 }
 
-std::string SystemText(LSTATUS status) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string text = length > 0 ? Narrow(buffer, length) : "error " + std::to_string(status);
-  if (buffer != nullptr) ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
-  }
-  return text;
+std::string SystemText(long code) {
+  return SystemMessageLine(static_cast<std::uint32_t>(code), "error " + std::to_string(code));
 }
 
 int Register(const ServedClass& served) {
@@ -403,8 +333,7 @@ int Serve(const ServedClass& served, const std::function<Handler()>& make_object
   const HRESULT hr =
       ::CoRegisterClassObject(clsid, &factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie);
   if (FAILED(hr)) {
-    Complain("Cannot offer the class " + served.prog_id + ": " +
-             SystemText(static_cast<LSTATUS>(hr)));
+    Complain("Cannot offer the class " + served.prog_id + ": " + SystemText(hr));
     ::CoUninitialize();
     return 1;
   }

@@ -83,6 +83,22 @@ class AutomationTest : public ::testing::Test {
     return result;
   }
 
+  // Registers `line` as the server's command line, where the registration
+  // is: the user's classes, and under Wine the classes root too.
+  void SetServerLine(const std::wstring& line) {
+    const std::wstring key = L"CLSID\\" + clsid_ + L"\\LocalServer32";
+    for (const auto& [root, name] : {std::pair{HKEY_CURRENT_USER, L"Software\\Classes\\" + key},
+                                     std::pair{HKEY_CLASSES_ROOT, key}}) {
+      HKEY opened = nullptr;
+      if (::RegOpenKeyExW(root, name.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) continue;
+      EXPECT_EQ(
+          ::RegSetValueExW(opened, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(line.c_str()),
+                           static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t))),
+          ERROR_SUCCESS);
+      ::RegCloseKey(opened);
+    }
+  }
+
   DWORD RecordedPid() {
     std::istringstream in(ReadFile(record_));
     for (std::string line; std::getline(in, line);) {
@@ -122,13 +138,17 @@ bool EndedWithin(DWORD pid, DWORD limit_ms) {
 
 // Opened while the server runs, so that its exit code can be read after.
 // The server exits with 0 when it ends by itself (its last object
-// released) and the client's TerminateProcess gives 1.
+// released) and the client's ending of it gives 1. One that the client left
+// running is ended at the end of the test.
 class ServerProcess {
  public:
   explicit ServerProcess(DWORD pid)
-      : handle_(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {}
+      : handle_(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                              FALSE, pid)) {}
   ~ServerProcess() {
-    if (handle_ != nullptr) ::CloseHandle(handle_);
+    if (handle_ == nullptr) return;
+    ::TerminateProcess(handle_, 99);
+    ::CloseHandle(handle_);
   }
   // The exit code once it has ended within `limit_ms`; -1 when it has not.
   long ExitCodeWithin(DWORD limit_ms) {
@@ -218,20 +238,8 @@ TEST_F(AutomationTest, FailuresComeBackWithTheirNumberAndText) {
 }
 
 TEST_F(AutomationTest, UnregisteredOrUnstartableServerCannotBeCreated) {
-  // Registered, but its program is missing (where the registration is: the
-  // user's classes, and under Wine the classes root too).
-  const std::wstring missing = L"\"C:\\nonexistent\\server.exe\" -x";
-  const std::wstring key = L"CLSID\\" + clsid_ + L"\\LocalServer32";
-  for (const auto& [root, name] : {std::pair{HKEY_CURRENT_USER, L"Software\\Classes\\" + key},
-                                   std::pair{HKEY_CLASSES_ROOT, key}}) {
-    HKEY opened = nullptr;
-    if (::RegOpenKeyExW(root, name.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) continue;
-    EXPECT_EQ(
-        ::RegSetValueExW(opened, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(missing.c_str()),
-                         static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t))),
-        ERROR_SUCCESS);
-    ::RegCloseKey(opened);
-  }
+  // Registered, but its program is missing.
+  SetServerLine(L"\"C:\\nonexistent\\server.exe\" -x");
   for (const std::string& prog_id :
        {std::string("RssNotifyTest.NotRegistered"), Narrow(prog_id_)}) {
     ExpectFailure([&] { AutomationObject::Create(prog_id); }, 429,
@@ -261,6 +269,7 @@ TEST_F(AutomationTest, CallingAServerThatHasEndedGivesTheRpcFailure) {
 
 TEST_F(AutomationTest, ReleaseEndsTheServer) {
   auto object = Start();
+  EXPECT_EQ(object->Uncontained(), "");
   object->PutProperty("Icon", Variant::I4(7));
   ServerProcess server(RecordedPid());
   object.reset();
@@ -282,6 +291,24 @@ TEST_F(AutomationTest, CallPastItsBoundTimesOutAndEndsTheServer) {
   EXPECT_EQ(server.ExitCodeWithin(10000), 1);
   ExpectFailure([&] { object->GetProperty("Icon"); }, kRpcFailed,
                 "The remote procedure call failed.");
+}
+
+TEST_F(AutomationTest, AServerRegisteredUnderAShortPathIsFoundAndEndedAtTheBound) {
+  // Older installers register 8.3 paths; the process list has the long name.
+  wchar_t short_path[MAX_PATH];
+  const DWORD length = ::GetShortPathNameW(ServerProgram().c_str(), short_path, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  const std::wstring program(short_path, length);
+  if (program == ServerProgram()) GTEST_SKIP() << "the file system has no short names";
+  SetServerLine(L"\"" + program + L"\" " + prog_id_ + L" " + clsid_ + L" \"" + Widen(record_) +
+                L"\"");
+  auto object = Start();
+  EXPECT_EQ(object->Uncontained(), "");
+  ServerProcess server(RecordedPid());
+  object->SetCallBound(500);
+  ExpectFailure([&] { object->CallMethod("Hang"); }, AutomationObject::kCallTimedOut,
+                "This operation returned because the timeout period expired.");
+  EXPECT_EQ(server.ExitCodeWithin(10000), 1);
 }
 
 }  // namespace

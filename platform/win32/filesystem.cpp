@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <climits>
+#include <iterator>
 
 #include "platform/failure.h"
 #include "platform/text_encoding.h"
@@ -178,6 +179,39 @@ HANDLE CreateTemporaryBeside(const std::string& native, DWORD access, std::strin
   }
 }
 
+// Waits between the tries of a rename over a file that is held at that
+// moment: a few tries within about a second (0.75 s of waits in all).
+constexpr DWORD kHeldTargetWaitsMs[] = {25, 50, 100, 200, 375};
+
+// Whether a refused rename over `target` may go through a moment later: the
+// target is a plain, writable file that someone holds open just then. Another
+// writer renaming its own new file over it holds it so for an instant (under
+// Wine any open handle refuses the rename, a reader's too). A folder or a
+// read-only file in its place refuses for good.
+bool HeldAtTheMoment(DWORD error, const std::wstring& target) {
+  if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION &&
+      error != ERROR_LOCK_VIOLATION) {
+    return false;
+  }
+  const DWORD attributes = ::GetFileAttributesW(target.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+}
+
+// Renames `temp` over `native` (MoveFileExW with `flags`), trying again a few
+// times while the target is held at the moment. ERROR_SUCCESS, or the system's
+// error code of the last try.
+DWORD RenameOver(const std::string& temp, const std::string& native, DWORD flags) {
+  const std::wstring from = Widen(temp);
+  const std::wstring to = Widen(native);
+  for (std::size_t waited = 0;; ++waited) {
+    if (::MoveFileExW(from.c_str(), to.c_str(), flags)) return ERROR_SUCCESS;
+    const DWORD error = ::GetLastError();
+    if (waited == std::size(kHeldTargetWaitsMs) || !HeldAtTheMoment(error, to)) return error;
+    ::Sleep(kHeldTargetWaitsMs[waited]);
+  }
+}
+
 // Nanoseconds since 1970 of a file time (100 ns steps since 1601).
 std::int64_t Nanoseconds(std::int64_t file_time) {
   return (file_time - 116444736000000000LL) * 100;
@@ -221,8 +255,8 @@ class Win32FileSystem : public FileSystem {
       if (IsLink(native)) throw LinkInTheWay(native);
       std::string temp;
       file = CreateTemporaryBeside(native, kAppend, temp);
-      if (!::MoveFileExW(Widen(temp).c_str(), Widen(native).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        const DWORD error = ::GetLastError();
+      const DWORD error = RenameOver(temp, native, MOVEFILE_REPLACE_EXISTING);
+      if (error != ERROR_SUCCESS) {
         ::CloseHandle(file);
         ::DeleteFileW(Widen(temp).c_str());
         throw FailureFromLastError(error, native);
@@ -331,10 +365,9 @@ class Win32FileSystem : public FileSystem {
       // for one put there while the bytes were written, which is refused.
       if (IsLink(native)) throw LinkInTheWay(native);
       // Write-through: the rename itself is on disk when the call returns.
-      if (!::MoveFileExW(Widen(temp).c_str(), Widen(native).c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        throw FailureFromLastError(::GetLastError(), native);
-      }
+      const DWORD error =
+          RenameOver(temp, native, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+      if (error != ERROR_SUCCESS) throw FailureFromLastError(error, native);
     } catch (...) {
       if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
       ::DeleteFileW(Widen(temp).c_str());

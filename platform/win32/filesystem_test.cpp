@@ -7,8 +7,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/failure.h"
@@ -93,7 +95,8 @@ TEST(Win32FileSystemAtomic, TheTemporaryFileSitsBesideTheTargetUnderTheLeftoverN
 
 TEST(Win32FileSystemAtomic, ATargetHeldOpenWithoutShareDeleteKeepsItsContent) {
   // Another program (an editor, a virus scanner) holding the file open
-  // without letting it be replaced: the replacement fails as a whole.
+  // without letting it be replaced for longer than the replacement tries
+  // (about a second): the replacement fails as a whole.
   ScratchFolder root;
   WriteFile(root / "state.ini", "old");
   HANDLE held = ::CreateFileW(Widen(root / "state.ini").c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -105,9 +108,62 @@ TEST(Win32FileSystemAtomic, ATargetHeldOpenWithoutShareDeleteKeepsItsContent) {
   EXPECT_EQ(number, 70);
   EXPECT_EQ(ReadFile(root / "state.ini"), "old");
   EXPECT_EQ(Entries(root), std::vector<std::string>{"state.ini"});
-  // Once it is let go, the replacement goes through.
+  // Let go within the second that the replacement tries for, it goes
+  // through.
+  held = ::CreateFileW(Widen(root / "state.ini").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread let_go([held] {
+    ::Sleep(150);
+    ::CloseHandle(held);
+  });
   platform::Files().ReplaceFileAtomically(root / "state.ini", "new");
+  let_go.join();
   EXPECT_EQ(ReadFile(root / "state.ini"), "new");
+  EXPECT_EQ(Entries(root), std::vector<std::string>{"state.ini"});
+}
+
+TEST(Win32FileSystemAtomic, TwoWritersReplacingOneFileAtOnceBothSucceed) {
+  // Converters run on their own meet at their one output file: the rename of
+  // one is refused while the other's rename (or a reader) holds the target,
+  // and goes through a moment later. A reader finds one whole version or the
+  // other, never a mix.
+  ScratchFolder root;
+  const std::string path = root / "Temp_RSS.xml";
+  const std::string versions[] = {std::string(20000, 'a'), std::string(20000, 'b')};
+  WriteFile(path, versions[0]);
+  std::atomic<int> writing{2};
+  std::atomic<int> failed{0};
+  std::string first_failure;  // written by the writer that counted the first
+  auto writer = [&](const std::string& bytes) {
+    for (int i = 0; i < 100; ++i) {
+      try {
+        platform::Files().ReplaceFileAtomically(path, bytes);
+      } catch (const platform::Failure& failure) {
+        if (failed++ == 0) {
+          first_failure = std::to_string(failure.number()) + " " + failure.description();
+        }
+      }
+    }
+    --writing;
+  };
+  std::thread first(writer, std::cref(versions[0]));
+  std::thread second(writer, std::cref(versions[1]));
+  int reads = 0;
+  int torn = 0;
+  while (writing > 0) {
+    const std::string now = platform::Files().ReadFileBytes(path);
+    if (now != versions[0] && now != versions[1]) ++torn;
+    ++reads;
+    ::Sleep(20);
+  }
+  first.join();
+  second.join();
+  EXPECT_EQ(failed, 0) << first_failure;
+  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  const std::string last = ReadFile(path);
+  EXPECT_TRUE(last == versions[0] || last == versions[1]);
+  EXPECT_EQ(Entries(root), std::vector<std::string>{"Temp_RSS.xml"});
 }
 
 TEST(Win32FileSystemFiles, ReadOnlyFilesNeedForceAndFoldersAreNoFiles) {

@@ -4,6 +4,7 @@
 
 #include "platform/ascii.h"
 #include "platform/failure.h"
+#include "platform/win32/system_message.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -28,12 +29,7 @@ long OpenFailureNumber(DWORD error) {
 
 // The system's own text for an error, without its line end.
 std::string Reason(DWORD error) {
-  wchar_t text[512];
-  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             error, 0, text, sizeof text / sizeof text[0], nullptr);
-  while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ')) --n;
-  if (n == 0) return "error " + std::to_string(error);
-  return Narrow(text, n);
+  return SystemMessageLine(error, "error " + std::to_string(error));
 }
 
 class FileHandle {

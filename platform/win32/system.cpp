@@ -12,6 +12,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "platform/win32/system_message.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -59,9 +60,12 @@ bool QueryUserName(char* buffer, std::uint32_t* size) {
 }
 
 void HideFromTaskList() {
-  // The program opens no window (it is built for the windows subsystem, so
-  // it has no console either), and a process without a window has no entry
-  // in the taskbar or the task switcher: nothing to hide.
+  // rssnotify.exe is built for the windows subsystem (CMakeLists.txt), so
+  // the system opens no console window for it; it opens no window of its own
+  // either (the popup is the component's, the message box the system's), and
+  // a process without a window has no entry in the taskbar or the task
+  // switcher: nothing to hide. A console program would have both, for the
+  // whole run.
 }
 
 std::string ExecutableBaseName() {
@@ -112,14 +116,8 @@ void SetLastErrorCode(std::uint32_t code) {
 }
 
 std::uint32_t FormatSystemMessage(std::uint32_t code, char* buffer, std::uint32_t size) {
-  // Without FORMAT_MESSAGE_IGNORE_INSERTS a text with an insert (193 "%1 is
-  // not a valid Win32 application.") fails with 87, since no arguments are
-  // given; with it the insert stays in the text as it is.
-  wchar_t wide[2048];
-  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, wide, sizeof wide / sizeof wide[0], nullptr);
-  if (n == 0) return 0;  // the system's error code (317: no text) stays
-  const std::string text = Narrow(wide, n);
+  const std::string text = SystemMessage(code);
+  if (text.empty()) return 0;  // the system's error code (317: no text) stays
   if (buffer == nullptr || size < text.size() + 1) {
     ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;

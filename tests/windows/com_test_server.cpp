@@ -35,13 +35,13 @@
 #include <vector>
 
 #include "platform/automation_protocol.h"
+#include "platform/win32/com_variant.h"
 #include "platform/win32/wide_text.h"
 
 namespace {
 
 using platform::Narrow;
 using platform::Variant;
-using platform::VarType;
 namespace protocol = platform::automation_protocol;
 
 std::wstring g_record;
@@ -74,24 +74,8 @@ std::string RequestLine(const char* verb, const std::wstring& member, const VARI
   std::string line = std::string(verb) + " " + Narrow(member);
   if (value == nullptr) return line;
   Variant v;
-  switch (V_VT(value)) {
-    case VT_EMPTY:
-      break;
-    case VT_I2:
-      v = Variant::I2(V_I2(value));
-      break;
-    case VT_I4:
-      v = Variant::I4(V_I4(value));
-      break;
-    case VT_BOOL:
-      v = Variant::Bool(V_BOOL(value) != VARIANT_FALSE);
-      v.number = V_BOOL(value);
-      break;
-    case VT_BSTR:
-      v = Variant::Bstr(Narrow(V_BSTR(value), ::SysStringLen(V_BSTR(value))));
-      break;
-    default:
-      return line + " VT" + std::to_string(V_VT(value));
+  if (FAILED(platform::FromVariant(*value, v, platform::OtherTypes::kRefuse))) {
+    return line + " VT" + std::to_string(V_VT(value));
   }
   protocol::Request request{protocol::Request::Kind::kPut, Narrow(member), v};
   return protocol::FormatRequest(request);

@@ -30,13 +30,13 @@
 #include <vector>
 
 #include "platform/automation_protocol.h"
+#include "platform/win32/com_variant.h"
 #include "platform/win32/wide_text.h"
 
 namespace {
 
 using platform::Narrow;
 using platform::Variant;
-using platform::VarType;
 using platform::Widen;
 namespace protocol = platform::automation_protocol;
 
@@ -67,52 +67,6 @@ std::string Lower(const std::string& text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return result;
-}
-
-std::optional<Variant> FromVariant(const VARIANT& value) {
-  switch (V_VT(&value)) {
-    case VT_EMPTY:
-      return Variant{};
-    case VT_I2:
-      return Variant::I2(V_I2(&value));
-    case VT_I4:
-      return Variant::I4(V_I4(&value));
-    case VT_BOOL: {
-      Variant v = Variant::Bool(V_BOOL(&value) != VARIANT_FALSE);
-      v.number = V_BOOL(&value);
-      return v;
-    }
-    case VT_BSTR:
-      return Variant::Bstr(Narrow(V_BSTR(&value), ::SysStringLen(V_BSTR(&value))));
-    default:
-      return std::nullopt;
-  }
-}
-
-void ToVariant(const Variant& value, VARIANT* out) {
-  ::VariantInit(out);
-  switch (value.type) {
-    case VarType::kEmpty:
-      break;
-    case VarType::kI2:
-      V_VT(out) = VT_I2;
-      V_I2(out) = static_cast<SHORT>(value.number);
-      break;
-    case VarType::kI4:
-      V_VT(out) = VT_I4;
-      V_I4(out) = static_cast<LONG>(value.number);
-      break;
-    case VarType::kBool:
-      V_VT(out) = VT_BOOL;
-      V_BOOL(out) = value.number != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-      break;
-    case VarType::kBstr: {
-      const std::wstring wide = Widen(value.text);
-      V_VT(out) = VT_BSTR;
-      V_BSTR(out) = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-      break;
-    }
-  }
 }
 
 // Starts the helper that would outlive this server, records its process id,
@@ -207,13 +161,13 @@ class Object final : public IDispatch {
     protocol::Request request{protocol::Request::Kind::kCall, member, {}};
     if (flags & DISPATCH_PROPERTYPUT) {
       if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
-      const std::optional<Variant> value = FromVariant(params->rgvarg[0]);
-      if (!value) {
+      Variant value;
+      if (FAILED(platform::FromVariant(params->rgvarg[0], value, platform::OtherTypes::kRefuse))) {
         Record("PUT " + member + " VT" + std::to_string(V_VT(&params->rgvarg[0])));
         return DISP_E_TYPEMISMATCH;
       }
       request.kind = protocol::Request::Kind::kPut;
-      request.value = *value;
+      request.value = value;
     } else if (flags & DISPATCH_PROPERTYGET && key == "closedby") {
       request.kind = protocol::Request::Kind::kGet;
     }
@@ -228,7 +182,7 @@ class Object final : public IDispatch {
           "OK " + g_answer.substr(0, colon) + " " +
           protocol::Escape(colon == std::string::npos ? "" : g_answer.substr(colon + 1)));
       if (!answer) return E_FAIL;
-      if (result != nullptr) ToVariant(answer->value, result);
+      if (result != nullptr) platform::ToVariant(answer->value, *result);
       return S_OK;
     }
     if (key != "popup") return DISP_E_MEMBERNOTFOUND;

@@ -24,6 +24,7 @@ component's registration, and removes them before and after.
 
 import argparse
 import os
+import struct
 import subprocess
 import sys
 import time
@@ -45,6 +46,12 @@ UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\
 # The programs the setup program installs, as the build has them.
 COMPONENT = "qLUX\\flarebox-display.exe"
 PROGRAMS = ["rssnotify.exe", "qLUX\\FeedPull.exe", "qLUX\\qVMRSS.exe", COMPONENT]
+# The subsystem each program is built for (its PE header's): what runs on
+# the user's desktop opens no console window; the converter stays a console
+# program that support staff can run in one (rssnotify starts it without).
+WINDOWS_GUI, WINDOWS_CUI = 2, 3
+SUBSYSTEMS = {"rssnotify.exe": WINDOWS_GUI, "qLUX\\FeedPull.exe": WINDOWS_CUI,
+              "qLUX\\qVMRSS.exe": WINDOWS_GUI, COMPONENT: WINDOWS_GUI}
 # The uninstaller goes on in a copy of itself after its own process ends;
 # the test waits for it, never times it.
 UNINSTALL_WAIT_SECONDS = 120
@@ -81,6 +88,17 @@ EXPECTED_STORE = (
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def pe_subsystem(path):
+    """The Subsystem field of a program's optional header (at the same place
+    in PE32 and PE32+), after the signature and the 20-byte file header."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    at = struct.unpack_from("<I", head, 0x3C)[0]
+    if head[at:at + 4] != b"PE\0\0":
+        raise AssertionError("%s is no PE program" % path)
+    return struct.unpack_from("<H", head, at + 4 + 20 + 68)[0]
 
 
 class AgentSandbox(WineSandbox):
@@ -240,6 +258,13 @@ class InstallerTest(unittest.TestCase):
         self.assertFalse(os.path.exists(self.wine.unix(other)))
         self.assertIsNone(self.query(UNINSTALL_KEY, "DisplayName"))
         self.assertIsNone(self.query("HKCR\\%s\\CLSID" % PROGID))
+
+
+class SubsystemTest(unittest.TestCase):
+    def test_each_program_is_built_for_its_subsystem(self):
+        self.assertEqual(
+            {name: pe_subsystem(os.path.join(ARGS.build, *name.split("\\"))) for name in PROGRAMS},
+            SUBSYSTEMS)
 
 
 def main():
