@@ -14,7 +14,9 @@
 #       each started directly (no shell);
 #   (d) a whole run over 20 local feeds (the real converter, file:// URLs of
 #       the feeds in ../shared/feeds) against newsboat's "-x reload" of the
-#       same URLs, both in the steady state (nothing new).
+#       same URLs, both in the steady state (nothing new);
+#   (e) the viewer's text of 2 MB descriptions whose shapes once took the
+#       square of their size, next to plain text of the same size.
 # (c) and (d) use hyperfine; the programs alternate round by round, so that a
 # busy moment of the machine falls on all of them.
 #
@@ -42,7 +44,7 @@ fi
 
 cmake -S . -B build -DRSSNOTIFY_BENCHMARKS=ON > /dev/null
 cmake --build build -j2 --target rssnotify feedpull rssnotify-messagebox xml_layer_bench \
-  trivial_start_bench > /dev/null
+  trivial_start_bench description_text_bench > /dev/null
 build=$(cd build && pwd)
 work=$(mktemp -d /tmp/rssnotify-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -175,3 +177,7 @@ echo "   ${#urls[@]} feeds, $stores stores"
 echo "   newsboat -x reload, ms:       $(stats < "$work/whole-ms-0")"
 echo "   rssnotify run, ms:            $(stats < "$work/whole-ms-1")"
 echo "   rssnotify / newsboat:         $(stats < "$work/whole-1")"
+
+echo
+echo "== (e) the viewer's description text: 2 MB descriptions of hostile shapes against plain text"
+"$build/bench/description_text_bench" "$rounds"

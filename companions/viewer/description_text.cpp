@@ -1,8 +1,10 @@
 #include "companions/viewer/description_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "companions/common/char_references.h"
 #include "platform/ascii.h"
@@ -26,33 +28,69 @@ bool SeparatesWords(const std::string& tag) {
   return false;
 }
 
-// Position after the '>' that ends the tag starting at `start`; quoted
-// attribute values may hold '>'. npos when the tag is never closed.
-std::size_t TagEnd(std::string_view html, std::size_t start) {
-  std::size_t i = start;
-  while (i < html.size() && html[i] != '>') {
-    if (html[i] == '"' || html[i] == '\'') {
-      const std::size_t close = html.find(html[i], i + 1);
-      if (close == std::string_view::npos) return std::string_view::npos;
-      i = close;
+// Finds where the tags of one description end. A '<' whose tag is never
+// closed is text, and the search for its end must not be made again from
+// every such '<' (a description of "<a<a<a..." would cost the square of its
+// size): where a search has run out, each position it passed outside quotes
+// is remembered as one from which no end is found.
+class TagEnds {
+ public:
+  explicit TagEnds(std::string_view html) : html_(html), dead_end_(html.size(), false) {}
+
+  // Position after the '>' that ends the tag whose name ends before `start`;
+  // quoted attribute values may hold '>'. npos when the tag is never closed.
+  std::size_t From(std::size_t start) {
+    passed_.clear();
+    std::size_t i = start;
+    while (i < html_.size() && html_[i] != '>') {
+      if (dead_end_[i]) break;
+      passed_.push_back(i);
+      if (html_[i] == '"' || html_[i] == '\'') {
+        const std::size_t close = html_.find(html_[i], i + 1);
+        if (close == std::string_view::npos) break;
+        i = close;
+      }
+      ++i;
     }
-    ++i;
+    if (i < html_.size() && html_[i] == '>') return i + 1;
+    for (std::size_t at : passed_) dead_end_[at] = true;
+    return std::string_view::npos;
   }
-  return i < html.size() ? i + 1 : std::string_view::npos;
+
+ private:
+  std::string_view html_;
+  std::vector<bool> dead_end_;
+  std::vector<std::size_t> passed_;
+};
+
+// Position of the end tag "</name" (any letter case) from `from`; npos when
+// there is none.
+std::size_t FindEndTag(std::string_view html, std::size_t from, std::string_view name) {
+  for (std::size_t at = html.find("</", from); at != std::string_view::npos;
+       at = html.find("</", at + 2)) {
+    const std::string_view candidate = html.substr(at + 2, name.size());
+    if (candidate.size() == name.size() &&
+        std::equal(candidate.begin(), candidate.end(), name.begin(),
+                   [](char a, char b) { return ascii::ToLower(a) == b; })) {
+      return at;
+    }
+  }
+  return std::string_view::npos;
 }
 
 // Position after the end tag of `name` found from `from`, ignoring case; the
 // end of the text when there is none.
-std::size_t AfterEndTag(std::string_view html, std::size_t from, const std::string& name) {
-  const std::string lower = ascii::LowerCase(html);
-  const std::size_t at = lower.find("</" + name, from);
-  if (at == std::string::npos) return html.size();
-  const std::size_t end = TagEnd(html, at + 2 + name.size());
+std::size_t AfterEndTag(std::string_view html, std::size_t from, std::string_view name,
+                        TagEnds& tag_ends) {
+  const std::size_t at = FindEndTag(html, from, name);
+  if (at == std::string_view::npos) return html.size();
+  const std::size_t end = tag_ends.From(at + 2 + name.size());
   return end == std::string_view::npos ? html.size() : end;
 }
 
 std::string StripTags(std::string_view html) {
   std::string text;
+  TagEnds tag_ends(html);
   std::size_t i = 0;
   while (i < html.size()) {
     const char c = html[i];
@@ -77,7 +115,7 @@ std::string StripTags(std::string_view html) {
       name += ascii::ToLower(html[j]);
       ++j;
     }
-    const std::size_t end = TagEnd(html, j);
+    const std::size_t end = tag_ends.From(j);
     if (end == std::string_view::npos) {
       // Not a tag after all ("x<y" in plain text): the '<' is text.
       text += c;
@@ -85,7 +123,9 @@ std::string StripTags(std::string_view html) {
       continue;
     }
     i = end;
-    if (!closing && (name == "script" || name == "style")) i = AfterEndTag(html, i, name);
+    if (!closing && (name == "script" || name == "style")) {
+      i = AfterEndTag(html, i, name, tag_ends);
+    }
     if (SeparatesWords(name)) text += ' ';
   }
   return text;
@@ -156,10 +196,24 @@ std::string CollapseSpace(std::string_view text) {
   return out;
 }
 
+// The text cut to at most kDescriptionTextLimit bytes and an ellipsis: at the
+// last blank of the allowed part when that keeps most of it, otherwise after
+// the last whole character.
+std::string Shortened(std::string text) {
+  if (text.size() <= kDescriptionTextLimit) return text;
+  std::size_t cut = kDescriptionTextLimit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  const std::size_t blank = text.rfind(' ', cut);
+  if (blank != std::string::npos && blank >= kDescriptionTextLimit / 2) cut = blank;
+  text.resize(cut);
+  text += "\xE2\x80\xA6";
+  return text;
+}
+
 }  // namespace
 
 std::string DescriptionText(std::string_view html) {
-  return CollapseSpace(DecodeReferences(StripTags(html)));
+  return Shortened(CollapseSpace(DecodeReferences(StripTags(html))));
 }
 
 }  // namespace viewer

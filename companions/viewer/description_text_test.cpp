@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 
 namespace viewer {
@@ -33,6 +34,35 @@ TEST(DescriptionText, ShowsHtmlAsPlainText) {
       {"", ""},
   };
   for (const auto& [html, text] : cases) EXPECT_EQ(DescriptionText(html), text) << html;
+}
+
+// A long text is cut at a blank, or within a word only where there is no
+// blank in its second half, and never inside a character.
+TEST(DescriptionText, CutsALongTextAfterTheLimit) {
+  const std::string words = std::string(kDescriptionTextLimit - 3, 'w') + " next words";
+  EXPECT_EQ(DescriptionText(words), std::string(kDescriptionTextLimit - 3, 'w') + "\xE2\x80\xA6");
+  std::string signs = "a";
+  while (signs.size() < kDescriptionTextLimit + 10) signs += "\xE2\x82\xAC";
+  // 1 + 3 * 666 = 1999 bytes of whole characters fit.
+  EXPECT_EQ(DescriptionText(signs), signs.substr(0, 1999) + "\xE2\x80\xA6");
+  const std::string fits(kDescriptionTextLimit, 'z');
+  EXPECT_EQ(DescriptionText(fits), fits);
+}
+
+// Shapes whose text took the square of their size; at 2 MB each ran for
+// minutes. The test's own time-out is the bound.
+TEST(DescriptionText, HostileShapesGoThroughWhole) {
+  const auto repeated = [](const std::string& piece) {
+    std::string html;
+    while (html.size() < 2 * 1024 * 1024) html += piece;
+    return html;
+  };
+  const std::string ellipsis = "\xE2\x80\xA6";
+  EXPECT_EQ(DescriptionText(repeated("<a")), repeated("<a").substr(0, 2000) + ellipsis);
+  EXPECT_EQ(DescriptionText(repeated("<a \"")), repeated("<a \"").substr(0, 1998) + ellipsis);
+  EXPECT_EQ(DescriptionText(repeated("<script></script>")), "");
+  EXPECT_EQ(DescriptionText(repeated("<STYLE>x</style ")), std::string(2000, 'x') + ellipsis);
+  EXPECT_EQ(DescriptionText("t" + repeated("<script>")), "t");
 }
 
 }  // namespace
