@@ -12,6 +12,7 @@ import gzip
 import http.server
 import os
 import re
+import resource
 import shutil
 import socket
 import subprocess
@@ -485,6 +486,29 @@ class FeedPullTest(unittest.TestCase):
         result = self.run_converter(self.base + "huge.xml")
         self.assert_failed_untouched(result)
         self.assertIn(b"larger than", result.stderr)
+
+    def test_decompression_bomb_fails_within_bounded_memory(self):
+        # 15 KB on the wire, just under 10 MiB of empty items after decoding.
+        head, tail = b"<rss version='2.0'><channel><title>B</title>", b"</channel></rss>"
+        items = (10 * 1024 * 1024 - len(head) - len(tail)) // len(b"<item/>")
+        self.serve("/bomb.xml", gzip.compress(head + b"<item/>" * items + tail),
+                   headers=[("Content-Encoding", "gzip")])
+        self.seed_previous()
+        converter = self.start_converter(self.base + "bomb.xml", stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE)
+        try:
+            _, stderr = converter.communicate(timeout=RUN_BOUND_SECONDS)
+        finally:
+            converter.kill()
+        self.assertEqual(stderr.decode(), "FeedPull: cannot convert %sbomb.xml: the document "
+                         "needs more than 33554432 bytes of memory to be read\n" % self.base)
+        self.assertEqual(converter.returncode, 4)
+        self.assert_failed_untouched(
+            subprocess.CompletedProcess([], converter.returncode, b"", stderr))
+        if not sandbox.WINDOWS:
+            # The child's own peak, which was 1.48 GB.
+            peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+            self.assertLess(peak_kib, 128 * 1024)
 
     def test_unsupported_scheme_fails(self):
         self.seed_previous()

@@ -1,7 +1,10 @@
 #include "companions/feedpull/feed_convert.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <pugixml.hpp>
 #include <string_view>
@@ -30,6 +33,41 @@ constexpr std::string_view kContent = "http://purl.org/rss/1.0/modules/content/"
 constexpr std::string_view kXhtml = "http://www.w3.org/1999/xhtml";
 
 namespace ascii = platform::ascii;
+
+// --- Bounds -----------------------------------------------------------------
+
+// The reading of entries stops one past the bound: that one says the feed is
+// too long, without making the rest.
+bool Full(const Feed& feed) {
+  return feed.items.size() > kMaxFeedItems;
+}
+
+// What the XML library holds at the moment, when LimitXmlMemory is in force.
+// Each block carries its size in front, so that its release can count it.
+std::size_t xml_memory_in_use = 0;
+bool xml_memory_refused = false;
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
+
+void* AllocateXmlMemory(std::size_t size) {
+  if (size > kMaxXmlMemory - xml_memory_in_use) {
+    xml_memory_refused = true;
+    return nullptr;
+  }
+  auto* block = static_cast<unsigned char*>(std::malloc(kBlockHeader + size));
+  if (block == nullptr) return nullptr;
+  std::memcpy(block, &size, sizeof size);
+  xml_memory_in_use += size;
+  return block + kBlockHeader;
+}
+
+void ReleaseXmlMemory(void* memory) {
+  if (memory == nullptr) return;
+  unsigned char* block = static_cast<unsigned char*>(memory) - kBlockHeader;
+  std::size_t size = 0;
+  std::memcpy(&size, block, sizeof size);
+  xml_memory_in_use -= size;
+  std::free(block);
+}
 
 // A document whose first bytes spell "<?xml" in ASCII cannot be UTF-16 or
 // UTF-32, whatever its declaration says: whoever wrote such a label wrote
@@ -230,6 +268,7 @@ Feed AtomFeed(pugi::xml_node root, std::string_view ns, const std::string& docum
   if (feed.description.empty()) feed.description = FirstText(root, {{kDublinCore, "description"}});
   const std::string author = AtomAuthor(root, ns);
   for (pugi::xml_node entry : root.children()) {
+    if (Full(feed)) break;
     if (IsElement(entry, ns, "entry")) {
       feed.items.push_back(AtomEntry(entry, ns, author, document_url));
     }
@@ -289,6 +328,7 @@ Feed RssFeed(pugi::xml_node root, std::string_view ns, const std::string& docume
   // Items belong in the channel; very old feeds put them beside it.
   pugi::xml_node holder = channel && Child(channel, ns, "item") ? channel : root;
   for (pugi::xml_node element : holder.children()) {
+    if (Full(feed)) break;
     if (IsElement(element, ns, "item")) feed.items.push_back(RssItem(element, ns, document_url));
   }
   return feed;
@@ -301,6 +341,7 @@ std::optional<Feed> RdfFeed(pugi::xml_node root, const std::string& document_url
     Feed feed;
     if (channel) RssChannelHeader(channel, ns, document_url, feed);
     for (pugi::xml_node element : root.children()) {
+      if (Full(feed)) break;
       if (IsElement(element, ns, "item")) feed.items.push_back(RssItem(element, ns, document_url));
     }
     return feed;
@@ -446,8 +487,14 @@ std::optional<Feed> ReadFeed(const std::string& bytes, const std::string& docume
   }
   const std::string text = ReplaceHtmlEntities(decoded->text);
   pugi::xml_document document;
+  xml_memory_refused = false;
   pugi::xml_parse_result parsed = document.load_buffer(
       text.data(), text.size(), pugi::parse_default | pugi::parse_ws_pcdata, pugi::encoding_utf8);
+  if (xml_memory_refused) {
+    SetError(error, "the document needs more than " + std::to_string(kMaxXmlMemory) +
+                        " bytes of memory to be read");
+    return std::nullopt;
+  }
   if (!parsed) {
     SetError(error, std::string("the document is not well-formed XML (") + parsed.description() +
                         " at offset " + std::to_string(parsed.offset) + ")");
@@ -468,6 +515,10 @@ std::optional<Feed> ReadFeed(const std::string& bytes, const std::string& docume
       SetError(error, reason + ")");
       return std::nullopt;
     }
+  }
+  if (Full(*feed)) {
+    SetError(error, "the feed has more than " + std::to_string(kMaxFeedItems) + " items");
+    return std::nullopt;
   }
   for (FeedItem& item : feed->items) {
     for (std::string* field : {&item.title, &item.link, &item.pubdate, &item.author, &item.guid}) {
@@ -523,7 +574,24 @@ std::optional<std::string> ConvertFeed(const std::string& bytes, const std::stri
   std::optional<Feed> feed = ReadFeed(bytes, document_url, error);
   if (!feed) return std::nullopt;
   OrderNewestFirst(feed->items);
-  return RootRssDocument(*feed);
+  xml_memory_refused = false;
+  std::string document = RootRssDocument(*feed);
+  // Where the library was refused memory, elements or texts are missing.
+  if (xml_memory_refused) {
+    SetError(error, "the converted document needs more than " + std::to_string(kMaxXmlMemory) +
+                        " bytes of memory");
+    return std::nullopt;
+  }
+  if (document.size() > kMaxConvertedBytes) {
+    SetError(error, "the converted document would be larger than " +
+                        std::to_string(kMaxConvertedBytes) + " bytes");
+    return std::nullopt;
+  }
+  return document;
+}
+
+void LimitXmlMemory() {
+  pugi::set_memory_management_functions(AllocateXmlMemory, ReleaseXmlMemory);
 }
 
 }  // namespace feedpull

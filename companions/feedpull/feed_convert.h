@@ -9,11 +9,22 @@
 // prefix.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace feedpull {
+
+// What a feed may need, well above what the longest real feeds do (a few
+// hundred items in a document under 1 MiB). A document of 10 MiB that is
+// all markup (1.5 million empty items) would otherwise take gigabytes to
+// convert and make a document of hundreds of megabytes.
+inline constexpr std::size_t kMaxFeedItems = 10000;
+inline constexpr std::size_t kMaxConvertedBytes = 16 * 1024 * 1024;
+// The XML library's memory at any one time: the document read (its text and
+// its tree) or the document made, under LimitXmlMemory.
+inline constexpr std::size_t kMaxXmlMemory = 32 * 1024 * 1024;
 
 struct FeedItem {
   std::string title;
@@ -78,8 +89,15 @@ void OrderNewestFirst(std::vector<FeedItem>& items);
 std::string RootRssDocument(const Feed& feed);
 
 // ReadFeed, OrderNewestFirst and RootRssDocument in one: the document to
-// write, or nothing with the reason in `error`.
+// write, or nothing with the reason in `error`. A feed of more than
+// kMaxFeedItems entries, or whose converted document would be larger than
+// kMaxConvertedBytes, is refused.
 std::optional<std::string> ConvertFeed(const std::string& bytes, const std::string& document_url,
                                        std::string* error = nullptr);
+
+// Holds the XML library to kMaxXmlMemory from now on; a document that needs
+// more is then refused with that reason. For the converter's process, before
+// any document is made: the library's memory functions are the process's.
+void LimitXmlMemory();
 
 }  // namespace feedpull

@@ -499,5 +499,29 @@ TEST(FeedConvert, NotFeeds) {
   }
 }
 
+// Longer than any real feed: refused whole, with the bound as the reason.
+TEST(FeedConvert, FeedsPastTheBounds) {
+  const auto rss = [](std::size_t items, const std::string& item) {
+    std::string document = "<rss version='2.0'><channel><title>Long</title>";
+    for (std::size_t i = 0; i < items; ++i) document += item;
+    return document + "</channel></rss>";
+  };
+  std::string error;
+  std::optional<std::string> at_bound = ConvertFeed(rss(kMaxFeedItems, "<item/>"), kUrl, &error);
+  ASSERT_TRUE(at_bound) << error;
+  EXPECT_FALSE(ConvertFeed(rss(kMaxFeedItems + 1, "<item/>"), kUrl, &error));
+  EXPECT_EQ(error, "the feed has more than 10000 items");
+  std::string atom = "<feed xmlns='http://www.w3.org/2005/Atom'>";
+  for (std::size_t i = 0; i <= kMaxFeedItems; ++i) atom += "<entry/>";
+  error.clear();
+  EXPECT_FALSE(ConvertFeed(atom + "</feed>", kUrl, &error));
+  EXPECT_EQ(error, "the feed has more than 10000 items");
+  const std::string long_text =
+      "<description>" + std::string(2 * 1024 * 1024, 'x') + "</description>";
+  ASSERT_TRUE(ConvertFeed(rss(7, "<item>" + long_text + "</item>"), kUrl, &error)) << error;
+  EXPECT_FALSE(ConvertFeed(rss(8, "<item>" + long_text + "</item>"), kUrl, &error));
+  EXPECT_EQ(error, "the converted document would be larger than 16777216 bytes");
+}
+
 }  // namespace
 }  // namespace feedpull

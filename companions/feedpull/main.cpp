@@ -8,7 +8,8 @@
 //   1 no URL given
 //   2 no usable installation, or the output cannot be written
 //   3 the fetch failed (the server's Retry-After still holding included)
-//   4 the fetched document is not a feed
+//   4 the fetched document is not a feed, or more than a feed may be (items,
+//     converted size, memory: feed_convert.h)
 //
 // An http(s) feed is asked for with the validators of the last full fetch
 // (see validator_cache.h); on "304 Not Modified" the converted document of
@@ -178,6 +179,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  feedpull::LimitXmlMemory();
   try {
     return Run(argc, argv);
   } catch (const std::exception& failure) {
