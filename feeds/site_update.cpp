@@ -8,12 +8,14 @@
 #include "app/app_state.h"
 #include "app/guard.h"
 #include "app/log.h"
+#include "app/product/converter_call.h"
 #include "app/product/feed_files.h"
 #include "app/text.h"
 #include "feeds/converted_reader.h"
 #include "feeds/update_state.h"
 #include "notify/process_runner.h"
 #include "platform/ascii.h"
+#include "platform/system.h"
 #include "platform/xml.h"
 
 namespace {
@@ -162,6 +164,11 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     // shows the command line as the agent's other programs write it.
     platform::CommandLine command{fs.NativePath(converter), {}};
     if (!Trimmed(url).empty()) command.arguments.push_back(url);
+    // Only output that carries this call's own mark is read (see
+    // converter_call.h): a converter of an earlier run, or one started by
+    // hand, may write the same file at any moment.
+    const std::string call = product::NewConverterCall();
+    platform::SetEnvironmentValue(product::kConverterCallVariable, call);
     ProgramOutcome converter_outcome;
     fncExecuteShell(AppState.InstallPath + "qLUX\\FeedPull.exe " + url, kConverterTimeoutMs, kTrue,
                     command, &converter_outcome);
@@ -204,6 +211,15 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     if (converted.size() > 2 * kMaxConvertedBytes) {
       WriteLog("ERR : fncParseRSSSite : Output refused, over the bound of " +
                std::to_string(kMaxConvertedBytes) + " bytes, for URL :: " + url);
+      return;
+    }
+
+    if (!product::TakeConverterMark(converted, call, url)) {
+      WriteLog(
+          "MSG : fncParseRSSSite :  Output not used, it was not written by this converter call, "
+          "for URL :: " +
+          url);
+      LogConverterReason(converter_outcome);
       return;
     }
 

@@ -91,9 +91,14 @@ TEST(SiteUpdateStore, AStoreWrittenFromAnyConvertedFeedLoadsAgain) {
   ::mkdir((folder / "qLUX").c_str(), 0777);
   ::mkdir((folder / "qLUX/Dovel").c_str(), 0777);
   ::mkdir(rsslinks.c_str(), 0777);
-  // The converter stand-in puts the document named by its argument in place.
+  // The converter stand-in puts the document named by its argument in place,
+  // with the mark of the run's call after it.
+  const std::string out = "\"" + rsslinks + "/Temp_RSS.xml\"";
   WriteFile(folder / "qLUX/FeedPull.exe",
-            "#!/bin/sh\ncp \"$1\" \"" + rsslinks + "/Temp_RSS.xml\"\n");
+            "#!/bin/sh\n{ cat \"$1\"; printf '<?FeedPull call=\"%s\" url=\"%s\"?>\\n' "
+            "\"$RSSNOTIFY_CONVERTER_CALL\" \"$(printf '%s' \"$1\" | od -An -v -tx1 | tr -d ' "
+            "\\n')\"; } > " +
+                out + ".part && mv " + out + ".part " + out + "\n");
   ::chmod((folder / "qLUX/FeedPull.exe").c_str(), 0755);
   AppState.InstallPath = folder.path() + "\\";
   AppState.DataPath = AppState.InstallPath;

@@ -86,4 +86,13 @@ StartedProgram StartProcess(const std::string& command_line, int show_state,
 StartedProgram StartProgram(const CommandLine& command, int show_state,
                             ErrorOutput error_output = ErrorOutput::kDiscard);
 
+// For a program that a program of the product starts and waits for (the
+// converter): makes this process end when its starter ends, however that
+// ends, killed included, so that no call of an earlier run lives on beside a
+// later one. `starter_id` is the starter's process id as the starter gave
+// it. False when the starter has already ended or is not the one that
+// started this process: the caller then ends at once. On Linux the system
+// sends a kill when the parent ends; on Windows the starter's job does it.
+bool EndWithStarter(std::uint32_t starter_id);
+
 }  // namespace platform

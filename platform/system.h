@@ -10,6 +10,12 @@ namespace platform {
 
 // The value of an environment variable, or nothing when it is not set.
 std::optional<std::string> EnvironmentValue(const std::string& name);
+// Sets an environment variable of this process, which the programs it starts
+// from then on inherit. Throws Failure 5 when the system refuses.
+void SetEnvironmentValue(const std::string& name, const std::string& value);
+
+// The id of this process, as the programs it starts see it as their parent's.
+std::uint32_t CurrentProcessId();
 
 // Like GetUserNameA: copies the logon name of the current user and a
 // terminating NUL into `buffer`. `size` holds the buffer's size on entry and,

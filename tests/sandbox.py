@@ -428,6 +428,17 @@ def script_text(text):
             .replace("\t", "\\t"))
 
 
+# The mark of the run's converter call that a converter appends to its
+# output (app/product/converter_call.h), the URL argument as hexadecimal bytes.
+CALL_MARK_SHELL = ("""{ [ -z "$RSSNOTIFY_CONVERTER_CALL" ] || printf '<?FeedPull call="%s" url="%s"?>\\n' """
+                   """"$RSSNOTIFY_CONVERTER_CALL" "$(printf '%s' "$1" | od -An -v -tx1 | tr -d ' \\n')"; }""")
+
+
+def call_mark_size(url):
+    """The size of a call's mark for `url`, in bytes."""
+    return len('<?FeedPull call="%s" url="%s"?>\n' % ("0" * 25, url.encode("utf-8").hex()))
+
+
 class ScriptStep:
     """One step of a scripted companion, the same on both back-ends: a shell
     line on Linux, a line of tests/windows/scripted_converter.cpp's script on
@@ -443,14 +454,15 @@ class ScriptStep:
         if self.kind == "sleep":
             return "sleep %s" % (a[0] / 1000)
         if self.kind == "convert":
-            return ('[ -f "$1" ] || exit 3\ncp "$1" "%s.part" && mv "%s.part" "%s"'
-                    % (out, out, out))
+            return ('[ -f "$1" ] || exit 3\ncp "$1" "%s.part" && %s >> "%s.part" && mv "%s.part" "%s"'
+                    % (out, CALL_MARK_SHELL, out, out, out))
         if self.kind == "wait_for":
             return ('i=0; while [ ! -e "%s" ] && [ $i -lt %d ]; do sleep 0.01; i=$((i+1)); done'
                     % (a[0], a[1] // 10))
         if self.kind == "convert_host":
             return ('h=${1#*://}; h=${h%%%%[/?#:]*}; [ -n "$h" ] && [ -f "%s/$h.xml" ] || exit 3\n'
-                    'cp "%s/$h.xml" "%s.part" && mv "%s.part" "%s"' % (a[0], a[0], out, out, out))
+                    'cp "%s/$h.xml" "%s.part" && %s >> "%s.part" && mv "%s.part" "%s"'
+                    % (a[0], a[0], out, CALL_MARK_SHELL, out, out, out))
         if self.kind == "output":
             return 'truncate -s %d "%s.part" && mv "%s.part" "%s"' % (a[0], out, out, out)
         if self.kind == "append":

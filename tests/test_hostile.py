@@ -9,6 +9,7 @@ import os
 import resource
 import shutil
 import signal
+import socket
 import subprocess
 import time
 import unittest
@@ -279,7 +280,8 @@ class HostileTest(FeedTestCase):
         box.feed("f.xml", [a])
         document = self.read(os.path.join(box.feeds_dir, "f.xml"))
         with open(os.path.join(box.feeds_dir, "f.xml"), "wb") as f:
-            f.write(document + b" " * (CONVERTED_BOUND - len(document)))
+            f.write(document + b" " *
+                    (CONVERTED_BOUND - len(document) - sandbox.call_mark_size(url)))
         box.install_converter()
         box.run()
         self.assertEqual(os.path.getsize(out), CONVERTED_BOUND)
@@ -334,6 +336,77 @@ class HostileTest(FeedTestCase):
             pid = int(f.read())
         self.assertTrue(process_gone_within(pid, 10, escapee),
                         "the converter's helper %d still runs" % pid)
+
+    @linux_only("a shell converter that outlives its run; on Windows the run's job ends it")
+    def test_output_of_a_killed_runs_converter_is_not_taken_for_another_feed(self):
+        # Run 1 is killed while its converter is at feed 2; that converter
+        # lives on and writes feed 2's document while run 2's converter for
+        # feed 1 fails. Run 2 must not read it as feed 1's.
+        box = self.sandbox(converter_delay=None)
+        a, b, c = item(1), item(2), item(3)
+        url1, url2 = box.feed("one.xml", [a]), box.feed("two.xml", [b, c])
+        box.write_feed_template(url1 + "@#@" + url2)
+        out = os.path.join(box.rsslinks, "Temp_RSS.xml")
+        flag = lambda name: os.path.join(box.root, name)
+        wait = 'i=0; while [ ! -e "%s" ] && [ $i -lt 3000 ]; do sleep 0.01; i=$((i+1)); done\n'
+        sandbox.write_script(box.converter, (
+            'put() { cp "$1" "%(out)s.part" && %(mark)s >> "%(out)s.part" && '
+            'mv "%(out)s.part" "%(out)s"; }\n'
+            'case "$1" in\n*one.xml)\n'
+            '  if [ -e "%(killed)s" ]; then touch "%(go)s"; ' + wait % flag("done") + ' exit 1; fi\n'
+            '  put "$1";;\n*two.xml)\n'
+            '  if [ -e "%(killed)s" ]; then put "$1"; exit 0; fi\n'
+            '  echo $$ > "%(at)s"\n  ' + wait % flag("go") +
+            '  put "$1"; touch "%(done)s";;\nesac\n') % {
+                "out": out, "mark": sandbox.CALL_MARK_SHELL, "killed": flag("killed"),
+                "go": flag("go"), "done": flag("done"), "at": flag("at-two")})
+        first = subprocess.Popen(box.command(), env=box.env(), stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(first.kill)
+        deadline = time.monotonic() + 60
+        while not os.path.exists(flag("at-two")) and time.monotonic() < deadline:
+            time.sleep(0.01)
+        first.kill()
+        first.wait()
+        open(flag("killed"), "w").close()
+        box.run()
+        lines = box.log_lines()
+        lines = lines[len(lines) - lines[::-1].index("MSG : In fncPopulateRSSLinks") - 1:]
+        self.assertEqual(
+            lines[7:],
+            box.converter_lines(1, url1) +
+            ["MSG : fncParseRSSSite :  Output not used, it was not written by this converter "
+             "call, for URL :: " + url1] +
+            box.converter_lines(2, url2) + box.parsed_lines() + box.store_lines(2, True) +
+            box.saved_lines(2, 2, b["link"], b["pubdate"]) + box.driver_end_lines(2) + [NO_POPUP])
+        self.assertEqual(box.store_items(1), HEADER + [stored(a)])
+        self.assertEqual(box.store_items(2), HEADER + [stored(b), stored(c)])
+
+    @linux_only("on Windows the run's job ends the converter with the run")
+    def test_the_real_converter_ends_with_a_killed_run(self):
+        converter = os.path.join(BUILD_DIR, "companions", "feedpull", "FeedPull.exe")
+        box = self.sandbox(converter_delay=None)
+        shutil.copy(converter, box.converter)
+        # A server that takes the connection and never answers: the converter
+        # would wait its 20 s.
+        silent = socket.socket()
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(8)
+        self.addCleanup(silent.close)
+        box.write_feed_template("http://127.0.0.1:%d/feed.xml" % silent.getsockname()[1])
+        run = subprocess.Popen(box.command(), env=box.env(), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(run.kill)
+        converters = []
+        deadline = time.monotonic() + 30
+        while not converters and time.monotonic() < deadline:
+            converters = sandbox.processes_with(box.converter)
+            time.sleep(0.01)
+        self.assertTrue(converters)
+        run.kill()
+        run.wait()
+        self.assertTrue(process_gone_within(converters[0], 5),
+                        "the converter %d outlived its run" % converters[0])
 
     # --- the popup component -------------------------------------------
     def test_a_popup_component_that_never_answers_cannot_hold_the_run(self):

@@ -11,6 +11,9 @@
 //   4 the fetched document is not a feed, or more than a feed may be (items,
 //     converted size, memory: feed_convert.h)
 //
+// Started by a run, it appends the mark of the run's call to the output and
+// ends with the run (app/product/converter_call.h, docs/converter.md).
+//
 // An http(s) feed is asked for with the validators of the last full fetch
 // (see validator_cache.h); on "304 Not Modified" the converted document of
 // that fetch is written again, byte for byte, as if the feed had been
@@ -25,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "app/product/converter_call.h"
 #include "app/product/folders.h"
 #include "companions/feedpull/feed_convert.h"
 #include "companions/feedpull/fetch.h"
@@ -32,6 +36,7 @@
 #include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
+#include "platform/process.h"
 #include "platform/system.h"
 
 namespace {
@@ -77,10 +82,14 @@ void UpdateCacheQuietly(const std::string& path,
   }
 }
 
+// The mark of the run's call that this converter serves ("" when it was
+// started by hand), with the URL argument as given.
+std::string call_mark;
+
 int WriteOutput(const std::string& output, const std::string& document) {
   platform::FileSystem& files = platform::Files();
   try {
-    files.ReplaceFileAtomically(output, document);
+    files.ReplaceFileAtomically(output, document + call_mark);
   } catch (const platform::Failure& failure) {
     return Fail(kNoOutput, "cannot write " + files.NativePath(output) + ": " +
                                failure.description() + " (" + std::to_string(failure.number()) +
@@ -92,6 +101,17 @@ int WriteOutput(const std::string& output, const std::string& document) {
 int Run(int argc, char** argv) {
   // In UTF-8 on every system: a file URL may name a path in any script.
   const std::vector<std::string> arguments = platform::ProgramArguments(argc, argv);
+  // Started by a run: it ends with the run, and marks its output as the
+  // call's. A malformed value names no call and is not written into a file.
+  const std::string call =
+      platform::EnvironmentValue(product::kConverterCallVariable).value_or(std::string());
+  if (!call.empty()) {
+    const std::uint32_t starter = product::ConverterCallStarter(call);
+    if (starter != 0 && !platform::EndWithStarter(starter)) {
+      return Fail(kNoOutput, "the run that started the converter has already ended");
+    }
+    if (starter != 0 && !arguments.empty()) call_mark = product::ConverterMark(call, arguments[0]);
+  }
   const std::string url =
       arguments.empty() ? std::string() : std::string(platform::ascii::Trim(arguments[0]));
   if (url.empty()) return Fail(kNoUrl, "no feed URL given (usage: FeedPull.exe <URL>)");

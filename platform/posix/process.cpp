@@ -311,4 +311,11 @@ StartedProgram StartProgram(const CommandLine& command, int show_state, ErrorOut
   return StartedProgram(std::move(state));
 }
 
+bool EndWithStarter(std::uint32_t starter_id) {
+  // The signal is asked for first: a parent that ends after it is covered,
+  // one that ended before shows as another parent (init or a subreaper).
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0) return false;
+  return static_cast<std::uint32_t>(::getppid()) == starter_id;
+}
+
 }  // namespace platform

@@ -9,12 +9,22 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/failure.h"
+
 namespace platform {
 
 std::optional<std::string> EnvironmentValue(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   if (value == nullptr) return std::nullopt;
   return std::string(value);
+}
+
+void SetEnvironmentValue(const std::string& name, const std::string& value) {
+  if (::setenv(name.c_str(), value.c_str(), 1) != 0) throw Failure(err::kInvalidCall);
+}
+
+std::uint32_t CurrentProcessId() {
+  return static_cast<std::uint32_t>(::getpid());
 }
 
 bool QueryUserName(char* buffer, std::uint32_t* size) {

@@ -401,4 +401,11 @@ StartedProgram StartProgram(const CommandLine& command, int show_state, ErrorOut
   return StartedProgram(std::move(state));
 }
 
+bool EndWithStarter(std::uint32_t) {
+  // The starter put this process in a job that ends it when the starter's
+  // last handle to it closes, at the starter's end however it comes; a
+  // starter that has already ended took this process along.
+  return true;
+}
+
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "platform/failure.h"
 #include "platform/win32/system_message.h"
 #include "platform/win32/wide_text.h"
 
@@ -40,6 +41,16 @@ std::optional<std::string> EnvironmentValue(const std::string& name) {
     }
     buffer.resize(n);  // n counts the NUL when the buffer was too small
   }
+}
+
+void SetEnvironmentValue(const std::string& name, const std::string& value) {
+  if (!::SetEnvironmentVariableW(Widen(name).c_str(), Widen(value).c_str())) {
+    throw Failure(err::kInvalidCall);
+  }
+}
+
+std::uint32_t CurrentProcessId() {
+  return ::GetCurrentProcessId();
 }
 
 bool QueryUserName(char* buffer, std::uint32_t* size) {

@@ -21,7 +21,9 @@
 //                         way (the product's folders from the registry and
 //                         ALLUSERSPROFILE); exit 1 without an argument, 2
 //                         without product folders, 3 when there is no such
-//                         file, 4 when the output cannot be written
+//                         file, 4 when the output cannot be written; the mark
+//                         of the run's call follows, as the real converter
+//                         writes it
 //   convert-host FOLDER   convert FOLDER\HOST.xml instead, HOST being the host
 //                         of the URL in the first argument (one document for
 //                         each site of a template, as a fetch would get)
@@ -43,9 +45,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/product/converter_call.h"
 #include "app/product/folders.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
+#include "platform/system.h"
 #include "platform/win32/wide_text.h"
 
 namespace {
@@ -103,13 +107,23 @@ std::string UrlHost(const std::string& url) {
   return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-int ConvertFile(const std::string& source) {
+// The mark of the run's call, as the real converter appends it, with the
+// first argument in UTF-8 (argv holds it in the code page).
+std::string CallMark(int argc, char** argv) {
+  const std::string call =
+      platform::EnvironmentValue(product::kConverterCallVariable).value_or(std::string());
+  const std::vector<std::string> arguments = platform::ProgramArguments(argc, argv);
+  if (call.empty() || arguments.empty()) return {};
+  return product::ConverterMark(call, arguments[0]);
+}
+
+int ConvertFile(const std::string& source, const std::string& mark) {
   const std::string output = TempOutput();
   if (output.empty()) return 2;
   platform::FileSystem& fs = platform::Files();
   if (!fs.FileExists(source)) return 3;
   try {
-    fs.ReplaceFileAtomically(output, fs.ReadFileBytes(source));
+    fs.ReplaceFileAtomically(output, fs.ReadFileBytes(source) + mark);
   } catch (const platform::Failure&) {
     return 4;
   }
@@ -118,7 +132,7 @@ int ConvertFile(const std::string& source) {
 
 int Convert(int argc, char** argv) {
   if (argc < 2) return 1;
-  return ConvertFile(argv[1]);
+  return ConvertFile(argv[1], CallMark(argc, argv));
 }
 
 void Append(const std::string& path, const std::string& bytes) {
@@ -198,7 +212,7 @@ int main(int argc, char** argv) {
       if (argc < 2) return 1;
       const std::string host = UrlHost(argv[1]);
       if (host.empty()) return 3;
-      const int code = ConvertFile(f[1] + "\\" + host + ".xml");
+      const int code = ConvertFile(f[1] + "\\" + host + ".xml", CallMark(argc, argv));
       if (code != 0) return code;
     } else if (step == "output" && f.size() == 2) {
       const std::string output = TempOutput();
