@@ -162,8 +162,13 @@ struct UpdateFixture {
     feed += ItemXml(kStoredItems - 1, false) + "</rootrss>\n";
     std::ofstream(root / "feed.xml") << feed;
     std::ofstream converter(root / "qLUX/FeedPull.exe");
-    converter << "#!/bin/sh\ncp \"$1\" \"" << (root / "qLUX/Dovel/RSSLinks/Temp_RSS.xml").string()
-              << "\"\n";
+    // It puts the feed in place with the mark of the run's call after it, as
+    // the real converter does.
+    const std::string out = "\"" + (root / "qLUX/Dovel/RSSLinks/Temp_RSS.xml").string() + "\"";
+    converter << "#!/bin/sh\n{ cat \"$1\"; printf '<?FeedPull call=\"%s\" url=\"%s\"?>\\n' "
+                 "\"$RSSNOTIFY_CONVERTER_CALL\" \"$(printf '%s' \"$1\" | od -An -v -tx1 | tr -d ' "
+                 "\\n')\"; } > "
+              << out << ".part && mv " << out << ".part " << out << "\n";
     converter.close();
     fs::permissions(root / "qLUX/FeedPull.exe", fs::perms::owner_all);
     ResetAppStateForTesting();

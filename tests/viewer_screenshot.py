@@ -29,8 +29,11 @@ source = os.path.join({feeds!r}, urllib.parse.urlsplit(sys.argv[1]).hostname + "
 if not os.path.exists(source):
     sys.exit(3)
 out = os.path.join({rsslinks!r}, "Temp_RSS.xml")
+call = os.environ.get("RSSNOTIFY_CONVERTER_CALL")
 with open(source, "rb") as f, open(out + ".part", "wb") as g:
     g.write(f.read())
+    if call:  # the mark of the run's call, as the real converter writes it
+        g.write(('<?FeedPull call="%s" url="%s"?>\n' % (call, sys.argv[1].encode().hex())).encode())
 os.replace(out + ".part", out)
 """
 

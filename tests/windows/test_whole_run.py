@@ -224,8 +224,9 @@ class WholeRunTest(unittest.TestCase):
         # The feed "URL" is the Windows one, so that the update-state files
         # agree; the Linux converter copies the canned feed whatever it is.
         out = os.path.join(linux.rsslinks, "Temp_RSS.xml")
-        linux.install_converter(body='sleep 0.2\ncp "%s" "%s.part" && mv "%s.part" "%s"\n'
-                                % (canned, out, out, out))
+        linux.install_converter(body='sleep 0.2\ncp "%s" "%s.part" && %s >> "%s.part" && '
+                                'mv "%s.part" "%s"\n'
+                                % (canned, out, sandbox.CALL_MARK_SHELL, out, out, out))
         linux.write_feed_template(FEED_URL)
         self.assertEqual(linux.run(program=os.path.abspath(ARGS.linux_rssnotify)).returncode, 0)
         self.assertEqual(read_bytes(linux.store(1)), windows_store)
