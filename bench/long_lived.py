@@ -121,7 +121,7 @@ def year():
             page = view(box)
             if day in checkpoints:
                 page_bytes = os.path.getsize(page)
-                run_time, newest = timed_runs(box, newest)
+                run_time, newest = timed_runs(box, newest, rounds=7)
                 view(box)
                 total, most = store_sizes(box)
                 figures = (total, most, run_time, page_bytes)
