@@ -16,14 +16,18 @@
 #       the feeds in ../shared/feeds) against newsboat's "-x reload" of the
 #       same URLs, both in the steady state (nothing new);
 #   (e) the viewer's text of 2 MB descriptions whose shapes once took the
-#       square of their size, next to plain text of the same size.
+#       square of their size, next to plain text of the same size;
+#   (f) stores grown for a year (page size, what a viewing keeps, a run over
+#       them against one over stores of 50 items, Chromium showing the page)
+#       and a year of daily news and viewings compressed in time
+#       (bench/long_lived.py).
 # (c) and (d) use hyperfine; the programs alternate round by round, so that a
 # busy moment of the machine falls on all of them.
 #
 #   bash bench/run.sh [ROUNDS]      ROUNDS: runs of each measurement, 7 at least
 #
-# hyperfine and newsboat come from Debian; this script installs them when
-# missing (nothing else needs them).
+# hyperfine, newsboat and chromium come from Debian; this script installs
+# them when missing (nothing else needs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-7}
@@ -33,7 +37,7 @@ if [ "$rounds" -lt 7 ]; then
 fi
 
 missing=()
-for p in hyperfine newsboat; do
+for p in hyperfine newsboat chromium; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -44,7 +48,7 @@ fi
 
 cmake -S . -B build -DRSSNOTIFY_BENCHMARKS=ON > /dev/null
 cmake --build build -j2 --target rssnotify feedpull rssnotify-messagebox xml_layer_bench \
-  trivial_start_bench description_text_bench > /dev/null
+  trivial_start_bench description_text_bench qvmrss > /dev/null
 build=$(cd build && pwd)
 work=$(mktemp -d /tmp/rssnotify-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -181,3 +185,7 @@ echo "   rssnotify / newsboat:         $(stats < "$work/whole-1")"
 echo
 echo "== (e) the viewer's description text: 2 MB descriptions of hostile shapes against plain text"
 "$build/bench/description_text_bench" "$rounds"
+
+echo
+echo "== (f) a long-lived installation"
+python3 bench/long_lived.py "$build"

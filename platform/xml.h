@@ -65,6 +65,10 @@ class XmlNode {
   // no element, and on a foreign reference.
   XmlNode AppendElement(const std::string& name);
   XmlNode InsertElementBefore(const std::string& name, XmlNode reference);
+  // Removes `child`, a child of this node, with everything below it; `child`
+  // and every reference into it are then null. Throws Failure 5 on a node
+  // that is not a child of this one.
+  void RemoveChild(XmlNode& child);
 
   // The first node in document order matching an XPath 1.0 expression, with
   // this node as the context; null when none matches. Throws Failure 5 on an

@@ -281,6 +281,16 @@ XmlNode XmlNode::InsertElementBefore(const std::string& name, XmlNode reference)
   return XmlNode(element.internal_object());
 }
 
+void XmlNode::RemoveChild(XmlNode& child) {
+  pugi::xml_node parent = ToPugi(node_);
+  pugi::xml_node removed = ToPugi(child.node_);
+  if (!parent || !removed || removed.parent() != parent) {
+    throw Failure(err::kInvalidCall, "the node is not a child of this one");
+  }
+  parent.remove_child(removed);
+  child = XmlNode();
+}
+
 XmlNode XmlNode::SelectSingleNode(const std::string& xpath) const {
   pugi::xml_node context = ToPugi(node_);
   if (!context) return {};

@@ -8,6 +8,7 @@ tests/windows/open_recorder.exe, which records its arguments.
 """
 
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -194,6 +195,44 @@ class ViewerTest(unittest.TestCase):
         page = self.view_page()
         self.assertEqual(page["summary"], "No unread items")
         self.assertEqual([os.stat(self.store_path(n)) for n in (1, 2)], stamps)
+
+    def test_items_a_feed_still_carries_past_the_kept_read_items_are_not_new_again(self):
+        # A feed of 1,004 items, newest first. Its store has them all, read;
+        # the viewing that marks the newest keeps 1,000 read items and drops
+        # the 4 oldest, which the feed still carries. The next run finds
+        # nothing new: the remembered newest item stops the comparison first.
+        def document(count):
+            return ('<?xml version="1.0" encoding="UTF-8"?>\n<rootrss><maintitle>Long</maintitle>'
+                    '<mainlink>https://long.example/</mainlink><maindescription/>' +
+                    "".join("<item><title>L%d</title><description/><link>https://long.example/%d"
+                            "</link><pubdate>P%d</pubdate><author/><guid>g%d</guid></item>"
+                            % (i, i, i, i) for i in range(count - 1, -1, -1)) + "</rootrss>\n")
+
+        def stored():
+            with open(self.store_path(1), encoding="utf-8") as f:
+                text = f.read()
+            return re.findall(r"<GUID>g(\d+)</GUID>\s*<Status>(\w+)</Status>", text)
+
+        sites = ["https://long.example/rss"]
+        self.serve("long.example", document(1003))
+        self.update(sites)
+        with open(self.store_path(1), "rb") as f:
+            store = f.read()
+        with open(self.store_path(1), "wb") as f:
+            f.write(store.replace(b"<Status>Unread</Status>", b"<Status>Read</Status>"))
+        self.serve("long.example", document(1004))
+        self.update(sites)
+        self.assertEqual(self.box.log_lines()[-3:-1], [
+            self.box.write_line("TotalNewRSS", "NewRSSCount", "1"),
+            "MSG : Total New RSS after updates :: 1"])
+        self.assertEqual(self.view_page()["summary"], "1 unread item")
+        kept = [(str(i), "Read") for i in range(1003, 3, -1)]
+        self.assertEqual(stored(), kept)
+        self.update(sites)
+        self.assertEqual(self.box.log_lines()[-3:-1], [
+            self.box.write_line("TotalNewRSS", "NewRSSCount", "0"),
+            "MSG : Total New RSS after updates :: 0"])
+        self.assertEqual(stored(), kept)
 
     def test_missing_and_broken_stores_are_listed_with_a_message(self):
         self.serve("alpha.example", alpha())

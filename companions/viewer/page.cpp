@@ -9,11 +9,11 @@ namespace viewer {
 namespace {
 
 std::string CountText(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + (n == 1 ? one : many);
+  return GroupedNumber(n) + (n == 1 ? one : many);
 }
 
 std::size_t UnreadItems(const FeedView& feed) {
-  std::size_t unread = 0;
+  std::size_t unread = feed.unread_left_out;
   for (const ItemView& item : feed.items) unread += item.unread ? 1 : 0;
   return unread;
 }
@@ -69,6 +69,12 @@ std::optional<std::string> SafeHref(std::string_view link) {
     if (platform::ascii::StartsWithIgnoringCase(trimmed, scheme)) return std::string(trimmed);
   }
   return std::nullopt;
+}
+
+std::string GroupedNumber(std::size_t n) {
+  std::string digits = std::to_string(n);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
 }
 
 std::size_t UnreadCount(const std::vector<FeedView>& feeds) {
@@ -139,6 +145,15 @@ std::string RenderFeed(const FeedView& feed) {
     html += "<ol class=\"items\">\n";
     for (const ItemView& item : feed.items) html += RenderItem(item);
     html += "</ol>\n";
+  }
+  if (feed.unread_left_out > 0) {
+    html += "<p class=\"more\">and " +
+            CountText(feed.unread_left_out, " older unread item", " older unread items") +
+            ", kept for the next time</p>\n";
+  }
+  if (feed.read_left_out > 0) {
+    html += "<p class=\"more\">and " +
+            CountText(feed.read_left_out, " older read item", " older read items") + "</p>\n";
   }
   html += "</section>\n";
   return html;

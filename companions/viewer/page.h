@@ -23,6 +23,12 @@ struct ItemView {
   bool operator==(const ItemView&) const = default;
 };
 
+// The most items of one feed the page shows: its newest unread items and its
+// newest read ones. A store grows by every run; a page of all it holds would
+// take a browser half a minute to show after a year.
+inline constexpr std::size_t kShownUnreadItems = 100;
+inline constexpr std::size_t kShownReadItems = 50;
+
 // One feed of the template last processed, and what its store holds.
 struct FeedView {
   enum class State {
@@ -38,7 +44,11 @@ struct FeedView {
   std::string title;
   std::string link;
   std::string description;
-  std::vector<ItemView> items;  // store order: newest first
+  std::vector<ItemView> items;  // what the page shows, in store order: newest first
+  // The store's items that the page leaves out, past the caps below: older
+  // than every item of their kind that it shows.
+  std::size_t unread_left_out = 0;
+  std::size_t read_left_out = 0;
   bool operator==(const FeedView&) const = default;
 };
 
@@ -51,6 +61,8 @@ std::string RenderNothingYetPage();
 std::string RenderFeed(const FeedView& feed);
 std::string RenderItem(const ItemView& item);
 std::size_t UnreadCount(const std::vector<FeedView>& feeds);
+// A count with thousands separated: "2,780".
+std::string GroupedNumber(std::size_t n);
 // "No unread items", "1 unread item", "3 unread items".
 std::string UnreadSummary(std::size_t unread);
 

@@ -29,6 +29,7 @@ const char kPageStyle[] =
     ".description { color: #323f4b; }\n"
     ".problem { border-left: 4px solid #9aa5b1; }\n"
     ".message { color: #9b1c1c; }\n"
-    ".empty { color: #7b8794; font-style: italic; }\n";
+    ".empty { color: #7b8794; font-style: italic; }\n"
+    ".more { margin: 8px 12px 0; color: #7b8794; font-style: italic; }\n";
 
 }  // namespace viewer

@@ -133,6 +133,26 @@ TEST(RenderFeed, HeaderThenItemsInStoreOrder) {
                 "</section>\n");
 }
 
+TEST(RenderFeed, SaysHowManyOlderItemsOfEachKindItLeavesOut) {
+  FeedView feed = Feed({Item("Second", "", "https://example.com/2", true)});
+  feed.unread_left_out = 2779;
+  feed.read_left_out = 1;
+  EXPECT_EQ(RenderFeed(feed),
+            "<section class=\"feed\">\n"
+            "<h2><a href=\"https://example.com/\">News &amp; Notes</a> "
+            "<span class=\"count\">2,780 new</span></h2>\n"
+            "<p class=\"feed-description\">What&#39;s new</p>\n"
+            "<ol class=\"items\">\n" +
+                RenderItem(feed.items[0]) +
+                "</ol>\n"
+                "<p class=\"more\">and 2,779 older unread items, kept for the next time</p>\n"
+                "<p class=\"more\">and 1 older read item</p>\n"
+                "</section>\n");
+  EXPECT_EQ(UnreadCount({feed}), 2780u);
+  EXPECT_EQ(GroupedNumber(1234567), "1,234,567");
+  EXPECT_EQ(GroupedNumber(999), "999");
+}
+
 TEST(RenderFeed, FeedWithoutItemsOrTitle) {
   FeedView feed = Feed({});
   feed.number = "3";

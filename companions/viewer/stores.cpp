@@ -113,8 +113,26 @@ bool ReadStoreDocument(const platform::XmlDocument& document, FeedView& feed) {
   feed.link = ChildText(root, "mainlink");
   feed.description = ChildText(root, "maindescription");
   feed.items.clear();
+  feed.unread_left_out = feed.read_left_out = 0;
+  std::size_t unread_shown = 0;
+  std::size_t read_shown = 0;
   for (platform::XmlNode child = root.FirstChild(); child; child = child.NextSibling()) {
-    if (IsElementNamed(child, "item")) feed.items.push_back(ReadItem(child));
+    if (!IsElementNamed(child, "item")) continue;
+    // Only the items shown are read whole; the store's order is newest first.
+    if (!UnreadStatuses(child).empty()) {
+      if (unread_shown == kShownUnreadItems) {
+        ++feed.unread_left_out;
+        continue;
+      }
+      ++unread_shown;
+    } else {
+      if (read_shown == kShownReadItems) {
+        ++feed.read_left_out;
+        continue;
+      }
+      ++read_shown;
+    }
+    feed.items.push_back(ReadItem(child));
   }
   return true;
 }
@@ -169,7 +187,7 @@ std::size_t MarkShownItemsRead(const std::string& path, const FeedView& shown) {
   if (!files.FileExists(path) || files.Stamp(path).size > product::kMaxStoreBytes) return 0;
   platform::XmlDocument document;
   if (!document.LoadBytes(files.ReadFileBytes(path))) return 0;
-  const platform::XmlNode root = document.DocumentElement();
+  platform::XmlNode root = document.DocumentElement();
   if (!root || root.NodeName() != "rootrss") return 0;
 
   std::size_t marked = 0;
@@ -183,7 +201,17 @@ std::size_t MarkShownItemsRead(const std::string& path, const FeedView& shown) {
     for (platform::XmlNode& status : statuses) status.SetText("Read");
     ++marked;
   }
-  if (marked > 0) document.Save(path);
+  if (marked == 0) return 0;
+  // The read items past the newest kKeptReadItems go in the same save.
+  std::size_t read = 0;
+  for (platform::XmlNode child = root.FirstChild(); child;) {
+    platform::XmlNode next = child.NextSibling();
+    if (IsElementNamed(child, "item") && UnreadStatuses(child).empty() && ++read > kKeptReadItems) {
+      root.RemoveChild(child);
+    }
+    child = next;
+  }
+  document.Save(path);
   return marked;
 }
 

@@ -35,8 +35,10 @@ std::string RecordedStorePath(const std::string& data_path, const RecordedFeeds&
 // missing or unreadable store gives a view in that state, never a failure.
 FeedView LoadStore(const std::string& number, const std::string& url, const std::string& path);
 
-// Fills the header and items of `feed` from a loaded store document; false
-// (and `feed` untouched) when the document is not a feed store.
+// Fills the header and items of `feed` from a loaded store document: the
+// newest kShownUnreadItems unread and kShownReadItems read items, in store
+// order, and the counts of those left out. False (and `feed` untouched) when
+// the document is not a feed store.
 bool ReadStoreDocument(const platform::XmlDocument& document, FeedView& feed);
 
 // True when a shown store has an item that MarkShownItemsRead would mark.
@@ -45,12 +47,20 @@ bool HasUnreadItems(const FeedView& shown);
 // True when an item's "Status" text says it has not been shown yet.
 bool IsUnreadStatus(const std::string& status);
 
+// The read items a store keeps, newest first; older read items go when the
+// viewer next saves it. The feed update only ever compares a feed's items
+// with the store, and a feed carries far fewer items than this, all of them
+// newer than what goes (see docs/viewer.md).
+inline constexpr std::size_t kKeptReadItems = 1000;
+
 // Marks read, in the store at `path`, the items that `shown` showed as
 // unread: each of their unread "Status" elements becomes "Read" and the store
-// is saved atomically, with nothing else changed. The store is read afresh,
-// so that an item a feed update has added since the page was made stays
-// unread. A store without anything to mark is not written. Returns the number
-// of items marked; throws platform::Failure when the store cannot be saved.
+// is saved atomically. In that save the read items after the newest
+// kKeptReadItems are dropped; every unread item, the header and the order
+// stay as they were. The store is read afresh, so that an item a feed update
+// has added since the page was made stays unread. A store without anything
+// to mark is not written. Returns the number of items marked; throws
+// platform::Failure when the store cannot be saved.
 std::size_t MarkShownItemsRead(const std::string& path, const FeedView& shown);
 
 }  // namespace viewer

@@ -5,6 +5,8 @@
 #include <array>
 #include <filesystem>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "app/product/feed_files.h"
 #include "platform/filesystem.h"
@@ -88,6 +90,47 @@ TEST(ReadStoreDocument, HeaderAndItemsInStoreOrder) {
   EXPECT_EQ(feed, expected);
 }
 
+// A store of a year: 5,000 items, newest first, unread ones among the newest
+// 600. `statuses` gives each item's status; `kept` leaves items out.
+bool GrownUnread(int i) {
+  return i < 600 && i % 3 == 0;
+}
+std::string GrownStore(const std::vector<const char*>& statuses, const std::vector<bool>& kept) {
+  std::string xml =
+      "<rootrss><maintitle>Grown</maintitle><mainlink>https://example.com/</mainlink>"
+      "<maindescription>A year</maindescription>";
+  for (std::size_t i = 0; i < statuses.size(); ++i) {
+    if (!kept[i]) continue;
+    const std::string n = std::to_string(i);
+    xml += "<item><title>T" + n + "</title><description>D" + n +
+           "</description><link>https://example.com/" + n + "</link><pubDate>P" + n +
+           "</pubDate><author>A</author><GUID>g" + n + "</GUID><Status>" + statuses[i] +
+           "</Status></item>";
+  }
+  return xml + "</rootrss>";
+}
+
+TEST(ReadStoreDocument, ShowsTheNewestOfEachKindAndCountsTheRest) {
+  std::vector<const char*> statuses;
+  for (int i = 0; i < 5000; ++i) statuses.push_back(GrownUnread(i) ? "Unread" : "Read");
+  platform::XmlDocument document;
+  ASSERT_TRUE(document.LoadXml(GrownStore(statuses, std::vector<bool>(5000, true))));
+  FeedView feed;
+  ASSERT_TRUE(ReadStoreDocument(document, feed));
+  std::vector<ItemView> expected;
+  std::size_t unread = 0, read = 0;
+  for (int i = 0; i < 5000; ++i) {
+    std::size_t& shown = GrownUnread(i) ? unread : read;
+    if (++shown > (GrownUnread(i) ? 100u : 50u)) continue;
+    const std::string n = std::to_string(i);
+    expected.push_back(ItemView{"T" + n, "D" + n, "https://example.com/" + n, "P" + n, "A", "g" + n,
+                                GrownUnread(i)});
+  }
+  EXPECT_EQ(feed.items, expected);
+  EXPECT_EQ(feed.unread_left_out, 100u);
+  EXPECT_EQ(feed.read_left_out, 4750u);
+}
+
 TEST(ReadStoreDocument, OnlyRootrssIsAStore) {
   platform::XmlDocument document;
   ASSERT_TRUE(document.LoadXml("<rss><item><title>x</title></item></rss>"));
@@ -158,6 +201,28 @@ TEST(MarkShownItemsRead, OnlyStatusTextsChange) {
   EXPECT_EQ(MarkShownItemsRead(path, LoadStore("1", "u", path)), 0u);
   EXPECT_EQ(MarkShownItemsRead(path, shown), 0u);
   EXPECT_EQ(platform::Files().Stamp(path), stamp);
+}
+
+// The save that marks keeps every unread item (those the page left out
+// too), the header and the newest 1,000 read items, in their order.
+TEST(MarkShownItemsRead, KeepsUnreadItemsAndTheNewestReadOnes) {
+  ScratchFolder scratch;
+  const std::string path = scratch / "Link_1_T_1.xml";
+  std::vector<const char*> statuses;
+  for (int i = 0; i < 5000; ++i) statuses.push_back(GrownUnread(i) ? "Unread" : "Read");
+  SaveStore(path, GrownStore(statuses, std::vector<bool>(5000, true)));
+  const FeedView shown = LoadStore("1", "u", path);
+  EXPECT_EQ(MarkShownItemsRead(path, shown), 100u);
+
+  std::vector<bool> kept(5000, true);
+  std::size_t unread_seen = 0, read_kept = 0;
+  for (int i = 0; i < 5000; ++i) {
+    if (GrownUnread(i) && ++unread_seen <= 100) statuses[i] = "Read";
+    if (std::string(statuses[i]) == "Read") kept[i] = ++read_kept <= 1000;
+  }
+  ScratchFolder expected;
+  SaveStore(expected / "expected.xml", GrownStore(statuses, kept));
+  EXPECT_EQ(ReadFile(path), ReadFile(expected / "expected.xml"));
 }
 
 TEST(MarkShownItemsRead, ItemsAddedAfterThePageStayUnread) {
