@@ -501,7 +501,7 @@ class FeedPullTest(unittest.TestCase):
         finally:
             converter.kill()
         self.assertEqual(stderr.decode(), "FeedPull: cannot convert %sbomb.xml: the document "
-                         "needs more than 33554432 bytes of memory to be read\n" % self.base)
+                         "needs more than 33554432 bytes of memory to be read%s" % (self.base, EOL))
         self.assertEqual(converter.returncode, 4)
         self.assert_failed_untouched(
             subprocess.CompletedProcess([], converter.returncode, b"", stderr))
