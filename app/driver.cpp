@@ -5,7 +5,6 @@
 #include "app/environment.h"
 #include "app/guard.h"
 #include "app/log.h"
-#include "feeds/site_update.h"
 #include "feeds/update_driver.h"
 #include "template/template_reader.h"
 

@@ -1,10 +1,15 @@
 #include "app/environment.h"
 
+#include <algorithm>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/end_application.h"
+#include "app/guard.h"
 #include "app/log.h"
+#include "app/product/feed_files.h"
 #include "app/product/folders.h"
 #include "app/system_readers.h"
 #include "app/text.h"
@@ -146,4 +151,24 @@ void InitEnvironment() {
   ReadIdentity("MSG : Reading MEMBERID ", "MemberID", AppState.MemberID,
                "MSG : MemberID : ", "MSG : Invalid MemberID");
   ReadIdentity("MSG : Reading AGENTTYPE ", "Type", AppState.AgentType, "MSG : Type : ", "");
+}
+
+void RemoveLeftoverTemporaryFiles() {
+  try {
+    platform::FileSystem& fs = FileSysObject();
+    const std::string folder = AppState.DataPath + "qLUX\\Dovel\\RSSLinks";
+    if (!fs.FolderExists(folder)) return;
+    std::vector<std::string> names = fs.EntryNames(folder);
+    std::sort(names.begin(), names.end());  // the log lists them in a stable order
+    for (const std::string& name : names) {
+      if (!product::IsLeftoverTemporaryName(name)) continue;
+      const std::string path = folder + "\\" + name;
+      WriteLog("MSG : Removing leftover temporary file " + path);
+      fs.RemoveFile(path, true);
+    }
+  } catch (...) {
+    const platform::Failure failure = platform::CaughtFailure();
+    WriteLog("ERR : in RemoveLeftoverTemporaryFiles. Err : " + FailureNumber(failure) +
+             "::" + failure.description());
+  }
 }

@@ -1,6 +1,7 @@
 #include "feeds/site_update.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -99,40 +100,254 @@ void AppendTextElement(platform::XmlNode parent, const std::string& name, const 
 
 }  // namespace
 
-bool IsLeftoverTemporaryName(const std::string& name) {
-  // ".<name>.tmp-" and six characters, as the file system names the
-  // temporary file of a replacement; nothing with a path separator in it.
-  constexpr std::string_view kMark = ".tmp-";
-  constexpr std::size_t kUnique = 6;
-  if (name.size() < 1 + 1 + kMark.size() + kUnique || name[0] != '.') return false;
-  if (name.find_first_of("\\/") != std::string::npos) return false;
-  return std::string_view(name).substr(name.size() - kUnique - kMark.size(), kMark.size()) == kMark;
-}
-
-void RemoveLeftoverTemporaryFiles() {
-  try {
-    platform::FileSystem& fs = FileSysObject();
-    const std::string folder = AppState.DataPath + "qLUX\\Dovel\\RSSLinks";
-    if (!fs.FolderExists(folder)) return;
-    std::vector<std::string> names = fs.EntryNames(folder);
-    std::sort(names.begin(), names.end());  // the log lists them in a stable order
-    for (const std::string& name : names) {
-      if (!IsLeftoverTemporaryName(name)) continue;
-      const std::string path = folder + "\\" + name;
-      WriteLog("MSG : Removing leftover temporary file " + path);
-      fs.RemoveFile(path, true);
-    }
-  } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
-    WriteLog("ERR : in RemoveLeftoverTemporaryFiles. Err : " + FailureNumber(failure) +
-             "::" + failure.description());
-  }
-}
-
 std::string StorePath(const std::string& feed_number) {
   return product::StorePath(AppState.DataPath, feed_number, AppState.TemplateID,
                             AppState.TemplateVersion);
 }
+
+namespace {
+
+// The store's name as the template's values give it, when making it safe
+// changed it.
+void LogSafeStoreName(const std::string& feed_number, const std::string& store_path) {
+  const std::string as_named = AppState.DataPath + "qLUX\\Dovel\\RSSLinks\\Link_" + feed_number +
+                               "_" + AppState.TemplateID + "_" + AppState.TemplateVersion + ".xml";
+  if (store_path != as_named) {
+    WriteLog("MSG : fncParseRSSSite :  Store file name made safe : " + store_path);
+  }
+}
+
+// One call of the converter: the value that marks its output, the output's
+// stamp before it started, and how it ended.
+struct ConverterCall {
+  std::string value;
+  platform::FileStamp before;
+  ProgramOutcome outcome;
+};
+
+std::string ConverterOutputPath() {
+  return AppState.DataPath + "QLUX\\Dovel\\RSSLinks\\Temp_RSS.xml";
+}
+
+// Runs the converter for `url` and waits for it, at most its time-out; false
+// (logged) when there is no converter to run.
+bool RunConverter(platform::FileSystem& fs, const std::string& url, ConverterCall& call) {
+  const std::string converter = AppState.InstallPath + "qLUX\\FeedPull.exe";
+  if (!fs.FileExists(converter)) {
+    WriteLog("MSG : fncParseRSSSite :  " + AppState.InstallPath +
+             "qLUX\\FeedPull.exe does not exists.");
+    return false;
+  }
+  // Output left by an earlier feed or run must never pass for this feed's:
+  // only a file written since the converter started counts.
+  call.before = fs.Stamp(ConverterOutputPath());
+  // The converter just tested is started, with the URL as its one
+  // argument, whatever blanks the installation path or the URL hold (a
+  // blank URL, like an empty argument text, gives no argument); the log
+  // shows the command line as the agent's other programs write it.
+  platform::CommandLine command{fs.NativePath(converter), {}};
+  if (!Trimmed(url).empty()) command.arguments.push_back(url);
+  // Only output that carries this call's own mark is read (see
+  // converter_call.h): a converter of an earlier run, or one started by
+  // hand, may write the same file at any moment.
+  call.value = product::NewConverterCall();
+  platform::SetEnvironmentValue(product::kConverterCallVariable, call.value);
+  fncExecuteShell(AppState.InstallPath + "qLUX\\FeedPull.exe " + url, kConverterTimeoutMs, kTrue,
+                  command, &call.outcome);
+  return true;
+}
+
+// The text of the output this call of the converter wrote, its mark cut
+// off; nothing (logged) when there is none that may be read.
+std::optional<std::string> ReadConverterOutput(platform::FileSystem& fs, const std::string& url,
+                                               const ConverterCall& call) {
+  const std::string sXMLFiletemp = ConverterOutputPath();
+  WriteLog("MSG : fncParseRSSSite :  sXMLFiletemp" + sXMLFiletemp);
+  const platform::FileStamp after = fs.Stamp(sXMLFiletemp);
+  if (!after.exists || after == call.before) {
+    WriteLog("MSG : fncParseRSSSite :  Failed to find " + AppState.DataPath +
+             "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url);
+    LogConverterReason(call.outcome);
+    return std::nullopt;
+  }
+  // A converter stopped at its time-out may have left anything, even a
+  // file that is still growing: none of it is read.
+  if (call.outcome.killed) {
+    WriteLog(
+        "MSG : fncParseRSSSite :  Output not used, the converter was stopped at its "
+        "time-out, for URL :: " +
+        url);
+    LogConverterReason(call.outcome);
+    return std::nullopt;
+  }
+  if (after.size > kMaxConvertedBytes) {
+    WriteLog("ERR : fncParseRSSSite : Output of " + std::to_string(after.size) +
+             " bytes refused, over the bound of " + std::to_string(kMaxConvertedBytes) +
+             " bytes, for URL :: " + url);
+    return std::nullopt;
+  }
+
+  std::string converted;
+  {
+    auto stream = fs.OpenTextFileForReading(sXMLFiletemp);
+    if (!stream->AtEndOfStream()) {
+      converted = stream->ReadAll();
+      stream->Close();
+    }
+  }
+  // Decoded text is at most one and a half times the file's bytes, so a
+  // file that grew past the bound after it was measured shows here.
+  if (converted.size() > 2 * kMaxConvertedBytes) {
+    WriteLog("ERR : fncParseRSSSite : Output refused, over the bound of " +
+             std::to_string(kMaxConvertedBytes) + " bytes, for URL :: " + url);
+    return std::nullopt;
+  }
+  if (!product::TakeConverterMark(converted, call.value, url)) {
+    WriteLog(
+        "MSG : fncParseRSSSite :  Output not used, it was not written by this converter call, "
+        "for URL :: " +
+        url);
+    LogConverterReason(call.outcome);
+    return std::nullopt;
+  }
+  return converted;
+}
+
+// Hands the converted text, through its UTF-16 copy, to the converted feed
+// reader. Until this feed's own output has been read, nothing of the
+// previous feed's items may count for it.
+void ReadConvertedItems(platform::FileSystem& fs, const std::string& converted) {
+  AppState.HasRssItems = kFalse;
+  AppState.RssItems.clear();
+  if (Trimmed(converted).empty()) return;
+  const std::string copy = AppState.DataPath + "QLUX\\Dovel\\RSSLinks\\Temp_RSS_UniCode_" +
+                           product::UserNamePart(AppState.UserName) + ".xml";
+  // Another user of a shared data folder may have put a link here; it is
+  // removed, never written through.
+  if (fs.IsSymbolicLink(copy)) {
+    WriteLog("ERR : fncParseRSSSite : a symbolic link stood at " + copy +
+             "; it was removed and the file it points to left untouched");
+    fs.RemoveFile(copy, true);
+  }
+  auto stream = fs.CreateTextFile(copy, true, true);
+  if (fs.FileExists(copy)) {
+    stream->Write(converted);
+    stream->Close();
+    fncParseRSSTemp(copy);
+    WriteLog("MSG : fncParseRSSSite :  deleting unicode file sXMLFiletemp" + ConverterOutputPath());
+    fs.RemoveFile(copy, true);
+  }
+}
+
+// The feed's store, loaded, or made with the header of the converted feed
+// when there is none yet; false (logged) for a store that may not be used.
+bool LoadOrMakeStore(platform::FileSystem& fs, const std::string& store_path,
+                     platform::XmlDocument& document, platform::XmlNode& root, bool& loaded) {
+  if (!fs.FileExists(store_path)) {
+    WriteLog("MSG :  fncParseRSSSite : Creating the XML file " + store_path);
+    document.LoadXml("<rootrss/>");
+    root = document.DocumentElement();
+    AppendTextElement(root, "maintitle", AppState.Channel.MainTitle);
+    AppendTextElement(root, "mainlink", AppState.Channel.MainLink);
+    AppendTextElement(root, "maindescription", AppState.Channel.MainDescription);
+    return true;
+  }
+  WriteLog("MSG : fncParseRSSSite :  Loading the XML file " + store_path);
+  const platform::FileStamp store = fs.Stamp(store_path);
+  if (store.size > product::kMaxStoreBytes) {
+    WriteLog("ERR :  fncParseRSSSite : Store of " + std::to_string(store.size) +
+             " bytes refused, over the bound of " + std::to_string(product::kMaxStoreBytes) +
+             " bytes");
+    WriteLog("ERR :  fncParseRSSSite : Failed to load " + store_path);
+    return false;
+  }
+  if (!document.Load(store_path)) {
+    WriteLog("ERR :  fncParseRSSSite : Failed to load " + store_path);
+    return false;
+  }
+  loaded = true;
+  root = document.DocumentElement();
+  return true;
+}
+
+// What the last run remembered of the feed.
+struct Remembered {
+  std::string link;
+  std::string pub_date;
+};
+
+Remembered ReadRemembered(const std::string& section, const std::string& state_path) {
+  Remembered last;
+  std::string last_count;
+  fncReadFromINI(last.link, section, "LatestGUID", state_path);
+  WriteLog("MSG : fncParseRSSSite :  Last updates GUID :: " + last.link);
+  fncReadFromINI(last.pub_date, section, "LatestPubDate", state_path);
+  WriteLog("MSG :  fncParseRSSSite : Last updates PubDate :: " + last.pub_date);
+  fncReadFromINI(last_count, section, "NewRSSCount", state_path);
+  WriteLog("MSG :  fncParseRSSSite : Last Unread RSS Count :: " + last_count);
+  return last;
+}
+
+// The new items of a feed update: how many (decimal text) and the newest.
+struct NewItems {
+  std::string count = "0";
+  std::string newest_link;
+  std::string newest_pub_date;
+};
+
+// Inserts the converted items before the remembered newest one that the
+// store does not hold yet, marked unread: above everything in a loaded
+// store, after the header in a new one.
+NewItems InsertNewItems(platform::XmlNode& root, bool loaded, const Remembered& last) {
+  NewItems added;
+  // Every item before the remembered newest one is a candidate.
+  const std::string last_key = ItemKey(last.link, last.pub_date);
+  std::vector<std::string> keys;
+  for (const RssItem& item : AppState.RssItems) {
+    keys.push_back(ItemKey(item.Link, item.PubDate));
+    if (keys.back() == last_key) {
+      keys.pop_back();
+      break;
+    }
+  }
+  if (!keys.empty()) {
+    added.newest_link = AppState.RssItems[0].Link;
+    added.newest_pub_date = AppState.RssItems[0].PubDate;
+  }
+  const std::unordered_set<std::string> stored =
+      loaded && !keys.empty() ? StoredItemKeys(root, keys) : std::unordered_set<std::string>{};
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const RssItem& item = AppState.RssItems[i];
+    if (stored.count(keys[i]) != 0) continue;
+    added.count = CounterPlusOne(added.count);
+
+    platform::XmlNode element =
+        loaded ? root.InsertElementBefore("item", root.FirstChild()) : root.AppendElement("item");
+    AppendTextElement(element, "title", item.Title);
+    AppendTextElement(element, "description", item.Description);
+    AppendTextElement(element, "link", item.Link);
+    AppendTextElement(element, "pubDate", item.PubDate);
+    AppendTextElement(element, "author", item.Author);
+    AppendTextElement(element, "GUID", item.Guid);
+    AppendTextElement(element, "Status", "Unread");
+  }
+  return added;
+}
+
+// Records the newest item and the count in the update-state file, after the
+// store's save.
+void RememberNewest(const std::string& section, const std::string& state_path,
+                    const NewItems& added) {
+  if (!Trimmed(added.newest_link).empty()) {
+    fncwriteToINI(section, "LatestGUID", added.newest_link, state_path);
+  }
+  if (!Trimmed(added.newest_pub_date).empty()) {
+    fncwriteToINI(section, "LatestPubDate", added.newest_pub_date, state_path);
+  }
+  fncwriteToINI(section, "NewRSSCount", added.count, state_path);
+}
+
+}  // namespace
 
 void fncParseRSSSite(std::string feed_number, std::string url) {
   try {
@@ -140,200 +355,31 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     WriteLog("MSG : fncParseRSSSite : -------------> Checking updates for [" + feed_number +
              "] --> " + url);
     const std::string store_path = StorePath(feed_number);
-    const std::string as_named = AppState.DataPath + "qLUX\\Dovel\\RSSLinks\\Link_" + feed_number +
-                                 "_" + AppState.TemplateID + "_" + AppState.TemplateVersion +
-                                 ".xml";
-    if (store_path != as_named) {
-      WriteLog("MSG : fncParseRSSSite :  Store file name made safe : " + store_path);
-    }
+    LogSafeStoreName(feed_number, store_path);
 
-    const std::string converter = AppState.InstallPath + "qLUX\\FeedPull.exe";
-    if (!fs.FileExists(converter)) {
-      WriteLog("MSG : fncParseRSSSite :  " + AppState.InstallPath +
-               "qLUX\\FeedPull.exe does not exists.");
-      return;
-    }
-
-    const std::string sXMLFiletemp = AppState.DataPath + "QLUX\\Dovel\\RSSLinks\\Temp_RSS.xml";
-    // Output left by an earlier feed or run must never pass for this feed's:
-    // only a file written since the converter started counts.
-    const platform::FileStamp before = fs.Stamp(sXMLFiletemp);
-    // The converter just tested is started, with the URL as its one
-    // argument, whatever blanks the installation path or the URL hold (a
-    // blank URL, like an empty argument text, gives no argument); the log
-    // shows the command line as the agent's other programs write it.
-    platform::CommandLine command{fs.NativePath(converter), {}};
-    if (!Trimmed(url).empty()) command.arguments.push_back(url);
-    // Only output that carries this call's own mark is read (see
-    // converter_call.h): a converter of an earlier run, or one started by
-    // hand, may write the same file at any moment.
-    const std::string call = product::NewConverterCall();
-    platform::SetEnvironmentValue(product::kConverterCallVariable, call);
-    ProgramOutcome converter_outcome;
-    fncExecuteShell(AppState.InstallPath + "qLUX\\FeedPull.exe " + url, kConverterTimeoutMs, kTrue,
-                    command, &converter_outcome);
-
-    WriteLog("MSG : fncParseRSSSite :  sXMLFiletemp" + sXMLFiletemp);
-    const platform::FileStamp after = fs.Stamp(sXMLFiletemp);
-    if (!after.exists || after == before) {
-      WriteLog("MSG : fncParseRSSSite :  Failed to find " + AppState.DataPath +
-               "qLUX\\Dovel\\RSSLinks\\TempRSS.xml" + "for URL :: " + url);
-      LogConverterReason(converter_outcome);
-      return;
-    }
-    // A converter stopped at its time-out may have left anything, even a
-    // file that is still growing: none of it is read.
-    if (converter_outcome.killed) {
-      WriteLog(
-          "MSG : fncParseRSSSite :  Output not used, the converter was stopped at its "
-          "time-out, for URL :: " +
-          url);
-      LogConverterReason(converter_outcome);
-      return;
-    }
-    if (after.size > kMaxConvertedBytes) {
-      WriteLog("ERR : fncParseRSSSite : Output of " + std::to_string(after.size) +
-               " bytes refused, over the bound of " + std::to_string(kMaxConvertedBytes) +
-               " bytes, for URL :: " + url);
-      return;
-    }
-
-    std::string converted;
-    {
-      auto stream = fs.OpenTextFileForReading(sXMLFiletemp);
-      if (!stream->AtEndOfStream()) {
-        converted = stream->ReadAll();
-        stream->Close();
-      }
-    }
-    // Decoded text is at most one and a half times the file's bytes, so a
-    // file that grew past the bound after it was measured shows here.
-    if (converted.size() > 2 * kMaxConvertedBytes) {
-      WriteLog("ERR : fncParseRSSSite : Output refused, over the bound of " +
-               std::to_string(kMaxConvertedBytes) + " bytes, for URL :: " + url);
-      return;
-    }
-
-    if (!product::TakeConverterMark(converted, call, url)) {
-      WriteLog(
-          "MSG : fncParseRSSSite :  Output not used, it was not written by this converter call, "
-          "for URL :: " +
-          url);
-      LogConverterReason(converter_outcome);
-      return;
-    }
-
-    // Until this feed's own output has been read, nothing of the previous
-    // feed's items may count for it.
-    AppState.HasRssItems = kFalse;
-    AppState.RssItems.clear();
-    if (!Trimmed(converted).empty()) {
-      const std::string copy = AppState.DataPath + "QLUX\\Dovel\\RSSLinks\\Temp_RSS_UniCode_" +
-                               product::UserNamePart(AppState.UserName) + ".xml";
-      // Another user of a shared data folder may have put a link here; it is
-      // removed, never written through.
-      if (fs.IsSymbolicLink(copy)) {
-        WriteLog("ERR : fncParseRSSSite : a symbolic link stood at " + copy +
-                 "; it was removed and the file it points to left untouched");
-        fs.RemoveFile(copy, true);
-      }
-      auto stream = fs.CreateTextFile(copy, true, true);
-      if (fs.FileExists(copy)) {
-        stream->Write(converted);
-        stream->Close();
-        fncParseRSSTemp(copy);
-        WriteLog("MSG : fncParseRSSSite :  deleting unicode file sXMLFiletemp" + sXMLFiletemp);
-        fs.RemoveFile(copy, true);
-      }
-    }
+    ConverterCall call;
+    if (!RunConverter(fs, url, call)) return;
+    std::optional<std::string> converted = ReadConverterOutput(fs, url, call);
+    if (!converted) return;
+    ReadConvertedItems(fs, *converted);
 
     platform::XmlDocument document;
     platform::XmlNode root;
     bool loaded = false;
-    if (fs.FileExists(store_path)) {
-      WriteLog("MSG : fncParseRSSSite :  Loading the XML file " + store_path);
-      const platform::FileStamp store = fs.Stamp(store_path);
-      if (store.size > product::kMaxStoreBytes) {
-        WriteLog("ERR :  fncParseRSSSite : Store of " + std::to_string(store.size) +
-                 " bytes refused, over the bound of " + std::to_string(product::kMaxStoreBytes) +
-                 " bytes");
-        WriteLog("ERR :  fncParseRSSSite : Failed to load " + store_path);
-        return;
-      }
-      if (!document.Load(store_path)) {
-        WriteLog("ERR :  fncParseRSSSite : Failed to load " + store_path);
-        return;
-      }
-      loaded = true;
-      root = document.DocumentElement();
-    } else {
-      WriteLog("MSG :  fncParseRSSSite : Creating the XML file " + store_path);
-      document.LoadXml("<rootrss/>");
-      root = document.DocumentElement();
-      AppendTextElement(root, "maintitle", AppState.Channel.MainTitle);
-      AppendTextElement(root, "mainlink", AppState.Channel.MainLink);
-      AppendTextElement(root, "maindescription", AppState.Channel.MainDescription);
-    }
+    if (!LoadOrMakeStore(fs, store_path, document, root, loaded)) return;
 
     const std::string state_path = UpdateStatePath();
     const std::string section = FeedSection(feed_number);
-    std::string last_link, last_pub_date, last_count;
-    fncReadFromINI(last_link, section, "LatestGUID", state_path);
-    WriteLog("MSG : fncParseRSSSite :  Last updates GUID :: " + last_link);
-    fncReadFromINI(last_pub_date, section, "LatestPubDate", state_path);
-    WriteLog("MSG :  fncParseRSSSite : Last updates PubDate :: " + last_pub_date);
-    fncReadFromINI(last_count, section, "NewRSSCount", state_path);
-    WriteLog("MSG :  fncParseRSSSite : Last Unread RSS Count :: " + last_count);
-    std::string new_count = "0";
-
+    const Remembered last = ReadRemembered(section, state_path);
     if (AppState.HasRssItems == kFalse) return;
 
-    // Every item before the remembered newest one is a candidate.
-    const std::string last_key = ItemKey(last_link, last_pub_date);
-    std::vector<std::string> keys;
-    for (const RssItem& item : AppState.RssItems) {
-      keys.push_back(ItemKey(item.Link, item.PubDate));
-      if (keys.back() == last_key) {
-        keys.pop_back();
-        break;
-      }
-    }
-    std::string newest_link, newest_pub_date;
-    if (!keys.empty()) {
-      newest_link = AppState.RssItems[0].Link;
-      newest_pub_date = AppState.RssItems[0].PubDate;
-    }
-    const std::unordered_set<std::string> stored =
-        loaded && !keys.empty() ? StoredItemKeys(root, keys) : std::unordered_set<std::string>{};
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      const RssItem& item = AppState.RssItems[i];
-      if (stored.count(keys[i]) != 0) continue;
-      new_count = CounterPlusOne(new_count);
-
-      platform::XmlNode element =
-          loaded ? root.InsertElementBefore("item", root.FirstChild()) : root.AppendElement("item");
-      AppendTextElement(element, "title", item.Title);
-      AppendTextElement(element, "description", item.Description);
-      AppendTextElement(element, "link", item.Link);
-      AppendTextElement(element, "pubDate", item.PubDate);
-      AppendTextElement(element, "author", item.Author);
-      AppendTextElement(element, "GUID", item.Guid);
-      AppendTextElement(element, "Status", "Unread");
-    }
-
+    const NewItems added = InsertNewItems(root, loaded, last);
     WriteLog("MSG :  fncParseRSSSite : Saving the XML");
     document.Save(store_path);
     // Only items that reached the disk are announced.
     AppState.strTotalNewRSS =
-        NumberText(NumericValue(AppState.strTotalNewRSS) + NumericValue(new_count));
-
-    if (!Trimmed(newest_link).empty()) {
-      fncwriteToINI(section, "LatestGUID", newest_link, state_path);
-    }
-    if (!Trimmed(newest_pub_date).empty()) {
-      fncwriteToINI(section, "LatestPubDate", newest_pub_date, state_path);
-    }
-    fncwriteToINI(section, "NewRSSCount", new_count, state_path);
+        NumberText(NumericValue(AppState.strTotalNewRSS) + NumericValue(added.count));
+    RememberNewest(section, state_path, added);
   } catch (...) {
     const platform::Failure failure = platform::CaughtFailure();
     WriteLog("ERR : in fncParseRSSSite. Err : " + FailureNumber(failure) +

@@ -15,12 +15,3 @@ void fncParseRSSSite(std::string feed_number, std::string url);
 // DataPath + "qLUX\Dovel\RSSLinks\Link_" + n + "_" + TemplateID + "_" +
 // TemplateVersion + ".xml", name parts made safe (see app/product/feed_files.h).
 std::string StorePath(const std::string& feed_number);
-
-// True for the name of a temporary file that a replacement in the feed folder
-// makes (".<name>.tmp-" and six characters) and that a killed run or
-// converter can leave behind.
-bool IsLeftoverTemporaryName(const std::string& name);
-
-// Removes such leftovers from the feed folder, logging each. Only under the
-// run lock: then no run, viewer or converter of this installation is saving.
-void RemoveLeftoverTemporaryFiles();

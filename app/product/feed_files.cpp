@@ -28,6 +28,16 @@ std::string UserNamePart(const std::string& user_name) {
   return WithFileNameCharacters(user_name);
 }
 
+bool IsLeftoverTemporaryName(const std::string& name) {
+  // ".<name>.tmp-" and six characters, as the file system names the
+  // temporary file of a replacement; nothing with a path separator in it.
+  constexpr std::string_view kMark = ".tmp-";
+  constexpr std::size_t kUnique = 6;
+  if (name.size() < 1 + 1 + kMark.size() + kUnique || name[0] != '.') return false;
+  if (name.find_first_of("\\/") != std::string::npos) return false;
+  return std::string_view(name).substr(name.size() - kUnique - kMark.size(), kMark.size()) == kMark;
+}
+
 std::string SafeNamePart(const std::string& text) {
   std::string safe = WithFileNameCharacters(text);
   for (std::size_t at; (at = safe.find("..")) != std::string::npos;) safe.replace(at, 2, "__");

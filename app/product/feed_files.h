@@ -24,6 +24,11 @@ inline constexpr std::uint64_t kMaxStoreBytes = 128ull << 20;  // 128 MiB
 // a part of a path.
 std::string UserNamePart(const std::string& user_name);
 
+// True for the name of a temporary file that a replacement in the feed folder
+// makes (".<name>.tmp-" and six characters) and that a killed run or
+// converter can leave behind.
+bool IsLeftoverTemporaryName(const std::string& name);
+
 // A text made safe to stand in a file name inside the feed folder: what
 // UserNamePart replaces, and "..", become "_". Ordinary values come back
 // unchanged.
