@@ -152,6 +152,7 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(settings, ["Description=Start rssnotify at log-in and every hour",
                                     "PartOf=graphical-session.target",
                                     "OnActiveSec=1min", "OnUnitActiveSec=1h",
+                                    "RandomizedDelaySec=3min",
                                     "WantedBy=graphical-session.target"])
         # The service names the program where the package put it; verify
         # checks that it is there, so point it at the extracted copy.
