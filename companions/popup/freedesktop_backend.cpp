@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "companions/popup/backend.h"
+#include "platform/desktop/notifications.h"
 #include "platform/failure.h"
-#include "platform/posix/notifications.h"
 
 namespace flarebox {
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "companions/popup/display.h"
-#include "platform/win32/automation_server.h"
+#include "platform/desktop/automation_server.h"
 
 int main() {
   namespace server = platform::automation_server;

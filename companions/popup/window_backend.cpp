@@ -1,6 +1,6 @@
 // The popup as a window of its own (Windows).
 #include "companions/popup/backend.h"
-#include "platform/win32/popup_window.h"
+#include "platform/desktop/popup_window.h"
 
 namespace flarebox {
 namespace {
@@ -14,6 +14,8 @@ class WindowBackend final : public Backend {
     const PixelSize size = PopupPixels(settings.width, settings.height, screen.dpi,
                                        screen.area_width, screen.area_height);
     w::Content content;
+    // Tools and tests look the popup up by this class name.
+    content.window_class = "FlareboxDisplayPopup";
     content.icon_style = IconStyle(settings.icon);
     content.header = settings.header;
     content.body = settings.body;

@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/desktop/posix/notifications_test_support.h"
 #include "platform/failure.h"
-#include "platform/posix/notifications_test_support.h"
 #include "platform/posix/test_support.h"
 
 namespace platform {

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/posix/messagebox_desktop.h"
+#include "platform/desktop/messagebox_module.h"
 #include "platform/system.h"
 
 namespace platform {

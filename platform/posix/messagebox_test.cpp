@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/notifications_test_support.h"
+#include "platform/desktop/posix/notifications_test_support.h"
 #include "platform/system.h"
 
 namespace platform {

@@ -3,8 +3,8 @@
 // For the popup component; the window belongs to the thread that shows it,
 // which must pump its messages (Wait does, and so does any message loop).
 //
-// The window's class is "FlareboxDisplayPopup" and its title the header, so
-// that tools and tests find it with FindWindowW. It closes on a click on its
+// The window's class is the caller's and its title the header, so that tools
+// and tests find it with FindWindowW. It closes on a click on its
 // body (answering kClicked), on its close button or WM_CLOSE (kClosed), and
 // by its own timer at its display time (kTimeUp).
 #pragma once
@@ -17,7 +17,6 @@
 
 namespace platform::popup_window {
 
-inline constexpr const wchar_t* kClassName = L"FlareboxDisplayPopup";
 // Control ids of the window's parts.
 inline constexpr int kIconId = 1;
 inline constexpr int kHeaderId = 2;
@@ -34,6 +33,7 @@ struct Screen {
 Screen CurrentScreen();
 
 struct Content {
+  std::string window_class;  // the window class's name, UTF-8
   // Message-box icon code: 0x10 stop, 0x20 question, 0x30 exclamation,
   // 0x40 information; anything else none.
   std::uint32_t icon_style = 0;

@@ -1,4 +1,4 @@
-#include "platform/win32/popup_window.h"
+#include "platform/desktop/popup_window.h"
 
 #include <windows.h>
 
@@ -160,9 +160,8 @@ LRESULT CALLBACK PopupWindow::Procedure(HWND window, UINT message, WPARAM w, LPA
   return ::DefWindowProcW(window, message, w, l);
 }
 
-void RegisterClassOnce(HINSTANCE instance, WNDPROC procedure) {
-  static bool registered = false;
-  if (registered) return;
+// A class registered before (an earlier popup of the process) is used again.
+void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure, const std::wstring& name) {
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
   window_class.style = CS_DROPSHADOW;
@@ -170,11 +169,10 @@ void RegisterClassOnce(HINSTANCE instance, WNDPROC procedure) {
   window_class.hInstance = instance;
   window_class.hCursor =
       ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)) /* IDC_HAND */;  // the popup is a link
-  window_class.lpszClassName = kClassName;
+  window_class.lpszClassName = name.c_str();
   if (::RegisterClassExW(&window_class) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
     throw Failure(err::kAutomationError, "Cannot register the popup's window class");
   }
-  registered = true;
 }
 
 HWND Child(HWND parent, HINSTANCE instance, const wchar_t* control_class, const std::wstring& text,
@@ -187,7 +185,8 @@ HWND Child(HWND parent, HINSTANCE instance, const wchar_t* control_class, const 
 
 void PopupWindow::Create(const Content& content) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  RegisterClassOnce(instance, &PopupWindow::Procedure);
+  const std::wstring class_name = Widen(content.window_class);
+  RegisterWindowClass(instance, &PopupWindow::Procedure, class_name);
   background_ = ::CreateSolidBrush(kBackground);
 
   NONCLIENTMETRICSW metrics{};
@@ -209,8 +208,8 @@ void PopupWindow::Create(const Content& content) {
 
   const std::wstring title = Widen(content.header);
   window_ = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_LAYERED | WS_EX_NOACTIVATE,
-                              kClassName, title.c_str(), WS_POPUP | WS_BORDER, x, y, width, height,
-                              nullptr, nullptr, instance, this);
+                              class_name.c_str(), title.c_str(), WS_POPUP | WS_BORDER, x, y, width,
+                              height, nullptr, nullptr, instance, this);
   if (window_ == nullptr) throw Failure(err::kAutomationError, "Cannot create the popup window");
   ::SetLayeredWindowAttributes(window_, 0, content.opacity, LWA_ALPHA);
 

@@ -1,4 +1,4 @@
-#include "platform/posix/notifications.h"
+#include "platform/desktop/notifications.h"
 
 #include <gio/gio.h>
 

@@ -2,13 +2,13 @@
 // (rssnotify-messagebox.so) that messagebox.cpp loads only when a box is to
 // be shown. It alone links GIO and GLib, so that a run that shows no box,
 // nearly every run, never loads them.
-#include "platform/posix/messagebox_desktop.h"
+#include "platform/desktop/messagebox_module.h"
 
 #include <cstdint>
 #include <string>
 
+#include "platform/desktop/notifications.h"
 #include "platform/failure.h"
-#include "platform/posix/notifications.h"
 
 extern "C" __attribute__((visibility("default"))) int rssnotify_show_message_box(
     const char* app_name, const char* text, const char* caption, std::uint32_t style) {

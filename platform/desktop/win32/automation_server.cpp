@@ -1,4 +1,4 @@
-#include "platform/win32/automation_server.h"
+#include "platform/desktop/automation_server.h"
 
 // clang-format off
 #include <windows.h>

@@ -1,9 +1,9 @@
-#include "platform/posix/notifications.h"
+#include "platform/desktop/notifications.h"
 
 #include <gtest/gtest.h>
 
+#include "platform/desktop/posix/notifications_test_support.h"
 #include "platform/failure.h"
-#include "platform/posix/notifications_test_support.h"
 
 namespace platform::notifications {
 namespace {

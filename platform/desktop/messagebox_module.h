@@ -1,5 +1,5 @@
 // The entry point of the message box's desktop module (see
-// messagebox_desktop.cpp), looked up by name after the module is loaded.
+// posix/messagebox_module.cpp), looked up by name after the module is loaded.
 #pragma once
 
 #include <cstdint>
