@@ -1,5 +1,5 @@
-// The file system's portable part: the instance in use and the members with a
-// default.
+// The file system's portable part: the instance in use, which a test may
+// replace, and the folder-making helper.
 #include "platform/filesystem.h"
 
 namespace platform {
@@ -8,18 +8,6 @@ namespace {
 FileSystem* override_fs = nullptr;
 
 }  // namespace
-
-bool FileSystem::IsSymbolicLink(const std::string& path) {
-  return RealFileSystem().IsSymbolicLink(path);
-}
-
-std::unique_ptr<TextStream> FileSystem::OpenTextFileForAppending(const std::string& path) {
-  return RealFileSystem().OpenTextFileForAppending(path);
-}
-
-std::vector<std::string> FileSystem::EntryNames(const std::string& folder) {
-  return RealFileSystem().EntryNames(folder);
-}
 
 FileSystem& Files() {
   return override_fs != nullptr ? *override_fs : RealFileSystem();

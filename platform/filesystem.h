@@ -86,7 +86,8 @@ class FileSystem {
   // Opens an existing file for reading in the system-default format: a file
   // starting with a UTF-16 LE byte-order mark is read as UTF-16, any other as
   // system code page text. A missing file is failure 53.
-  virtual std::unique_ptr<TextStream> OpenTextFileForReading(const std::string& path) = 0;
+  // This default reads the whole file with ReadFileBytes (text_streams.cpp).
+  virtual std::unique_ptr<TextStream> OpenTextFileForReading(const std::string& path);
   // Deletes a file; with `force` a read-only file too. Missing file: 53.
   virtual void RemoveFile(const std::string& path, bool force) = 0;
   // The bytes of a whole file.
@@ -95,7 +96,12 @@ class FileSystem {
   // temporary file in the same folder, which is flushed to disk and renamed
   // over the target. On failure the old file is left as it was and no
   // temporary file stays behind.
-  virtual void ReplaceFileAtomically(const std::string& path, const std::string& bytes) = 0;
+  // A file system overrides one of the two replacements at least; each one's
+  // default calls the other. This one's hands the bytes over in one piece.
+  virtual void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+    ReplaceFileAtomicallyStreamed(path,
+                                  [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); });
+  }
   // The same replacement, with the new content handed to the sink piece by
   // piece by `produce` as it is made, so that a large file is never held
   // whole in memory. When `produce` or a write throws, the old file stays as
@@ -115,16 +121,13 @@ class FileSystem {
   // The native path that a program-form path stands for (see above).
   virtual std::string NativePath(const std::string& path) = 0;
 
-  // The members below have a default that passes to the real file system, so
-  // that a test's stand-in need not repeat them.
-
   // True when a symbolic link stands at the path (whatever it points to).
-  virtual bool IsSymbolicLink(const std::string& path);
+  virtual bool IsSymbolicLink(const std::string& path) = 0;
   // Opens a text file for appending in the system code page, creating it when
   // missing; existing content is never cut.
-  virtual std::unique_ptr<TextStream> OpenTextFileForAppending(const std::string& path);
+  virtual std::unique_ptr<TextStream> OpenTextFileForAppending(const std::string& path) = 0;
   // The names of the entries of a folder, without "." and "..", in no order.
-  virtual std::vector<std::string> EntryNames(const std::string& folder);
+  virtual std::vector<std::string> EntryNames(const std::string& folder) = 0;
 };
 
 // The file system in use: the real one unless a test replaced it.

@@ -55,12 +55,13 @@ class StartedProgram {
   // (last error 5, as Windows refuses to terminate an ended process; callers
   // tell "finished in time" from "had to be killed" by this).
   //
-  // Either way nothing the program started outlives the call: this process is
-  // the child subreaper of what it starts (from the first start on), and the
-  // call kills every descendant of the program, also those that left its
-  // group or session, and every orphan handed to this process, then reaps the
-  // orphans (bounded by two seconds for processes stuck in the kernel). The
-  // program itself is gone when the call returns (within the same bound).
+  // Either way nothing the program started outlives the call: every process
+  // it started, directly or not, also one that left its group or session or
+  // whose parent has ended, is ended with it. The program itself is gone when
+  // the call returns, within a bound of two seconds for processes the system
+  // is slow to end. (Windows holds the program in a job and ends the job;
+  // Linux makes this process the subreaper of what it starts and kills the
+  // program's descendants and the orphans handed to it.)
   bool EndGroup();
   // The first line that a program started with ErrorOutput::kKeepFirstLine
   // has written to its standard error so far: without its line end (line ends

@@ -25,7 +25,7 @@
 #include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
-#include "platform/system.h"
+#include "platform/last_error.h"
 #include "platform/text_encoding.h"
 
 namespace platform {

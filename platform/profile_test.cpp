@@ -8,7 +8,7 @@
 
 #include "platform/failure.h"
 #include "platform/filesystem.h"
-#include "platform/system.h"
+#include "platform/last_error.h"
 #include "platform/testing/test_support.h"
 
 using platform::ReadProfileValue;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/last_error.h"
 #include "platform/registry_query.h"
 
 namespace platform {

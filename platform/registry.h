@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/system.h"
+#include "platform/last_error.h"
 
 namespace platform {
 

@@ -46,6 +46,13 @@ class RunLock {
 
  private:
   explicit RunLock(std::intptr_t handle) : handle_(handle) {}
+  // The system's part. Opens the lock file of `data_path`, creating it, and
+  // gives its native path for messages; tries the lock once (false: another
+  // holds it; throws on any other failure); closes the file, which lets go.
+  static std::intptr_t OpenLockFile(const std::string& data_path, std::string& native);
+  static bool TryLock(std::intptr_t handle, const std::string& native);
+  static void CloseLockFile(std::intptr_t handle);
+
   // The open lock file (a descriptor on Linux); -1 when not held.
   std::intptr_t handle_ = -1;
 };

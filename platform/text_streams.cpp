@@ -37,4 +37,31 @@ std::unique_ptr<TextStream> TextStreamOverBytes(std::string bytes) {
   return std::make_unique<MemoryReadStream>(std::move(bytes));
 }
 
+std::unique_ptr<TextStream> FileSystem::OpenTextFileForReading(const std::string& path) {
+  return TextStreamOverBytes(ReadFileBytes(path));
+}
+
+void FileWriteStream::Write(const std::string& text) {
+  if (!IsOpen()) throw Failure(52);  // bad file name or number: the stream is closed
+  WriteBytes(unicode_ ? Utf8ToUtf16Le(text) : ValidUtf8(text));
+}
+
+std::string FileWriteStream::ReadAll() {
+  throw Failure(54, "Bad file mode");
+}
+
+void FileWriteStream::Close() {
+  if (!IsOpen()) throw Failure(52);
+  CloseFile();
+}
+
+Failure LinkInTheWay(const std::string& native) {
+  return Failure(err::kPathFileAccess,
+                 "Path/File access error: a symbolic link stands at " + native);
+}
+
+Failure NotAFile(const std::string& native) {
+  return Failure(err::kPathFileAccess, "Path/File access error: " + native + " is not a file");
+}
+
 }  // namespace platform

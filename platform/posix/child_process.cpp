@@ -29,25 +29,19 @@ int OpenPidfd(pid_t pid) {
 #endif
 }
 
-void CloseIfOpen(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
 // A pipe whose both ends are close-on-exec and numbered 3 or more, so that
 // placing one on 0, 1 or 2 in the child never meets a descriptor that is
 // already there.
-bool HighPipe(int ends[2]) {
-  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+bool HighPipe(UniqueFd ends[2]) {
+  int made[2];
+  if (::pipe2(made, O_CLOEXEC) != 0) return false;
   for (int i = 0; i < 2; ++i) {
-    if (ends[i] > 2) continue;
-    const int moved = ::fcntl(ends[i], F_DUPFD_CLOEXEC, 3);
-    ::close(ends[i]);
-    ends[i] = moved;
+    ends[i].reset(made[i]);
+    if (made[i] <= 2) ends[i].reset(::fcntl(made[i], F_DUPFD_CLOEXEC, 3));
   }
-  if (ends[0] >= 0 && ends[1] >= 0) return true;
-  CloseIfOpen(ends[0]);
-  CloseIfOpen(ends[1]);
+  if (ends[0].valid() && ends[1].valid()) return true;
+  ends[0].reset();
+  ends[1].reset();
   errno = EMFILE;
   return false;
 }
@@ -87,11 +81,11 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   if (this != &other) {
     Release();
     pid_ = std::exchange(other.pid_, 0);
-    pidfd_ = std::exchange(other.pidfd_, -1);
+    pidfd_ = std::move(other.pidfd_);
     pidfd_error_ = std::exchange(other.pidfd_error_, 0);
-    input_ = std::exchange(other.input_, -1);
-    output_ = std::exchange(other.output_, -1);
-    error_ = std::exchange(other.error_, -1);
+    input_ = std::move(other.input_);
+    output_ = std::move(other.output_);
+    error_ = std::move(other.error_);
     pending_ = std::move(other.pending_);
   }
   return *this;
@@ -99,10 +93,10 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
 
 void ChildProcess::Release() {
   if (pid_ > 0) ReapIfEnded();
-  CloseIfOpen(input_);
-  CloseIfOpen(output_);
-  CloseIfOpen(error_);
-  CloseIfOpen(pidfd_);
+  input_.reset();
+  output_.reset();
+  error_.reset();
+  pidfd_.reset();
   pid_ = 0;
 }
 
@@ -122,14 +116,9 @@ int ChildProcess::Start(const ChildSetup& setup) {
 
   // [stream][0] read end, [stream][1] write end, for standard input, output
   // and error; the child's end is placed on 0, 1 or 2.
-  int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
+  // Whatever is left in it on a way out is closed.
+  UniqueFd pipes[3][2];
   const Stream streams[3] = {setup.input, setup.output, setup.error};
-  auto close_pipes = [&pipes] {
-    for (auto& ends : pipes) {
-      CloseIfOpen(ends[0]);
-      CloseIfOpen(ends[1]);
-    }
-  };
   for (int fd = 0; fd < 3; ++fd) {
     switch (streams[fd]) {
       case Stream::kInherit:
@@ -139,12 +128,8 @@ int ChildProcess::Start(const ChildSetup& setup) {
                                            fd == 0 ? O_RDONLY : O_WRONLY, 0);
         break;
       case Stream::kPipe:
-        if (!HighPipe(pipes[fd])) {
-          const int error_number = errno;
-          close_pipes();
-          return error_number;
-        }
-        ::posix_spawn_file_actions_adddup2(spawn.actions(), pipes[fd][fd == 0 ? 0 : 1], fd);
+        if (!HighPipe(pipes[fd])) return errno;
+        ::posix_spawn_file_actions_adddup2(spawn.actions(), pipes[fd][fd == 0 ? 0 : 1].get(), fd);
         break;
     }
   }
@@ -157,26 +142,25 @@ int ChildProcess::Start(const ChildSetup& setup) {
   const int error_number =
       ::posix_spawn(&pid, argv[0], spawn.actions(), spawn.attributes(), argv.data(), environ);
   // The child's ends are the child's alone from here.
-  CloseIfOpen(pipes[0][0]);
-  CloseIfOpen(pipes[1][1]);
-  CloseIfOpen(pipes[2][1]);
-  if (error_number != 0) {
-    close_pipes();
-    return error_number;
-  }
+  pipes[0][0].reset();
+  pipes[1][1].reset();
+  pipes[2][1].reset();
+  if (error_number != 0) return error_number;
   pid_ = pid;
-  input_ = pipes[0][1];
-  output_ = pipes[1][0];
-  error_ = pipes[2][0];
+  input_ = std::move(pipes[0][1]);
+  output_ = std::move(pipes[1][0]);
+  error_ = std::move(pipes[2][0]);
   // Writing to a child that has stopped reading never blocks past a bound.
-  if (input_ >= 0) ::fcntl(input_, F_SETFL, ::fcntl(input_, F_GETFL) | O_NONBLOCK);
-  pidfd_ = OpenPidfd(pid);
-  pidfd_error_ = pidfd_ < 0 ? errno : 0;
+  if (input_.valid()) {
+    ::fcntl(input_.get(), F_SETFL, ::fcntl(input_.get(), F_GETFL) | O_NONBLOCK);
+  }
+  pidfd_.reset(OpenPidfd(pid));
+  pidfd_error_ = pidfd_.valid() ? 0 : errno;
   return 0;
 }
 
 void ChildProcess::CloseInput() {
-  CloseIfOpen(input_);
+  input_.reset();
 }
 
 bool ChildProcess::Ended() const {
@@ -192,16 +176,16 @@ ChildProcess::Wake ChildProcess::WaitUntil(Clock::time_point deadline, int watch
   Wake wake;
   for (;;) {
     const int left = MillisecondsLeft(deadline);
-    pollfd entries[2] = {{watch, POLLIN, 0}, {pidfd_, POLLIN, 0}};
-    const nfds_t count = pidfd_ >= 0 ? 2 : 1;
-    const int timeout = pidfd_ >= 0 ? left : std::min(left, 20);
+    pollfd entries[2] = {{watch, POLLIN, 0}, {pidfd_.get(), POLLIN, 0}};
+    const nfds_t count = pidfd_.valid() ? 2 : 1;
+    const int timeout = pidfd_.valid() ? left : std::min(left, 20);
     const int ready = ::poll(entries, count, timeout);  // a watch of -1 is passed over
     if (ready < 0 && errno != EINTR) {
       wake.failed = true;
       return wake;
     }
     wake.readable = ready > 0 && watch >= 0 && entries[0].revents != 0;
-    wake.ended = pidfd_ >= 0 ? ready > 0 && entries[1].revents != 0 : Ended();
+    wake.ended = pidfd_.valid() ? ready > 0 && entries[1].revents != 0 : Ended();
     if (wake.readable || wake.ended || MillisecondsLeft(deadline) == 0) return wake;
   }
 }
@@ -217,11 +201,11 @@ IoOutcome ChildProcess::ReadLine(std::string& line, Clock::time_point deadline,
     }
     if (pending_.size() > max_bytes) return IoOutcome::kFailed;
     if (MillisecondsLeft(deadline) == 0) return IoOutcome::kTimedOut;
-    const Wake wake = WaitUntil(deadline, output_);
+    const Wake wake = WaitUntil(deadline, output_.get());
     if (wake.failed) return IoOutcome::kFailed;
     if (wake.readable) {
       char chunk[4096];
-      const ssize_t n = ::read(output_, chunk, sizeof chunk);
+      const ssize_t n = ::read(output_.get(), chunk, sizeof chunk);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) return IoOutcome::kFailed;
       pending_.append(chunk, static_cast<std::size_t>(n));

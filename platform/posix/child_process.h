@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/posix/fd_io.h"
+#include "platform/posix/unique_fd.h"
 
 namespace platform::posix {
 
@@ -46,14 +47,14 @@ class ChildProcess {
   pid_t pid() const { return pid_; }
   // -1 when the system gave none; pidfd_error() then tells why. Without a
   // pidfd the waits below look at the child every 20 ms instead.
-  int pidfd() const { return pidfd_; }
+  int pidfd() const { return pidfd_.get(); }
   int pidfd_error() const { return pidfd_error_; }
   // This side's pipe ends (-1 for a stream that is no pipe). The end of the
   // child's input is non-blocking, the ends of its output and error are
   // blocking unless made otherwise.
-  int input() const { return input_; }
-  int output() const { return output_; }
-  int error() const { return error_; }
+  int input() const { return input_.get(); }
+  int output() const { return output_.get(); }
+  int error() const { return error_.get(); }
 
   // Closes this side of the child's input: the child reads end of input.
   void CloseInput();
@@ -91,11 +92,11 @@ class ChildProcess {
   void Release();
 
   pid_t pid_ = 0;
-  int pidfd_ = -1;
+  UniqueFd pidfd_;
   int pidfd_error_ = 0;
-  int input_ = -1;
-  int output_ = -1;
-  int error_ = -1;
+  UniqueFd input_;
+  UniqueFd output_;
+  UniqueFd error_;
   std::string pending_;  // output read past the last line given out
 };
 

@@ -13,6 +13,7 @@
 #include "platform/failure.h"
 #include "platform/posix/errno_failure.h"
 #include "platform/posix/fd_io.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/text_encoding.h"
 #include "platform/text_streams.h"
 
@@ -27,33 +28,20 @@ bool WriteAll(int fd, const std::string& bytes) {
   return WriteAll(fd, bytes.data(), bytes.size());
 }
 
-class PosixWriteStream : public TextStream {
+class PosixWriteStream final : public FileWriteStream {
  public:
-  PosixWriteStream(int fd, bool unicode) : fd_(fd), unicode_(unicode) {}
-  ~PosixWriteStream() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  void Write(const std::string& text) override {
-    if (fd_ < 0) throw Failure(52);  // bad file name or number: the stream is closed
-    // Each call goes to the file at once: a line logged is a line on disk,
-    // even if the process is killed right after.
-    if (!WriteAll(fd_, unicode_ ? Utf8ToUtf16Le(text) : ValidUtf8(text))) {
-      throw FailureFromErrno(errno, {});
-    }
-  }
-  void WriteLine(const std::string& text) override { Write(text + "\r\n"); }
-  bool AtEndOfStream() override { return true; }
-  std::string ReadAll() override { throw Failure(54, "Bad file mode"); }
-  void Close() override {
-    if (fd_ < 0) throw Failure(52);
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) throw FailureFromErrno(errno, {});
-  }
+  PosixWriteStream(UniqueFd fd, bool unicode) : FileWriteStream(unicode), fd_(std::move(fd)) {}
 
  private:
-  int fd_;
-  bool unicode_;
+  bool IsOpen() const override { return fd_.valid(); }
+  void WriteBytes(const std::string& bytes) override {
+    if (!WriteAll(fd_.get(), bytes)) throw FailureFromErrno(errno, {});
+  }
+  void CloseFile() override {
+    if (!fd_.Close()) throw FailureFromErrno(errno, {});
+  }
+
+  UniqueFd fd_;
 };
 
 std::vector<std::string> SplitComponents(const std::string& path) {
@@ -75,12 +63,6 @@ std::vector<std::string> SplitComponents(const std::string& path) {
 constexpr mode_t kFileMode = 0640;
 // New folders: owner and group may add and replace files.
 constexpr mode_t kFolderMode = 0770;
-
-// The failure of an operation that found a symbolic link at the file's place.
-Failure LinkInTheWay(const std::string& native) {
-  return Failure(err::kPathFileAccess,
-                 "Path/File access error: a symbolic link stands at " + native);
-}
 
 bool IsLink(const std::string& native) {
   struct stat st {};
@@ -108,18 +90,17 @@ void SplitPath(const std::string& native, std::string& folder, std::string& name
 // killed run left behind.
 // Written in append mode: a line another process appends to the same file
 // (a run that found the lock held) is never overwritten.
-int CreateTemporaryBeside(const std::string& native, mode_t mode, std::string& temp) {
+UniqueFd CreateTemporaryBeside(const std::string& native, mode_t mode, std::string& temp) {
   std::string folder, name;
   SplitPath(native, folder, name);
   temp = folder + "/." + name + ".tmp-XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC | O_APPEND);
-  if (fd < 0) {
+  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC | O_APPEND));
+  if (!fd.valid()) {
     if (errno == ENOENT) throw Failure(err::kPathNotFound);
     throw FailureFromErrno(errno, native);
   }
-  if (::fchmod(fd, mode) != 0) {
+  if (::fchmod(fd.get(), mode) != 0) {
     int saved = errno;
-    ::close(fd);
     ::unlink(temp.c_str());
     throw FailureFromErrno(saved, native);
   }
@@ -174,7 +155,7 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<TextStream> CreateTextFile(const std::string& path, bool overwrite,
                                              bool unicode) override {
     std::string native = NativePath(path);
-    int fd = -1;
+    UniqueFd fd;
     if (overwrite) {
       // Never open what stands there: another user of a shared folder may
       // have put a link or a hard link to a file of their choice in its
@@ -184,25 +165,21 @@ class PosixFileSystem : public FileSystem {
       fd = CreateTemporaryBeside(native, kFileMode, temp);
       if (::rename(temp.c_str(), native.c_str()) != 0) {
         int saved = errno;
-        ::close(fd);
         ::unlink(temp.c_str());
         throw FailureFromErrno(saved, native);
       }
     } else {
-      fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  kFileMode);
-      if (fd < 0) throw OpenFailure(errno, native);
-      ::fchmod(fd, kFileMode);
+      fd.reset(::open(native.c_str(),
+                      O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+      if (!fd.valid()) throw OpenFailure(errno, native);
+      ::fchmod(fd.get(), kFileMode);
     }
-    auto stream = std::make_unique<PosixWriteStream>(fd, unicode);
+    const int written = fd.get();
+    auto stream = std::make_unique<PosixWriteStream>(std::move(fd), unicode);
     if (unicode) {
-      if (!WriteAll(fd, "\xFF\xFE")) throw FailureFromErrno(errno, native);
+      if (!WriteAll(written, "\xFF\xFE")) throw FailureFromErrno(errno, native);
     }
     return stream;
-  }
-
-  std::unique_ptr<TextStream> OpenTextFileForReading(const std::string& path) override {
-    return TextStreamOverBytes(ReadFileBytes(path));
   }
 
   void RemoveFile(const std::string& path, bool force) override {
@@ -215,15 +192,14 @@ class PosixFileSystem : public FileSystem {
     std::string native = NativePath(path);
     // Not through a link (it could make a run copy another user's private
     // file into a shared one), and never blocking on a FIFO.
-    int fd = ::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) {
       if (errno == ELOOP && IsLink(native)) throw LinkInTheWay(native);
       throw FailureFromErrno(errno, native);
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
-      throw Failure(err::kPathFileAccess, "Path/File access error: " + native + " is not a file");
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      throw NotAFile(native);
     }
     // Read straight into a string of the file's size, so that a large file
     // is neither copied nor regrown; a file that grows meanwhile is read on
@@ -234,24 +210,16 @@ class PosixFileSystem : public FileSystem {
     std::size_t used = 0;
     for (;;) {
       if (used == bytes.size()) bytes.resize(bytes.size() + 65536);
-      ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+      ssize_t n = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
       if (n < 0) {
         if (errno == EINTR) continue;
-        int saved = errno;
-        ::close(fd);
-        throw FailureFromErrno(saved, native);
+        throw FailureFromErrno(errno, native);
       }
       if (n == 0) break;
       used += static_cast<std::size_t>(n);
     }
-    ::close(fd);
     bytes.resize(used);
     return bytes;
-  }
-
-  void ReplaceFileAtomically(const std::string& path, const std::string& bytes) override {
-    ReplaceFileAtomicallyStreamed(path,
-                                  [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); });
   }
 
   void ReplaceFileAtomicallyStreamed(const std::string& path,
@@ -268,7 +236,7 @@ class PosixFileSystem : public FileSystem {
       if (S_ISREG(st.st_mode)) mode = st.st_mode & 0775;
     }
     std::string temp;
-    int fd = CreateTemporaryBeside(native, mode, temp);
+    UniqueFd fd = CreateTemporaryBeside(native, mode, temp);
     // Writes straight to the temporary file; the producer's own buffer sets
     // the size of each write.
     class FileSink : public ByteSink {
@@ -281,43 +249,38 @@ class PosixFileSystem : public FileSystem {
      private:
       int fd_;
       const std::string& native_;
-    } sink(fd, native);
+    } sink(fd.get(), native);
     try {
       produce(sink);
-      if (::fsync(fd) != 0) throw FailureFromErrno(errno, native);
-      int descriptor = fd;
-      fd = -1;
-      if (::close(descriptor) != 0) throw FailureFromErrno(errno, native);
+      if (::fsync(fd.get()) != 0) throw FailureFromErrno(errno, native);
+      if (!fd.Close()) throw FailureFromErrno(errno, native);
       // rename() replaces a link rather than following it; the check is for
       // one put there while the bytes were written, which is refused as well.
       if (IsLink(native)) throw LinkInTheWay(native);
       if (::rename(temp.c_str(), native.c_str()) != 0) throw FailureFromErrno(errno, native);
     } catch (...) {
-      if (fd >= 0) ::close(fd);
+      fd.reset();
       ::unlink(temp.c_str());
       throw;
     }
     // Make the rename itself durable.
-    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid()) ::fsync(dir.get());
   }
 
   bool IsSymbolicLink(const std::string& path) override { return IsLink(NativePath(path)); }
 
   std::unique_ptr<TextStream> OpenTextFileForAppending(const std::string& path) override {
     std::string native = NativePath(path);
-    int fd = ::open(native.c_str(),
-                    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kFileMode);
-    if (fd < 0) throw OpenFailure(errno, native);
+    UniqueFd fd(::open(native.c_str(),
+                       O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                       kFileMode));
+    if (!fd.valid()) throw OpenFailure(errno, native);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
-      throw Failure(err::kPathFileAccess, "Path/File access error: " + native + " is not a file");
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      throw NotAFile(native);
     }
-    return std::make_unique<PosixWriteStream>(fd, false);
+    return std::make_unique<PosixWriteStream>(std::move(fd), false);
   }
 
   std::vector<std::string> EntryNames(const std::string& folder) override {

@@ -9,23 +9,10 @@
 #include <cstring>
 
 #include "platform/failure.h"
+#include "platform/posix/unique_fd.h"
 
 namespace platform {
 namespace {
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 long OpenFailureNumber(int error) {
   switch (error) {
@@ -47,7 +34,7 @@ long OpenFailureNumber(int error) {
 
 std::string ReadNativeFile(const std::string& native_path, std::size_t max_bytes, bool* too_large) {
   *too_large = false;
-  Descriptor file(::open(native_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  UniqueFd file(::open(native_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (file.get() < 0) {
     const int error = errno;
     throw Failure(OpenFailureNumber(error), native_path + ": " + std::strerror(error));

@@ -24,7 +24,9 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/last_error.h"
 #include "platform/posix/child_process.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -130,11 +132,10 @@ std::map<pid_t, ProcInfo> ProcessTable() {
     const long pid = std::strtol(entry->d_name, &end, 10);
     if (pid <= 0 || *end != '\0') continue;
     const std::string path = std::string("/proc/") + entry->d_name + "/stat";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) continue;
     char buffer[512];
-    const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
-    ::close(fd);
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer - 1);
     if (n <= 0) continue;
     buffer[n] = '\0';
     // "pid (name) S ppid ...": the name may hold anything, so look after the
@@ -263,18 +264,6 @@ bool StartedProgram::EndGroup() {
 std::string StartedProgram::ErrorLine() {
   DrainErrorOutput(state_->capture);
   return state_->capture.first_line;
-}
-
-StartedProgram StartProcess(const std::string& command_line, int show_state,
-                            ErrorOutput error_output) {
-  CommandLine split;
-  try {
-    split = SplitCommandLine(command_line);
-  } catch (const Failure&) {
-    SetLastErrorCode(kErrorFileNotFound);
-    throw;
-  }
-  return StartProgram(split, show_state, error_output);
 }
 
 StartedProgram StartProgram(const CommandLine& command, int show_state, ErrorOutput error_output) {

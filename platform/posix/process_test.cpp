@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/last_error.h"
 #include "platform/posix/test_support.h"
-#include "platform/system.h"
 
 namespace platform {
 namespace {

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/ascii.h"
+#include "platform/last_error.h"
 #include "platform/registry_query.h"
 #include "platform/system.h"
 #include "platform/text_encoding.h"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/last_error.h"
 #include "platform/posix/test_support.h"
 
 using platform::testing::ScopedRegistry;

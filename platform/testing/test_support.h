@@ -90,6 +90,11 @@ class ForwardingFileSystem : public platform::FileSystem {
   }
   platform::FileStamp Stamp(const std::string& p) override { return real.Stamp(p); }
   std::string NativePath(const std::string& p) override { return real.NativePath(p); }
+  bool IsSymbolicLink(const std::string& p) override { return real.IsSymbolicLink(p); }
+  std::unique_ptr<platform::TextStream> OpenTextFileForAppending(const std::string& p) override {
+    return real.OpenTextFileForAppending(p);
+  }
+  std::vector<std::string> EntryNames(const std::string& p) override { return real.EntryNames(p); }
 };
 
 // Fails every atomic replacement, as a full disk would.

@@ -29,6 +29,7 @@
 #include "platform/failure.h"
 #include "platform/win32/com_variant.h"
 #include "platform/win32/system_message.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -133,15 +134,14 @@ Variant ServerValue(const VARIANT& value) {
 std::vector<DWORD> ProcessesNamed(const std::wstring& name) {
   std::vector<DWORD> found;
   if (name.empty()) return found;
-  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.valid()) return found;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
-       more = ::Process32NextW(snapshot, &entry)) {
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
     if (::lstrcmpiW(entry.szExeFile, name.c_str()) == 0) found.push_back(entry.th32ProcessID);
   }
-  ::CloseHandle(snapshot);
   return found;
 }
 
@@ -257,8 +257,8 @@ class MarshalledProxy {
 // What cannot be done is said in `uncontained`; a server that could be
 // opened but not put in the job can still be ended alone.
 struct Containment {
-  HANDLE server = nullptr;
-  HANDLE job = nullptr;
+  UniqueHandle server;
+  UniqueHandle job;
   std::string uncontained;
 };
 
@@ -283,26 +283,25 @@ Containment Contain(const MarshalledProxy& marshalled, const std::wstring& progr
     return result;
   }
   const DWORD pid = candidates.front();
-  result.server = ::OpenProcess(
+  result.server.reset(::OpenProcess(
       PROCESS_SET_QUOTA | PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
-      FALSE, pid);
-  if (result.server == nullptr) {
+      FALSE, pid));
+  if (!result.server.valid()) {
     const DWORD error = ::GetLastError();
-    result.server = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    result.server.reset(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
     result.uncontained = "its server, process " + std::to_string(pid) +
                          ", cannot be put in a job: " + SystemReason(error);
     return result;
   }
-  result.job = ::CreateJobObjectW(nullptr, nullptr);
+  result.job.reset(::CreateJobObjectW(nullptr, nullptr));
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (result.job == nullptr ||
-      !::SetInformationJobObject(result.job, JobObjectExtendedLimitInformation, &limits,
+  if (!result.job.valid() ||
+      !::SetInformationJobObject(result.job.get(), JobObjectExtendedLimitInformation, &limits,
                                  sizeof limits) ||
-      !::AssignProcessToJobObject(result.job, result.server)) {
+      !::AssignProcessToJobObject(result.job.get(), result.server.get())) {
     const DWORD error = ::GetLastError();
-    if (result.job != nullptr) ::CloseHandle(result.job);
-    result.job = nullptr;
+    result.job.reset();
     result.uncontained = "its server, process " + std::to_string(pid) +
                          ", cannot be put in a job: " + SystemReason(error);
   }
@@ -320,17 +319,17 @@ struct Shared {
   IDispatch* dispatch = nullptr;  // used on the object's thread only
   // Set by the activation: the server process, when it was found, and the
   // job that holds it and what it starts, when it could be put in one.
-  HANDLE server = nullptr;
-  HANDLE job = nullptr;
+  UniqueHandle server;
+  UniqueHandle job;
   std::string uncontained;
 };
 
 // Ends the server and, when it is in its job, all it started.
 void EndServer(Shared& shared) {
-  if (shared.job != nullptr) {
-    ::TerminateJobObject(shared.job, 1);
-  } else if (shared.server != nullptr) {
-    ::TerminateProcess(shared.server, 1);
+  if (shared.job.valid()) {
+    ::TerminateJobObject(shared.job.get(), 1);
+  } else if (shared.server.valid()) {
+    ::TerminateProcess(shared.server.get(), 1);
   }
 }
 
@@ -380,21 +379,19 @@ class ComServer final : public AutomationObject {
       std::unique_lock lock(shared_->mutex);
       shared_->changed.wait_until(lock, deadline, [&] { return shared_->finished; });
     }
-    if (shared_->server != nullptr) {
+    if (shared_->server.valid()) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
-      if (::WaitForSingleObject(shared_->server, left.count() > 0 ? DWORD(left.count()) : 0) !=
-          WAIT_OBJECT_0) {
+      if (::WaitForSingleObject(shared_->server.get(),
+                                left.count() > 0 ? DWORD(left.count()) : 0) != WAIT_OBJECT_0) {
         EndServer(*shared_);
       }
-      ::CloseHandle(shared_->server);
-      shared_->server = nullptr;
+      shared_->server.reset();
     }
     // What the server started and left running goes with it.
-    if (shared_->job != nullptr) {
-      ::TerminateJobObject(shared_->job, 1);
-      ::CloseHandle(shared_->job);
-      shared_->job = nullptr;
+    if (shared_->job.valid()) {
+      ::TerminateJobObject(shared_->job.get(), 1);
+      shared_->job.reset();
     }
   }
 
@@ -455,8 +452,8 @@ class ComServer final : public AutomationObject {
           Containment contained = Contain(marshalled, ServerProgramName(clsid));
           std::lock_guard lock(shared->mutex);
           shared->dispatch = dispatch;
-          shared->server = contained.server;
-          shared->job = contained.job;
+          shared->server = std::move(contained.server);
+          shared->job = std::move(contained.job);
           shared->uncontained = std::move(contained.uncontained);
         },
         kActivationBoundMs, true);

@@ -16,6 +16,7 @@
 #include "platform/text_encoding.h"
 #include "platform/text_streams.h"
 #include "platform/win32/last_error_failure.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -24,26 +25,6 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Closes a handle at the end of a scope unless it was handed on.
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (valid()) ::CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE get() const { return handle_; }
-  HANDLE release() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-
- private:
-  HANDLE handle_;
-};
-
 // Writes all of `size` bytes.
 bool WriteAll(HANDLE file, const char* data, std::size_t size) {
   while (size > 0) {
@@ -60,47 +41,25 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
   return WriteAll(file, bytes.data(), bytes.size());
 }
 
-class Win32WriteStream : public TextStream {
+class Win32WriteStream final : public FileWriteStream {
  public:
-  Win32WriteStream(HANDLE file, bool unicode) : file_(file), unicode_(unicode) {}
-  ~Win32WriteStream() override {
-    if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
-  }
-  void Write(const std::string& text) override {
-    if (file_ == INVALID_HANDLE_VALUE) throw Failure(52);  // the stream is closed
-    // Each call goes to the file at once: a line logged is a line in the
-    // system's hands, even if the process is killed right after.
-    if (!WriteAll(file_, unicode_ ? Utf8ToUtf16Le(text) : ValidUtf8(text))) {
-      throw FailureFromLastError(::GetLastError(), {});
-    }
-  }
-  void WriteLine(const std::string& text) override { Write(text + "\r\n"); }
-  bool AtEndOfStream() override { return true; }
-  std::string ReadAll() override { throw Failure(54, "Bad file mode"); }
-  void Close() override {
-    if (file_ == INVALID_HANDLE_VALUE) throw Failure(52);
-    HANDLE file = file_;
-    file_ = INVALID_HANDLE_VALUE;
-    if (!::CloseHandle(file)) throw FailureFromLastError(::GetLastError(), {});
-  }
+  Win32WriteStream(UniqueHandle file, bool unicode)
+      : FileWriteStream(unicode), file_(std::move(file)) {}
 
  private:
-  HANDLE file_;
-  bool unicode_;
+  bool IsOpen() const override { return file_.valid(); }
+  void WriteBytes(const std::string& bytes) override {
+    if (!WriteAll(file_.get(), bytes)) throw FailureFromLastError(::GetLastError(), {});
+  }
+  void CloseFile() override {
+    if (!file_.Close()) throw FailureFromLastError(::GetLastError(), {});
+  }
+
+  UniqueHandle file_;
 };
 
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
-}
-
-// The failure of an operation that found a symbolic link at the file's place.
-Failure LinkInTheWay(const std::string& native) {
-  return Failure(err::kPathFileAccess,
-                 "Path/File access error: a symbolic link stands at " + native);
-}
-
-Failure NotAFile(const std::string& native) {
-  return Failure(err::kPathFileAccess, "Path/File access error: " + native + " is not a file");
 }
 
 // A symbolic link or a junction (a folder link) stands at the path. Other
@@ -164,14 +123,14 @@ std::string UniqueSuffix() {
 // left behind. `access` FILE_APPEND_DATA makes every write an append: a
 // line another process appends to the same file (a run that found the lock
 // held) is never overwritten.
-HANDLE CreateTemporaryBeside(const std::string& native, DWORD access, std::string& temp) {
+UniqueHandle CreateTemporaryBeside(const std::string& native, DWORD access, std::string& temp) {
   std::string folder, name;
   SplitPath(native, folder, name);
   for (int attempt = 0;; ++attempt) {
     temp = folder + "." + name + ".tmp-" + UniqueSuffix();
-    HANDLE file = ::CreateFileW(Widen(temp).c_str(), access, kShareAll, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
+    UniqueHandle file(::CreateFileW(Widen(temp).c_str(), access, kShareAll, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.valid()) return file;
     const DWORD error = ::GetLastError();
     if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 100) continue;
     if (error == ERROR_FILE_NOT_FOUND) throw Failure(err::kPathNotFound);
@@ -247,7 +206,7 @@ class Win32FileSystem : public FileSystem {
                                              bool unicode) override {
     const std::string native = NativePath(path);
     constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    HANDLE file = INVALID_HANDLE_VALUE;
+    UniqueHandle file;
     if (overwrite) {
       // Never open what stands there: another user of a shared folder may
       // have put a link to a file of their choice in its place. A new file
@@ -257,28 +216,25 @@ class Win32FileSystem : public FileSystem {
       file = CreateTemporaryBeside(native, kAppend, temp);
       const DWORD error = RenameOver(temp, native, MOVEFILE_REPLACE_EXISTING);
       if (error != ERROR_SUCCESS) {
-        ::CloseHandle(file);
+        file.reset();
         ::DeleteFileW(Widen(temp).c_str());
         throw FailureFromLastError(error, native);
       }
     } else {
-      file = ::CreateFileW(Widen(native).c_str(), kAppend, kShareAll, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file == INVALID_HANDLE_VALUE) {
+      file.reset(::CreateFileW(Widen(native).c_str(), kAppend, kShareAll, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file.valid()) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) throw Failure(err::kPathNotFound);
         throw FailureFromLastError(error, native);  // 80 -> 58
       }
     }
-    auto stream = std::make_unique<Win32WriteStream>(file, unicode);
-    if (unicode && !WriteAll(file, "\xFF\xFE")) {
+    const HANDLE written = file.get();
+    auto stream = std::make_unique<Win32WriteStream>(std::move(file), unicode);
+    if (unicode && !WriteAll(written, "\xFF\xFE")) {
       throw FailureFromLastError(::GetLastError(), native);
     }
     return stream;
-  }
-
-  std::unique_ptr<TextStream> OpenTextFileForReading(const std::string& path) override {
-    return TextStreamOverBytes(ReadFileBytes(path));
   }
 
   void RemoveFile(const std::string& path, bool force) override {
@@ -298,9 +254,9 @@ class Win32FileSystem : public FileSystem {
     const std::string native = NativePath(path);
     // Not through a link (it could make a run copy another user's private
     // file into a shared one): the link itself is opened and refused.
-    Handle file(::CreateFileW(Widen(native).c_str(), GENERIC_READ, kShareAll, nullptr,
-                              OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueHandle file(
+        ::CreateFileW(Widen(native).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.valid()) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_ACCESS_DENIED && FolderExists(path)) throw NotAFile(native);
@@ -329,11 +285,6 @@ class Win32FileSystem : public FileSystem {
     return bytes;
   }
 
-  void ReplaceFileAtomically(const std::string& path, const std::string& bytes) override {
-    ReplaceFileAtomicallyStreamed(path,
-                                  [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); });
-  }
-
   void ReplaceFileAtomicallyStreamed(const std::string& path,
                                      const std::function<void(ByteSink&)>& produce) override {
     const std::string native = NativePath(path);
@@ -341,7 +292,7 @@ class Win32FileSystem : public FileSystem {
     // The new file takes the permissions its folder hands down, as every
     // file made there does.
     std::string temp;
-    HANDLE file = CreateTemporaryBeside(native, GENERIC_WRITE, temp);
+    UniqueHandle file = CreateTemporaryBeside(native, GENERIC_WRITE, temp);
     class FileSink : public ByteSink {
      public:
       FileSink(HANDLE handle, const std::string& where) : file_(handle), native_(where) {}
@@ -352,15 +303,13 @@ class Win32FileSystem : public FileSystem {
      private:
       HANDLE file_;
       const std::string& native_;
-    } sink(file, native);
+    } sink(file.get(), native);
     try {
       produce(sink);
       // On disk before the name points at it: a crash after the rename
       // finds the whole new file, never an empty one.
-      if (!::FlushFileBuffers(file)) throw FailureFromLastError(::GetLastError(), native);
-      HANDLE handle = file;
-      file = INVALID_HANDLE_VALUE;
-      if (!::CloseHandle(handle)) throw FailureFromLastError(::GetLastError(), native);
+      if (!::FlushFileBuffers(file.get())) throw FailureFromLastError(::GetLastError(), native);
+      if (!file.Close()) throw FailureFromLastError(::GetLastError(), native);
       // The rename replaces a link rather than following it; the check is
       // for one put there while the bytes were written, which is refused.
       if (IsLink(native)) throw LinkInTheWay(native);
@@ -369,7 +318,7 @@ class Win32FileSystem : public FileSystem {
           RenameOver(temp, native, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
       if (error != ERROR_SUCCESS) throw FailureFromLastError(error, native);
     } catch (...) {
-      if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+      file.reset();
       ::DeleteFileW(Widen(temp).c_str());
       throw;
     }
@@ -379,9 +328,9 @@ class Win32FileSystem : public FileSystem {
 
   std::unique_ptr<TextStream> OpenTextFileForAppending(const std::string& path) override {
     const std::string native = NativePath(path);
-    Handle file(::CreateFileW(Widen(native).c_str(),
-                              FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll,
-                              nullptr, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle file(
+        ::CreateFileW(Widen(native).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                      kShareAll, nullptr, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_ACCESS_DENIED && FolderExists(path)) throw NotAFile(native);
@@ -389,7 +338,7 @@ class Win32FileSystem : public FileSystem {
       throw FailureFromLastError(error, native);
     }
     RequirePlainFile(file.get(), native);
-    return std::make_unique<Win32WriteStream>(file.release(), false);
+    return std::make_unique<Win32WriteStream>(std::move(file), false);
   }
 
   std::vector<std::string> EntryNames(const std::string& folder) override {
@@ -417,9 +366,9 @@ class Win32FileSystem : public FileSystem {
     // The entry itself: a link put in place of a file is a change too.
     // Reading attributes needs no share mode, so a file open elsewhere has
     // a stamp as well.
-    Handle file(::CreateFileW(Widen(NativePath(path)).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
-                              nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle file(::CreateFileW(
+        Widen(NativePath(path)).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info)) return stamp;
     stamp.exists = true;

@@ -5,6 +5,7 @@
 #include "platform/ascii.h"
 #include "platform/failure.h"
 #include "platform/win32/system_message.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -32,29 +33,15 @@ std::string Reason(DWORD error) {
   return SystemMessageLine(error, "error " + std::to_string(error));
 }
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 }  // namespace
 
 std::string ReadNativeFile(const std::string& native_path, std::size_t max_bytes, bool* too_large) {
   *too_large = false;
   // Backup semantics lets a folder be opened, so that it reads as empty.
-  FileHandle file(::CreateFileW(Widen(native_path).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
+  UniqueHandle file(::CreateFileW(Widen(native_path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) {
     const DWORD error = ::GetLastError();
     throw Failure(OpenFailureNumber(error), native_path + ": " + Reason(error));
   }

@@ -21,6 +21,7 @@
 
 #include "platform/failure.h"
 #include "platform/system.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -73,7 +74,8 @@ std::wstring BuildCommandLine(const std::wstring& program, const CommandLine& co
 // The error output kept of a program started with ErrorOutput::kKeepFirstLine:
 // the read end of a pipe read with overlapped I/O, one read outstanding.
 struct ErrorCapture {
-  HANDLE pipe = nullptr;
+  UniqueHandle pipe;
+  UniqueHandle event;  // the overlapped reads' event
   OVERLAPPED overlapped{};
   char chunk[4096];
   bool pending = false;  // a read is outstanding
@@ -83,17 +85,15 @@ struct ErrorCapture {
   ~ErrorCapture() { Close(); }
 
   void Close() {
-    if (pipe == nullptr) return;
     if (pending) {
       DWORD ignored = 0;
-      ::CancelIoEx(pipe, &overlapped);
-      ::GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+      ::CancelIoEx(pipe.get(), &overlapped);
+      ::GetOverlappedResult(pipe.get(), &overlapped, &ignored, TRUE);
       pending = false;
     }
-    ::CloseHandle(pipe);
-    pipe = nullptr;
-    if (overlapped.hEvent != nullptr) ::CloseHandle(overlapped.hEvent);
+    pipe.reset();
     overlapped.hEvent = nullptr;
+    event.reset();
   }
 
   void Keep(const char* bytes, DWORD n) {
@@ -111,10 +111,10 @@ struct ErrorCapture {
   // writes without pause cannot keep the caller here: one call takes at most
   // 64 chunks.
   void Drain() {
-    for (int reads = 0; reads < 64 && pipe != nullptr; ++reads) {
+    for (int reads = 0; reads < 64 && pipe.valid(); ++reads) {
       DWORD n = 0;
       if (pending) {
-        if (!::GetOverlappedResult(pipe, &overlapped, &n, FALSE)) {
+        if (!::GetOverlappedResult(pipe.get(), &overlapped, &n, FALSE)) {
           if (::GetLastError() == ERROR_IO_INCOMPLETE) return;  // nothing more yet
           Close();  // the writers are gone (ERROR_BROKEN_PIPE)
           return;
@@ -124,9 +124,9 @@ struct ErrorCapture {
         continue;
       }
       ::ResetEvent(overlapped.hEvent);
-      if (::ReadFile(pipe, chunk, sizeof chunk, &n, &overlapped)) {
+      if (::ReadFile(pipe.get(), chunk, sizeof chunk, &n, &overlapped)) {
         // Done at once; the result is also posted to the overlapped state.
-        ::GetOverlappedResult(pipe, &overlapped, &n, FALSE);
+        ::GetOverlappedResult(pipe.get(), &overlapped, &n, FALSE);
         Keep(chunk, n);
         continue;
       }
@@ -141,63 +141,54 @@ struct ErrorCapture {
 
 // A pipe for the program's error output: an overlapped read end for this
 // process, an inheritable write end for the program.
-bool CreateErrorPipe(ErrorCapture& capture, HANDLE& write_end) {
+bool CreateErrorPipe(ErrorCapture& capture, UniqueHandle& write_end) {
   static std::atomic<unsigned> counter{0};
   const std::wstring name = L"\\\\.\\pipe\\rssnotify-error-" +
                             std::to_wstring(::GetCurrentProcessId()) + L"-" +
                             std::to_wstring(++counter);
-  HANDLE read_end = ::CreateNamedPipeW(
+  UniqueHandle read_end(::CreateNamedPipeW(
       name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0,
-      nullptr);
-  if (read_end == INVALID_HANDLE_VALUE) return false;
+      nullptr));
+  if (!read_end.valid()) return false;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  write_end = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (write_end == INVALID_HANDLE_VALUE) {
-    ::CloseHandle(read_end);
-    return false;
-  }
-  capture.pipe = read_end;
-  capture.overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (capture.overlapped.hEvent == nullptr) {
-    capture.Close();
-    ::CloseHandle(write_end);
-    return false;
-  }
+  UniqueHandle written(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!written.valid()) return false;
+  UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event.valid()) return false;
+  capture.pipe = std::move(read_end);
+  capture.event = std::move(event);
+  capture.overlapped.hEvent = capture.event.get();
+  write_end = std::move(written);
   return true;
 }
 
 // An inheritable handle of the null device.
-HANDLE OpenNullDevice(DWORD access) {
+UniqueHandle OpenNullDevice(DWORD access) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  return ::CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                       0, nullptr);
+  return UniqueHandle(::CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                    OPEN_EXISTING, 0, nullptr));
 }
 
 // An inheritable copy of one of this process's standard handles; nullptr
 // when it has none (a program of the windows subsystem has none).
-HANDLE InheritableCopy(DWORD which) {
+UniqueHandle InheritableCopy(DWORD which) {
   HANDLE own = ::GetStdHandle(which);
-  if (own == nullptr || own == INVALID_HANDLE_VALUE) return nullptr;
+  if (own == nullptr || own == INVALID_HANDLE_VALUE) return {};
   HANDLE copy = nullptr;
   if (!::DuplicateHandle(::GetCurrentProcess(), own, ::GetCurrentProcess(), &copy, 0, TRUE,
                          DUPLICATE_SAME_ACCESS)) {
-    return nullptr;
+    return {};
   }
-  return copy;
+  return UniqueHandle(copy);
 }
 
 // Handles given to the program, closed here once it has them.
 struct ChildHandles {
-  HANDLE input = nullptr;
-  HANDLE output = nullptr;
-  HANDLE error = nullptr;
-  ~ChildHandles() {
-    for (HANDLE h : {input, output, error}) {
-      if (h != nullptr && h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-    }
-  }
+  UniqueHandle input;
+  UniqueHandle output;
+  UniqueHandle error;
 };
 
 // The kill-on-close limit of a job, set or cleared.
@@ -211,20 +202,16 @@ bool SetKillOnClose(HANDLE job, bool on) {
 }  // namespace
 
 struct StartedProgram::State {
-  HANDLE process = nullptr;
-  HANDLE job = nullptr;
+  UniqueHandle process;
+  UniqueHandle job;
   DWORD pid = 0;
   ErrorCapture capture;
 
   ~State() {
-    if (job != nullptr) {
-      // Letting go of a program leaves it running, and what it started (a
-      // launcher that has ended may have left the real program): the job
-      // must not take them along when its last handle closes.
-      SetKillOnClose(job, false);
-      ::CloseHandle(job);
-    }
-    if (process != nullptr) ::CloseHandle(process);
+    // Letting go of a program leaves it running, and what it started (a
+    // launcher that has ended may have left the real program): the job
+    // must not take them along when its last handle closes.
+    if (job.valid()) SetKillOnClose(job.get(), false);
   }
 };
 
@@ -240,11 +227,11 @@ std::uint32_t StartedProgram::id() const {
 bool StartedProgram::watched() const {
   // The process handle comes with the start itself: a started program is
   // always watched.
-  return state_->process != nullptr;
+  return state_->process.valid();
 }
 
 bool StartedProgram::HasEnded() {
-  return ::WaitForSingleObject(state_->process, 0) != WAIT_TIMEOUT;
+  return ::WaitForSingleObject(state_->process.get(), 0) != WAIT_TIMEOUT;
 }
 
 bool StartedProgram::Wait(std::uint32_t milliseconds) {
@@ -252,13 +239,13 @@ bool StartedProgram::Wait(std::uint32_t milliseconds) {
   const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
   for (;;) {
     capture.Drain();
-    HANDLE handles[2] = {state_->process, capture.overlapped.hEvent};
+    HANDLE handles[2] = {state_->process.get(), capture.overlapped.hEvent};
     const DWORD count = capture.pending ? 2 : 1;
     const ULONGLONG now = ::GetTickCount64();
     DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
     // Output still coming in without pause (Drain stopped at its share): a
     // look at the program, then more of it.
-    if (capture.pipe != nullptr && !capture.pending && left > 0) left = 0;
+    if (capture.pipe.valid() && !capture.pending && left > 0) left = 0;
     const DWORD woke = ::WaitForMultipleObjects(count, handles, FALSE, left);
     if (woke == WAIT_OBJECT_0) return true;
     if (woke == WAIT_OBJECT_0 + 1) continue;  // error output came: take it, wait on
@@ -277,34 +264,22 @@ bool StartedProgram::EndGroup() {
   // program that finished from one that had to be stopped; Wine answers TRUE
   // there, so its answer cannot be used for that.
   DWORD exit_code = 0;
-  const bool running = ::GetExitCodeProcess(state.process, &exit_code) &&
+  const bool running = ::GetExitCodeProcess(state.process.get(), &exit_code) &&
                        exit_code == STILL_ACTIVE &&
-                       ::WaitForSingleObject(state.process, 0) == WAIT_TIMEOUT;
+                       ::WaitForSingleObject(state.process.get(), 0) == WAIT_TIMEOUT;
   // Either way nothing the program started outlives the call.
-  ::TerminateJobObject(state.job, 1);
+  ::TerminateJobObject(state.job.get(), 1);
   if (!running) {
     ::SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  ::WaitForSingleObject(state.process, kKillSettleMilliseconds);
+  ::WaitForSingleObject(state.process.get(), kKillSettleMilliseconds);
   return true;
 }
 
 std::string StartedProgram::ErrorLine() {
   state_->capture.Drain();
   return state_->capture.first_line;
-}
-
-StartedProgram StartProcess(const std::string& command_line, int show_state,
-                            ErrorOutput error_output) {
-  CommandLine split;
-  try {
-    split = SplitCommandLine(command_line);
-  } catch (const Failure&) {
-    ::SetLastError(ERROR_FILE_NOT_FOUND);
-    throw;
-  }
-  return StartProgram(split, show_state, error_output);
 }
 
 StartedProgram StartProgram(const CommandLine& command, int show_state, ErrorOutput error_output) {
@@ -332,8 +307,8 @@ StartedProgram StartProgram(const CommandLine& command, int show_state, ErrorOut
   // Only these handles go to the program, whatever else this process holds
   // inheritable at the moment.
   std::vector<HANDLE> inherited;
-  for (HANDLE h : {handles.input, handles.output, handles.error}) {
-    if (h != nullptr && h != INVALID_HANDLE_VALUE) inherited.push_back(h);
+  for (const UniqueHandle* h : {&handles.input, &handles.output, &handles.error}) {
+    if (h->valid()) inherited.push_back(h->get());
   }
   SIZE_T list_size = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &list_size);
@@ -352,9 +327,9 @@ StartedProgram StartProgram(const CommandLine& command, int show_state, ErrorOut
   startup.StartupInfo.cb = have_list ? sizeof startup : sizeof startup.StartupInfo;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
   startup.StartupInfo.wShowWindow = hidden ? SW_HIDE : SW_SHOWNORMAL;
-  startup.StartupInfo.hStdInput = handles.input;
-  startup.StartupInfo.hStdOutput = handles.output;
-  startup.StartupInfo.hStdError = handles.error;
+  startup.StartupInfo.hStdInput = handles.input.get();
+  startup.StartupInfo.hStdOutput = handles.output.get();
+  startup.StartupInfo.hStdError = handles.error.get();
   if (have_list) startup.lpAttributeList = list;
 
   // Suspended until it is in its job; a console program started hidden gets
@@ -382,20 +357,19 @@ StartedProgram StartProgram(const CommandLine& command, int show_state, ErrorOut
     throw Failure(err::kPathFileAccess);
   }
 
-  state->process = info.hProcess;
+  const UniqueHandle thread(info.hThread);
+  state->process.reset(info.hProcess);
   state->pid = info.dwProcessId;
-  state->job = ::CreateJobObjectW(nullptr, nullptr);
-  if (state->job == nullptr || !SetKillOnClose(state->job, true) ||
-      !::AssignProcessToJobObject(state->job, info.hProcess)) {
+  state->job.reset(::CreateJobObjectW(nullptr, nullptr));
+  if (!state->job.valid() || !SetKillOnClose(state->job.get(), true) ||
+      !::AssignProcessToJobObject(state->job.get(), info.hProcess)) {
     // Without its job the program's tree could not be ended: it does not run.
     const DWORD error = ::GetLastError();
     ::TerminateProcess(info.hProcess, 1);
-    ::CloseHandle(info.hThread);
     ::SetLastError(error);
     throw Failure(err::kPathFileAccess);
   }
   ::ResumeThread(info.hThread);
-  ::CloseHandle(info.hThread);
   // The first read of the error output is outstanding from the start.
   state->capture.Drain();
   return StartedProgram(std::move(state));

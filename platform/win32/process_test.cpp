@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/failure.h"
-#include "platform/system.h"
+#include "platform/last_error.h"
 #include "platform/testing/test_support.h"
 #include "platform/win32/wide_text.h"
 

@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include "platform/last_error.h"
 #include "platform/registry_query.h"
 #include "platform/win32/wide_text.h"
 

@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "platform/last_error.h"
+
 namespace {
 
 class ScratchRegistry : public ::testing::Test {

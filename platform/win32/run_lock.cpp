@@ -8,50 +8,47 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <chrono>
-#include <thread>
-
 #include "platform/failure.h"
 #include "platform/filesystem.h"
+#include "platform/text_streams.h"
 #include "platform/win32/last_error_failure.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
-namespace {
 
-// How often a waiting run looks whether the holder has let go. Short against
-// the length of a run, long enough to cost nothing while waiting.
-constexpr std::chrono::milliseconds kRetryInterval{50};
-
-HANDLE OpenLockFile(const std::string& native) {
+std::intptr_t RunLock::OpenLockFile(const std::string& data_path, std::string& native) {
+  native = Files().NativePath(data_path);
+  if (native.empty() || native.back() != '\\') native += '\\';
+  native += kRunLockFileName;
   // The link itself is opened, never its target, and refused below. All
   // share modes: every run opens the file, only the lock tells them apart.
   // The file takes the permissions of the data folder, which every user of
   // the machine may write.
-  HANDLE file = ::CreateFileW(
+  UniqueHandle file(::CreateFileW(
       Widen(native).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.valid()) {
     const DWORD error = ::GetLastError();
     const DWORD attributes = ::GetFileAttributesW(Widen(native).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      throw Failure(err::kPathFileAccess, "Path/File access error: " + native + " is not a file");
+      throw NotAFile(native);
     }
     throw FailureFromLastError(error, native);
   }
   BY_HANDLE_FILE_INFORMATION info{};
-  if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(file.get(), &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
-    ::CloseHandle(file);
-    throw Failure(err::kPathFileAccess, "Path/File access error: " + native + " is not a file");
+    throw NotAFile(native);
   }
-  return file;
+  return reinterpret_cast<std::intptr_t>(file.release());
 }
 
-bool TryLock(HANDLE file) {
+bool RunLock::TryLock(std::intptr_t handle, const std::string&) {
   OVERLAPPED at{};  // the first byte; a lock may lie past the end of a file
-  if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+  if (::LockFileEx(reinterpret_cast<HANDLE>(handle),
+                   LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
     return true;
   }
   const DWORD error = ::GetLastError();
@@ -59,35 +56,9 @@ bool TryLock(HANDLE file) {
   throw FailureFromLastError(error, {});
 }
 
-}  // namespace
-
-void RunLock::Release() {
-  if (handle_ < 0) return;
+void RunLock::CloseLockFile(std::intptr_t handle) {
   // Closing the only handle of the open file lets go of the lock.
-  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
-  handle_ = -1;
-}
-
-RunLock RunLock::Take(const std::string& data_path, std::uint32_t wait_ms) {
-  std::string native = Files().NativePath(data_path);
-  if (native.empty() || native.back() != '\\') native += '\\';
-  native += kRunLockFileName;
-  HANDLE file = OpenLockFile(native);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  for (;;) {
-    try {
-      if (TryLock(file)) return RunLock(reinterpret_cast<std::intptr_t>(file));
-    } catch (...) {
-      ::CloseHandle(file);
-      throw;
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) break;
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(kRetryInterval, deadline - now));
-  }
-  ::CloseHandle(file);
-  return RunLock();
+  UniqueHandle(reinterpret_cast<HANDLE>(handle)).reset();
 }
 
 }  // namespace platform

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/last_error.h"
+
 namespace {
 
 TEST(Win32System, EnvironmentInUtf8AndTheLastErrorKept) {

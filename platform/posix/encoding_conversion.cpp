@@ -1,10 +1,10 @@
 // Conversion to UTF-8 on Linux: the C library's iconv, which knows every
 // encoding a feed is likely to name.
+#include "platform/encoding_conversion.h"
+
 #include <iconv.h>
 
 #include <cerrno>
-
-#include "platform/encoding_conversion.h"
 
 namespace platform {
 

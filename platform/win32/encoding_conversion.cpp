@@ -14,13 +14,14 @@
 //   GBK has decodes as it should, and a document that uses GB18030's
 //   four-byte forms fails as "bytes not valid in GB18030" instead of
 //   decoding wrongly.
+#include "platform/encoding_conversion.h"
+
 #include <windows.h>
 
 #include <climits>
 #include <cstdint>
 #include <cstring>
 
-#include "platform/encoding_conversion.h"
 #include "platform/text_encoding.h"
 #include "platform/win32/wide_text.h"
 

@@ -1,11 +1,11 @@
 // The encodings whose Windows code page differs from its name or is missing
 // on some systems.
-#include "platform/xml_encoding.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
+
+#include "platform/xml_encoding.h"
 
 namespace {
 
