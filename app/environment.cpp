@@ -43,7 +43,7 @@ void TakeRunLockOrEnd(platform::FileSystem& fs) {
     if (AppState.RunLock.held()) return;
     line = "MSG : Another run is in progress; this run ends without changing anything";
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     line = "ERR : InitEnvironment, cannot take the run lock: " + failure.description();
   }
   try {
@@ -167,7 +167,7 @@ void RemoveLeftoverTemporaryFiles() {
       fs.RemoveFile(path, true);
     }
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     WriteLog("ERR : in RemoveLeftoverTemporaryFiles. Err : " + FailureNumber(failure) +
              "::" + failure.description());
   }

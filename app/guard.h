@@ -11,10 +11,11 @@ inline std::string FailureNumber(const platform::Failure& failure) {
   return std::to_string(failure.number());
 }
 
-// For the guard of a routine that may end the run from inside it, called
-// first in its catch (...): the failure being handled, as
-// platform::CaughtFailure gives it. The end of the run that a unit test
-// intercepts is no failure: it passes on, out of the guard.
+// For every routine's guard, called first in its catch (...): the failure
+// being handled, as platform::CaughtFailure gives it. The end of the run that
+// a unit test intercepts is no failure: it passes on, out of the guard, so
+// that a routine that comes to end the run ends it in a test as it would in
+// a run.
 inline platform::Failure GuardedFailure() {
   try {
     throw;

@@ -59,7 +59,7 @@ std::int16_t fncParseRSSTemp(std::string path) {
       }
     }
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     WriteLog("ERR : fncParseRSSTemp, " + failure.description());
   }
   return 0;

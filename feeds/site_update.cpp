@@ -381,7 +381,7 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
         NumberText(NumericValue(AppState.strTotalNewRSS) + NumericValue(added.count));
     RememberNewest(section, state_path, added);
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     WriteLog("ERR : in fncParseRSSSite. Err : " + FailureNumber(failure) +
              "::" + failure.description());
   }

@@ -39,7 +39,7 @@ void fncwriteToINI(std::string section, std::string key, std::string value, std:
       WriteLog("ERR : Failed to write to the INI");
     }
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     std::string description = Trimmed(failure.description());
     for (std::size_t at; (at = description.find("\r\n")) != std::string::npos;) {
       description.erase(at, 2);

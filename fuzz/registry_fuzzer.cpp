@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "platform/last_error.h"
 #include "platform/registry.h"
 
 namespace {

@@ -39,7 +39,7 @@ std::int16_t CallPopup(std::int32_t& icon, std::string& header, std::string& bod
     popup->SetCallBound(platform::AutomationObject::kDefaultCallBoundMs);
     answer = popup->GetProperty("ClosedBy").ToText();
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     WriteLog("ERR : CallPopup, " + FailureNumber(failure) + ":" + failure.description());
   }
   popup.reset();

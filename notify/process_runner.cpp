@@ -3,8 +3,8 @@
 #include "app/app_state.h"
 #include "app/guard.h"
 #include "app/log.h"
+#include "platform/last_error.h"
 #include "platform/messagebox.h"
-#include "platform/system.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ std::int16_t ExecuteShell(const std::string& command_line, std::int32_t timeout_
     }
     return kTrue;
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     WriteLog("ERR : fncExecuteShell, " + FailureNumber(failure) + ":" + failure.description());
   }
   return kFalse;
@@ -84,7 +84,7 @@ std::int16_t fncTerminateProcess(platform::StartedProgram& program, std::string&
       WriteLog("MSG : Successfully Executed the script");
     }
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     reason = "Error while terminating the script.";
     WriteLog("ERR : fncTerminateProcess " + FailureNumber(failure) + " " + failure.description());
   }
@@ -102,7 +102,7 @@ std::string fncFormatMessage(std::int32_t error_code) {
       return std::to_string(error_code) + "-" + buffer.substr(0, length - 2);
     }
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     WriteLog("ERR : fncFormatMessage. ErrDesc : " + FailureNumber(failure) + " " +
              failure.description());
   }

@@ -64,7 +64,7 @@ VBBool fncParseLUXTemplateXML(std::string path) {
              "RSSSites=" + AppState.RSSSites + "<<>>" + "RSSUpd=" + AppState.RSSUpd);
     result = Trimmed(AppState.RSSSites).empty() ? kFalse : kTrue;
   } catch (...) {
-    const platform::Failure failure = platform::CaughtFailure();
+    const platform::Failure failure = GuardedFailure();
     WriteLog("ERR : fncParseLUXTemplateXML, " + failure.description());
     return kFalse;
   }

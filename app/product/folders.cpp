@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ascii.h"
+#include "platform/last_error.h"
 #include "platform/system.h"
 
 namespace product {
