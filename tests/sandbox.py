@@ -112,11 +112,25 @@ def wine(*args, timeout=120, check=True, **kwargs):
     return result
 
 
+def wine_tool(run, *args):
+    """Runs one of Wine's own tools (reg) for a test's set-up through `run`
+    (wine, or a test's own runner). Under load Wine now and then fails to
+    start one, with "ShellExecuteEx failed: Internal error" or an exit code
+    of 1 and no output: the step is tried again, three times in all."""
+    for attempt in range(3):
+        result = run(*args, check=False)
+        if result.returncode == 0:
+            return result
+        time.sleep(1)
+    raise AssertionError("%s failed (%d): %s %s" % (
+        args, result.returncode, result.stdout, result.stderr))
+
+
 def reg_import(path, view32):
     """Imports a registry file (written as regedit writes one: UTF-16 with
     its byte order mark) into the prefix's registry."""
     args = ["reg", "import", windows_path(path)] + (["/reg:32"] if view32 else [])
-    wine(*args)
+    wine_tool(wine, *args)
 
 
 STARS = "*" * 85
@@ -841,7 +855,7 @@ class StandInBrowser:
             wine("reg", "delete", "HKCR\\.html", "/f", check=False)
             wine("reg", "delete", "HKCR\\" + self.PAGE_CLASS, "/f", check=False)
             if saved:
-                wine("reg", "import", windows_path(backup))
+                wine_tool(wine, "reg", "import", windows_path(backup))
                 os.remove(backup)
         add_cleanup(restore)
         reg = os.path.join(folder, "html.reg")

@@ -111,7 +111,7 @@ class FeedPullTest(unittest.TestCase):
                  '"InstallationPath"=' + sandbox.reg_string(INSTALL)]
         with open(reg, "w", encoding="utf-8", newline="") as f:
             f.write("\r\n".join(lines) + "\r\n")
-        wine.run("reg", "import", ROOT + "\\product.reg", "/reg:32")
+        sandbox.wine_tool(wine.run, "reg", "import", ROOT + "\\product.reg", "/reg:32")
 
     def remove_all(self):
         shutil.rmtree(self.wine.unix(ROOT), ignore_errors=True)

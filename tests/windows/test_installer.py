@@ -116,7 +116,7 @@ class AgentSandbox(WineSandbox):
         lines += ['"%s"=%s' % (k, sandbox.reg_string(v)) for k, v in self.identity.items()]
         with open(reg, "w", encoding="utf-8", newline="") as f:
             f.write("\r\n".join(lines) + "\r\n")
-        self.wine.run("reg", "import", ROOT + "\\product.reg", "/reg:32")
+        sandbox.wine_tool(self.wine.run, "reg", "import", ROOT + "\\product.reg", "/reg:32")
         feed = self.wine.unix(FEED_PATH)
         os.makedirs(os.path.dirname(feed))
         with open(feed, "w", encoding="utf-8", newline="") as f:

@@ -157,8 +157,8 @@ class ViewerTest(unittest.TestCase):
             f.write("\r\n".join(lines) + "\r\n")
         # The product key where the agent writes it (32-bit view); the
         # classes root has one view under Wine.
-        wine.run("reg", "import", ROOT + "\\test.reg", "/reg:32")
-        wine.run("reg", "import", ROOT + "\\test.reg", "/reg:64")
+        sandbox.wine_tool(wine.run, "reg", "import", ROOT + "\\test.reg", "/reg:32")
+        sandbox.wine_tool(wine.run, "reg", "import", ROOT + "\\test.reg", "/reg:64")
 
     def write_feed_files(self, rsslinks):
         with open(os.path.join(rsslinks, "LastUpdates_%s.ini" % sandbox.user_name()), "wb") as f:
@@ -180,7 +180,7 @@ class ViewerTest(unittest.TestCase):
         self.wine.run("reg", "delete", "HKCR\\.html", "/f", check=False)
         self.wine.run("reg", "delete", "HKCR\\" + PAGE_CLASS, "/f", check=False)
         if os.path.exists(self.html_backup):
-            self.wine.run("reg", "import", "C:\\rssnotify-viewer-html.reg")
+            sandbox.wine_tool(self.wine.run, "reg", "import", "C:\\rssnotify-viewer-html.reg")
             os.remove(self.html_backup)
 
     def remove_all(self):

@@ -119,7 +119,7 @@ class WineSandbox(FeedSandbox):
         lines += ['"%s"=%s' % (k, sandbox.reg_string(v)) for k, v in self.identity.items()]
         with open(reg, "w", encoding="utf-8", newline="") as f:
             f.write("\r\n".join(lines) + "\r\n")
-        self.wine.run("reg", "import", ROOT + "\\product.reg", "/reg:32")
+        sandbox.wine_tool(self.wine.run, "reg", "import", ROOT + "\\product.reg", "/reg:32")
 
     def write_feed(self, items):
         path = self.wine.unix(FEED_URL)
