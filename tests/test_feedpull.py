@@ -187,6 +187,7 @@ FORGED_FEED = (b"<rss version='2.0'><channel><title>Forged</title><item>"
                b"</item></channel></rss>")
 
 CACHE_NAME = "FeedPull_Cache.dat"
+NO_POPUP = "ERR : CallPopup, 429:ActiveX component can't create object"
 
 
 def parse_cache(data):
@@ -217,6 +218,7 @@ def parse_cache(data):
 class Handler(http.server.BaseHTTPRequestHandler):
     # Filled in by the test class.
     requests = []
+    arrivals = []  # (path, time.monotonic())
     statuses = []  # of the versioned feeds
     versioned = {}  # path: {"body", "etag", "last_modified", "headers"}
 
@@ -267,7 +269,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         Handler.requests.append((self.path, dict(self.headers)))
+        Handler.arrivals.append((self.path, time.monotonic()))
         path = self.path
+        if path.startswith("/hang/"):
+            time.sleep(25)  # past the converter's bound, never answered
+            return
         if path == "/feed.xml":
             self.send_body(200, RSS_FEED, "application/rss+xml")
         elif path == "/moved":
@@ -359,6 +365,7 @@ class FeedPullTest(unittest.TestCase):
 
     def setUp(self):
         Handler.requests = []
+        Handler.arrivals = []
         Handler.statuses = []
         Handler.versioned = {}
         # The installation and its product key; the data folder is the
@@ -817,6 +824,85 @@ lines</description>
         # A URL with a line break in it still gives one line.
         result = self.run_converter(self.base + "missing\n.xml")
         self.assert_failed_untouched(result)
+
+
+    # --- the feeds of a whole run, fetched side by side ------------------
+
+    def whole_run(self, urls, runs=1):
+        """A sandbox run `runs` times over `urls` with the built converter;
+        returns the sandbox and each run's lines after the template."""
+        box = sandbox.FeedSandbox(converter_delay=None)
+        self.addCleanup(box.cleanup)
+        shutil.copy(CONVERTER, box.converter)
+        box.write_feed_template("@#@".join(urls))
+        logs = []
+        for _ in range(runs):
+            box.run(timeout=RUN_BOUND_SECONDS * 2, extra_env={"no_proxy": "127.0.0.1",
+                                                            "NO_PROXY": "127.0.0.1"})
+            logs.append(sandbox.FeedTestCase.lines_after_template(box))
+        # The run's last call has cleared away what the first fetched for it.
+        self.assertEqual([f for f in os.listdir(box.rsslinks) if f.startswith("FeedPull_Run_")], [])
+        return box, logs
+
+    NEWEST = ("http://news.example/items/2", "Tue, 03 Jun 2003 09:00:00 GMT")
+
+    def stored_feed(self):
+        """A store of RSS_FEED fetched from the test's server."""
+        converted = rss_expected(self.base)
+        renamed = {"pubdate": "pubDate", "guid": "GUID"}
+        return converted[:3] + [("item", [(renamed.get(k, k), v) for k, v in fields] +
+                                 [("Status", "Unread")]) for _, fields in converted[3:]]
+
+    def test_a_run_asks_for_each_feed_once_and_the_next_run_only_conditionally(self):
+        paths = ["/r%d.xml" % n for n in range(6)]
+        for path in paths:
+            self.serve(path, RSS_FEED, etag='"%s"' % path)
+        urls = [self.base + path[1:] for path in paths]
+        box, (first, second) = self.whole_run(urls, runs=2)
+
+        self.assertEqual(sorted(p for p, _ in Handler.requests[:6]), sorted(paths))
+        self.assertEqual(sorted((p, h.get("If-None-Match")) for p, h in Handler.requests[6:]),
+                         sorted((p, '"%s"' % p) for p in paths))
+        self.assertEqual(Handler.statuses, [200] * 6 + [304] * 6)
+        sites = "@#@".join(urls)
+        expected = [box.driver_start_lines(sites), box.driver_start_lines(sites, "12")]
+        for n, url in enumerate(urls, start=1):
+            feed = box.converter_lines(n, url) + box.parsed_lines()
+            expected[0] += (feed + box.store_lines(n, created=True) +
+                            box.saved_lines(n, 2, *self.NEWEST))
+            expected[1] += (feed + box.store_lines(n, created=False, last=self.NEWEST + ("2",)) +
+                            box.saved_lines(n, 0))
+        expected[0] += box.driver_end_lines(12) + [NO_POPUP]
+        expected[1] += box.driver_end_lines(0) + ["MSG : Application Ended"]
+        self.assertEqual([first, second], expected)
+        for n in range(1, 7):
+            self.assertEqual(box.store_items(n), self.stored_feed())
+
+    def test_servers_that_never_answer_cost_a_run_one_bound(self):
+        # A feed listed twice is fetched once too.
+        self.serve("/ok.xml", RSS_FEED, etag='"ok"')
+        urls = [self.base + "ok.xml", self.base + "hang/1", self.base + "ok.xml",
+                self.base + "hang/2"]
+        box, (lines,) = self.whole_run(urls)
+        self.assertEqual(sorted(p for p, _ in Handler.requests), ["/hang/1", "/hang/2", "/ok.xml"])
+        # Side by side: one after the other they would be the converter's
+        # bound of 20 seconds apart.
+        hangs = [t for p, t in Handler.arrivals if p.startswith("/hang/")]
+        self.assertLess(abs(hangs[0] - hangs[1]), 5)
+        expected = box.driver_start_lines("@#@".join(urls))
+        for n, url in enumerate(urls, start=1):
+            expected += box.converter_lines(n, url)
+            if "hang" in url:
+                expected += [
+                    "MSG : fncParseRSSSite :  Failed to find " + box.data_path +
+                    "qLUX\\Dovel\\RSSLinks\\TempRSS.xmlfor URL :: " + url,
+                    "MSG : fncParseRSSSite :  Converter said :: FeedPull: cannot fetch " + url +
+                    ": Operation timed out after 20000 milliseconds with 0 bytes received"]
+            else:
+                expected += (box.parsed_lines() + box.store_lines(n, created=True) +
+                             box.saved_lines(n, 2, *self.NEWEST))
+        self.assertEqual(lines, expected + box.driver_end_lines(4) + [NO_POPUP])
+        self.assertEqual(box.store_items(3), self.stored_feed())
 
 
 if __name__ == "__main__":

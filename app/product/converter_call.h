@@ -18,8 +18,12 @@ namespace product {
 inline constexpr const char* kConverterCallVariable = "RSSNOTIFY_CONVERTER_CALL";
 
 // A call value no other call has: the starter's process id, 8 hexadecimal
-// digits, a "-" and 16 more ("0000a1b2-5c0e...").
+// digits, a "-" and 16 more ("0000a1b2-5c0e..."), of which the first 8 are
+// the same for every call of the starter.
 std::string NewConverterCall();
+// What all calls of one run share: the value's first 17 characters; "" for
+// a malformed value.
+std::string ConverterCallRun(std::string_view call);
 // The process id that a well-formed call value names; 0 for any other text.
 std::uint32_t ConverterCallStarter(std::string_view call);
 

@@ -14,6 +14,11 @@ TEST(ConverterCall, EachCallHasItsOwnValueNamingItsStarter) {
   const std::string second = NewConverterCall();
   EXPECT_NE(first, second);
   EXPECT_EQ(ConverterCallStarter(first), platform::CurrentProcessId());
+  // The calls of one run share their first half only.
+  EXPECT_EQ(ConverterCallRun(first), first.substr(0, 17));
+  EXPECT_EQ(ConverterCallRun(second), ConverterCallRun(first));
+  EXPECT_NE(first.substr(17), second.substr(17));
+  EXPECT_EQ(ConverterCallRun("0000002a-0123456789abcdeF"), "");
   EXPECT_EQ(ConverterCallStarter("0000002a-0123456789abcdef"), 42u);
   for (const char* malformed :
        {"", "0000002a", "0000002a-0123456789abcdeF", "0000002a+0123456789abcdef",

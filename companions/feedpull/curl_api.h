@@ -23,6 +23,14 @@ struct CurlApi {
   decltype(&curl_slist_append) slist_append = nullptr;
   decltype(&curl_slist_free_all) slist_free_all = nullptr;
   decltype(&curl_strequal) strequal = nullptr;
+  // Transfers side by side.
+  decltype(&curl_multi_init) multi_init = nullptr;
+  decltype(&curl_multi_add_handle) multi_add_handle = nullptr;
+  decltype(&curl_multi_remove_handle) multi_remove_handle = nullptr;
+  decltype(&curl_multi_perform) multi_perform = nullptr;
+  decltype(&curl_multi_poll) multi_poll = nullptr;
+  decltype(&curl_multi_info_read) multi_info_read = nullptr;
+  decltype(&curl_multi_cleanup) multi_cleanup = nullptr;
 };
 
 // libcurl's functions, loaded once; nothing and a one-line reason in

@@ -17,6 +17,13 @@ const CurlApi* LoadedCurl(std::string* /*error*/) {
       .slist_append = &curl_slist_append,
       .slist_free_all = &curl_slist_free_all,
       .strequal = &curl_strequal,
+      .multi_init = &curl_multi_init,
+      .multi_add_handle = &curl_multi_add_handle,
+      .multi_remove_handle = &curl_multi_remove_handle,
+      .multi_perform = &curl_multi_perform,
+      .multi_poll = &curl_multi_poll,
+      .multi_info_read = &curl_multi_info_read,
+      .multi_cleanup = &curl_multi_cleanup,
   };
   return &api;
 }

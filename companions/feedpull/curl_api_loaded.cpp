@@ -42,6 +42,13 @@ const CurlApi* LoadedCurl(std::string* error) {
     all &= Resolve(library, "curl_slist_append", api.slist_append, &failure);
     all &= Resolve(library, "curl_slist_free_all", api.slist_free_all, &failure);
     all &= Resolve(library, "curl_strequal", api.strequal, &failure);
+    all &= Resolve(library, "curl_multi_init", api.multi_init, &failure);
+    all &= Resolve(library, "curl_multi_add_handle", api.multi_add_handle, &failure);
+    all &= Resolve(library, "curl_multi_remove_handle", api.multi_remove_handle, &failure);
+    all &= Resolve(library, "curl_multi_perform", api.multi_perform, &failure);
+    all &= Resolve(library, "curl_multi_poll", api.multi_poll, &failure);
+    all &= Resolve(library, "curl_multi_info_read", api.multi_info_read, &failure);
+    all &= Resolve(library, "curl_multi_cleanup", api.multi_cleanup, &failure);
     return all;
   }();
   if (!loaded) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
 
 #include "companions/feedpull/curl_api.h"
@@ -181,109 +182,225 @@ std::optional<std::int64_t> RetryAfterSeconds(const std::string& value, std::int
   return seconds > 0 ? std::min<std::int64_t>(seconds, 86400) : 0;
 }
 
-FetchResult Fetch(const std::string& url, const FetchLimits& limits, const Validators& validators) {
-  if (IsFileUrl(url)) return FetchFile(url, limits);
-  FetchResult result;
+namespace {
+
+// libcurl, loaded and initialised; nullptr with the reason in `result`.
+const CurlApi* StartCurl(const std::string& url, FetchResult& result) {
   const CurlApi* api = LoadedCurl(&result.error);
   if (api == nullptr) {
     result.effective_url = url;
-    return result;
+    return nullptr;
   }
   if (api->global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     result.error = "cannot initialise libcurl";
+    return nullptr;
+  }
+  return api;
+}
+
+// One http(s) transfer: its easy handle and what the handle's callbacks
+// collect, which is why it never moves.
+class Transfer {
+ public:
+  Transfer(const CurlApi& api, const std::string& url, const FetchLimits& limits,
+           const Validators& validators)
+      : api_(api),
+        url_(url),
+        max_bytes_(limits.max_bytes),
+        conditional_(!validators.etag.empty() || !validators.last_modified.empty()),
+        handle_(api.easy_init(), api.easy_cleanup),
+        headers_(api.slist_append(nullptr, (std::string("Accept: ") + kAccept).c_str()),
+                 api.slist_free_all) {
+    if (!handle_) return;
+    sink_.max_bytes = limits.max_bytes;
+    // Validators go back exactly as the server sent them.
+    if (headers_ && !validators.etag.empty()) {
+      api.slist_append(headers_.get(), ("If-None-Match: " + validators.etag).c_str());
+    }
+    if (headers_ && !validators.last_modified.empty()) {
+      api.slist_append(headers_.get(), ("If-Modified-Since: " + validators.last_modified).c_str());
+    }
+    CURL* curl = handle_.get();
+    api.easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer_);
+    api.easy_setopt(curl, CURLOPT_URL, url_.c_str());
+    api.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,file");
+    // A server must not be able to send the converter to a local file.
+    api.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    api.easy_setopt(curl, CURLOPT_MAXREDIRS, limits.max_redirects);
+    api.easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    api.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connect_timeout_seconds);
+    api.easy_setopt(curl, CURLOPT_TIMEOUT, limits.total_timeout_seconds);
+    api.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
+    api.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    api.easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+    api.easy_setopt(curl, CURLOPT_HTTPHEADER, headers_.get());
+    api.easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+    api.easy_setopt(curl, CURLOPT_WRITEDATA, &sink_);
+    api.easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectHeader);
+    api.easy_setopt(curl, CURLOPT_HEADERDATA, &received_);
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  // Null when libcurl could not make a handle.
+  CURL* handle() const { return handle_.get(); }
+
+  // What the transfer, ended with `code`, brought.
+  FetchResult Finish(CURLcode code) {
+    FetchResult result;
+    CURL* curl = handle_.get();
+    char* effective = nullptr;
+    if (api_.easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+      result.effective_url = effective;
+    } else {
+      result.effective_url = url_;
+    }
+    if (code != CURLE_OK) {
+      if (sink_.too_large || code == CURLE_FILESIZE_EXCEEDED) {
+        result.error = "the document is larger than " + std::to_string(max_bytes_) + " bytes";
+      } else {
+        result.error = error_buffer_[0] != '\0' ? error_buffer_ : api_.easy_strerror(code);
+      }
+      return result;
+    }
+    long status = 0;
+    api_.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    char* scheme = nullptr;
+    api_.easy_getinfo(curl, CURLINFO_SCHEME, &scheme);
+    const bool http =
+        scheme != nullptr && (api_.strequal(scheme, "http") || api_.strequal(scheme, "https"));
+    if (http) {
+      result.status = status;
+      result.etag = received_.etag;
+      result.last_modified = received_.last_modified;
+      result.no_store = received_.no_store;
+    }
+    if (http && status == 304 && conditional_) {
+      result.not_modified = true;
+      return result;
+    }
+    if (http && (status < 200 || status >= 300)) {
+      result.error = "the server answered with HTTP status " + std::to_string(status);
+      if (status == 429 || status == 503) {
+        const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count();
+        result.retry_after_seconds = RetryAfterSeconds(received_.retry_after, now);
+        if (result.retry_after_seconds) {
+          result.error += " and asks to be asked again in " +
+                          std::to_string(*result.retry_after_seconds) +
+                          " seconds (Retry-After); not retrying";
+        }
+      }
+      return result;
+    }
+    result.body = std::move(sink_.body);
+    result.ok = true;
     return result;
   }
-  const auto easy_cleanup = api->easy_cleanup;
-  const auto slist_free_all = api->slist_free_all;
-  std::unique_ptr<CURL, decltype(easy_cleanup)> handle(api->easy_init(), easy_cleanup);
-  if (!handle) {
+
+ private:
+  const CurlApi& api_;
+  const std::string url_;
+  const std::size_t max_bytes_;
+  const bool conditional_;
+  std::unique_ptr<CURL, decltype(CurlApi::easy_cleanup)> handle_;
+  std::unique_ptr<curl_slist, decltype(CurlApi::slist_free_all)> headers_;
+  Sink sink_;
+  Headers received_;
+  char error_buffer_[CURL_ERROR_SIZE] = {};
+};
+
+}  // namespace
+
+std::string UrlHost(const std::string& url) {
+  std::string_view rest(url);
+  const std::size_t scheme_end = rest.find("://");
+  if (scheme_end == std::string_view::npos) return {};
+  rest.remove_prefix(scheme_end + 3);
+  rest = rest.substr(0, std::min(rest.find_first_of("/?#"), rest.size()));
+  if (const std::size_t at = rest.rfind('@'); at != std::string_view::npos) {
+    rest.remove_prefix(at + 1);
+  }
+  if (rest.starts_with('[')) {
+    rest = rest.substr(0, std::min(rest.find(']') + 1, rest.size()));
+  } else {
+    rest = rest.substr(0, std::min(rest.find(':'), rest.size()));
+  }
+  return ascii::LowerCase(rest);
+}
+
+FetchResult Fetch(const std::string& url, const FetchLimits& limits, const Validators& validators) {
+  if (IsFileUrl(url)) return FetchFile(url, limits);
+  FetchResult result;
+  const CurlApi* api = StartCurl(url, result);
+  if (api == nullptr) return result;
+  Transfer transfer(*api, url, limits, validators);
+  if (transfer.handle() == nullptr) {
     result.error = "cannot initialise libcurl";
     return result;
   }
-  CURL* curl = handle.get();
-  Sink sink;
-  sink.max_bytes = limits.max_bytes;
-  char error_buffer[CURL_ERROR_SIZE] = {};
-  std::unique_ptr<curl_slist, decltype(slist_free_all)> headers(
-      api->slist_append(nullptr, (std::string("Accept: ") + kAccept).c_str()), slist_free_all);
-  // Validators go back exactly as the server sent them.
-  if (headers && !validators.etag.empty()) {
-    api->slist_append(headers.get(), ("If-None-Match: " + validators.etag).c_str());
-  }
-  if (headers && !validators.last_modified.empty()) {
-    api->slist_append(headers.get(), ("If-Modified-Since: " + validators.last_modified).c_str());
-  }
-  Headers received;
+  return transfer.Finish(api->easy_perform(transfer.handle()));
+}
 
-  api->easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
-  api->easy_setopt(curl, CURLOPT_URL, url.c_str());
-  api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,file");
-  // A server must not be able to send the converter to a local file.
-  api->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  api->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  api->easy_setopt(curl, CURLOPT_MAXREDIRS, limits.max_redirects);
-  api->easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-  api->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connect_timeout_seconds);
-  api->easy_setopt(curl, CURLOPT_TIMEOUT, limits.total_timeout_seconds);
-  api->easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
-  api->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  api->easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
-  api->easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-  api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
-  api->easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-  api->easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectHeader);
-  api->easy_setopt(curl, CURLOPT_HEADERDATA, &received);
+void FetchSideBySide(const std::vector<FetchRequest>& requests, const SideBySide& limits,
+                     const std::function<void(std::size_t, FetchResult&)>& done) {
+  if (requests.empty()) return;
+  FetchResult unavailable;
+  const CurlApi* api = StartCurl(requests.front().url, unavailable);
+  if (api == nullptr) return;
+  std::unique_ptr<CURLM, decltype(CurlApi::multi_cleanup)> multi(api->multi_init(),
+                                                                 api->multi_cleanup);
+  if (!multi) return;
 
-  const CURLcode code = api->easy_perform(curl);
-  char* effective = nullptr;
-  if (api->easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
-    result.effective_url = effective;
-  } else {
-    result.effective_url = url;
-  }
-  if (code != CURLE_OK) {
-    if (sink.too_large || code == CURLE_FILESIZE_EXCEEDED) {
-      result.error = "the document is larger than " + std::to_string(limits.max_bytes) + " bytes";
-    } else {
-      result.error = error_buffer[0] != '\0' ? error_buffer : api->easy_strerror(code);
-    }
-    return result;
-  }
-  long status = 0;
-  api->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  char* scheme = nullptr;
-  api->easy_getinfo(curl, CURLINFO_SCHEME, &scheme);
-  const bool http =
-      scheme != nullptr && (api->strequal(scheme, "http") || api->strequal(scheme, "https"));
-  if (http) {
-    result.status = status;
-    result.etag = received.etag;
-    result.last_modified = received.last_modified;
-    result.no_store = received.no_store;
-  }
-  const bool conditional = !validators.etag.empty() || !validators.last_modified.empty();
-  if (http && status == 304 && conditional) {
-    result.not_modified = true;
-    return result;
-  }
-  if (http && (status < 200 || status >= 300)) {
-    result.error = "the server answered with HTTP status " + std::to_string(status);
-    if (status == 429 || status == 503) {
-      const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                                   std::chrono::system_clock::now().time_since_epoch())
-                                   .count();
-      result.retry_after_seconds = RetryAfterSeconds(received.retry_after, now);
-      if (result.retry_after_seconds) {
-        result.error += " and asks to be asked again in " +
-                        std::to_string(*result.retry_after_seconds) +
-                        " seconds (Retry-After); not retrying";
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point last_start = Clock::now() + limits.start_window;
+  std::vector<std::unique_ptr<Transfer>> running(requests.size());
+  std::vector<bool> started(requests.size(), false);
+  std::map<std::string, std::size_t> per_host;
+  std::size_t active = 0;
+  for (;;) {
+    // As many waiting requests as the bounds allow, in their order; none
+    // after the window, so that every transfer has its whole bound within
+    // the caller's.
+    if (Clock::now() < last_start) {
+      for (std::size_t i = 0; i < requests.size() && active < limits.max_transfers; ++i) {
+        if (started[i]) continue;
+        const std::string host = UrlHost(requests[i].url);
+        if (per_host[host] >= limits.max_per_host) continue;
+        auto transfer =
+            std::make_unique<Transfer>(*api, requests[i].url, limits.fetch, requests[i].validators);
+        started[i] = true;
+        if (transfer->handle() == nullptr ||
+            api->multi_add_handle(multi.get(), transfer->handle()) != CURLM_OK) {
+          continue;  // left to the request's own call
+        }
+        running[i] = std::move(transfer);
+        ++per_host[host];
+        ++active;
       }
     }
-    return result;
+    if (active == 0) return;
+    int still_running = 0;
+    if (api->multi_perform(multi.get(), &still_running) != CURLM_OK) return;
+    int queued = 0;
+    while (CURLMsg* message = api->multi_info_read(multi.get(), &queued)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      for (std::size_t i = 0; i < running.size(); ++i) {
+        if (!running[i] || running[i]->handle() != message->easy_handle) continue;
+        const CURLcode code = message->data.result;
+        FetchResult result = running[i]->Finish(code);
+        api->multi_remove_handle(multi.get(), running[i]->handle());
+        running[i].reset();
+        --per_host[UrlHost(requests[i].url)];
+        --active;
+        done(i, result);
+        break;
+      }
+    }
+    if (active > 0) api->multi_poll(multi.get(), nullptr, 0, 200, nullptr);
   }
-  result.body = std::move(sink.body);
-  result.ok = true;
-  return result;
 }
 
 }  // namespace feedpull

@@ -2,10 +2,13 @@
 // is fetched; file URLs are read directly.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace feedpull {
 
@@ -70,6 +73,33 @@ std::optional<FileUrl> ParseFileUrl(const std::string& url);
 // error is a failure.
 FetchResult Fetch(const std::string& url, const FetchLimits& limits = {},
                   const Validators& validators = {});
+
+struct FetchRequest {
+  std::string url;  // http or https
+  Validators validators;
+};
+
+struct SideBySide {
+  FetchLimits fetch;  // for each transfer
+  std::size_t max_transfers = 8;
+  // A server is asked for at most this many documents at a time.
+  std::size_t max_per_host = 2;
+  // No transfer starts later than this after the first, so that the last
+  // one ends, at its bound, well within the caller's own bound.
+  std::chrono::milliseconds start_window{5000};
+};
+
+// Fetches the http(s) `requests` side by side within `limits`, each as
+// Fetch would, and hands each result to `done` with the request's index as
+// soon as it is in, so that only the documents of the running transfers are
+// held at a time. A request that could not start within the window (or at
+// all: libcurl missing) gets no call.
+void FetchSideBySide(const std::vector<FetchRequest>& requests, const SideBySide& limits,
+                     const std::function<void(std::size_t, FetchResult&)>& done);
+
+// The host an http(s) URL names, in lower case, without user or port; ""
+// for a text with no "://".
+std::string UrlHost(const std::string& url);
 
 // The seconds a Retry-After value asks for: delay-seconds, or an HTTP-date
 // taken against `now` (seconds since 1970, UTC); never negative. Nothing for

@@ -29,9 +29,11 @@
 #include <vector>
 
 #include "app/product/converter_call.h"
+#include "app/product/feed_files.h"
 #include "app/product/folders.h"
 #include "companions/feedpull/feed_convert.h"
 #include "companions/feedpull/fetch.h"
+#include "companions/feedpull/run_answers.h"
 #include "companions/feedpull/validator_cache.h"
 #include "platform/ascii.h"
 #include "platform/failure.h"
@@ -98,6 +100,295 @@ int WriteOutput(const std::string& output, const std::string& document) {
   return 0;
 }
 
+// Where the converter works, in the product's data folder.
+struct Folder {
+  std::string path;
+  std::string output;
+  std::string cache;
+};
+
+// What the converter has to say for one URL: its exit status, with the
+// line for standard error or the document for the output file.
+struct Outcome {
+  int status = 0;
+  std::string message;
+  std::string document;
+};
+
+// What settling a fetch changes in the validator cache.
+struct CacheChange {
+  enum class Kind { kNone, kStore, kRemove } kind = Kind::kNone;
+  feedpull::CacheEntry entry;
+};
+
+void ApplyChanges(const std::string& cache_path, const std::vector<CacheChange>& changes) {
+  if (std::all_of(changes.begin(), changes.end(),
+                  [](const CacheChange& c) { return c.kind == CacheChange::Kind::kNone; })) {
+    return;
+  }
+  UpdateCacheQuietly(cache_path, [&](auto& entries) {
+    for (const CacheChange& change : changes) {
+      if (change.kind == CacheChange::Kind::kStore) feedpull::StoreEntry(entries, change.entry);
+      if (change.kind == CacheChange::Kind::kRemove)
+        feedpull::RemoveEntry(entries, change.entry.url);
+    }
+  });
+}
+
+// Says the outcome: the document written, or the failure's line. The cache
+// changes only once the document is in place.
+int Respond(const Outcome& outcome, const Folder& folder, const CacheChange& change = {}) {
+  if (outcome.status == 0) {
+    if (int status = WriteOutput(folder.output, outcome.document); status != 0) return status;
+  }
+  ApplyChanges(folder.cache, {change});
+  return outcome.status == 0 ? 0 : Fail(outcome.status, outcome.message);
+}
+
+// The failure of a URL whose server asked, with Retry-After, to be left
+// alone for a while yet.
+std::optional<Outcome> HeldBack(const std::string& url,
+                                const std::optional<feedpull::CacheEntry>& cached,
+                                std::int64_t now) {
+  if (!cached || cached->retry_not_before <= now ||
+      cached->retry_not_before > now + kMaxRetryAfterSeconds) {
+    return std::nullopt;
+  }
+  return Outcome{kFetchFailed,
+                 "not fetching " + url + ": the server asked to be left alone for " +
+                     std::to_string(cached->retry_not_before - now) + " more seconds (Retry-After)",
+                 {}};
+}
+
+feedpull::Validators ValidatorsOf(const std::optional<feedpull::CacheEntry>& cached) {
+  feedpull::Validators validators;
+  if (cached && !cached->document.empty()) {
+    validators.etag = cached->etag;
+    validators.last_modified = cached->last_modified;
+  }
+  return validators;
+}
+
+// The outcome of fetching `url`, asked for with the validators of `cached`
+// (its cache entry, if any), and what it changes in the cache.
+Outcome Settle(const std::string& url, bool http, const std::optional<feedpull::CacheEntry>& cached,
+               bool cache_damaged, const feedpull::FetchResult& fetched, std::int64_t now,
+               CacheChange& change) {
+  if (fetched.not_modified) {
+    // A 304 may carry newer validators; otherwise the entry stands as it is.
+    feedpull::CacheEntry renewed = *cached;
+    if (feedpull::UsableValidator(fetched.etag)) renewed.etag = fetched.etag;
+    if (feedpull::UsableValidator(fetched.last_modified)) {
+      renewed.last_modified = fetched.last_modified;
+    }
+    renewed.retry_not_before = 0;
+    if (renewed != *cached) change = {CacheChange::Kind::kStore, renewed};
+    return {0, {}, cached->document};
+  }
+
+  if (!fetched.ok) {
+    if (http && fetched.retry_after_seconds && *fetched.retry_after_seconds > 0) {
+      // Keep what the entry holds; only the next runs are held back.
+      feedpull::CacheEntry held;
+      held.url = url;
+      if (cached) held = *cached;
+      held.retry_not_before = now + std::min(*fetched.retry_after_seconds, kMaxRetryAfterSeconds);
+      change = {CacheChange::Kind::kStore, held};
+    }
+    return {kFetchFailed, "cannot fetch " + url + ": " + fetched.error, {}};
+  }
+
+  std::string error;
+  std::optional<std::string> document =
+      feedpull::ConvertFeed(fetched.body, fetched.effective_url, &error);
+  if (!document) return {kNotAFeed, "cannot convert " + url + ": " + error, {}};
+
+  if (http) {
+    feedpull::CacheEntry entry;
+    entry.url = url;
+    if (feedpull::UsableValidator(fetched.etag)) entry.etag = fetched.etag;
+    if (feedpull::UsableValidator(fetched.last_modified)) {
+      entry.last_modified = fetched.last_modified;
+    }
+    entry.document = *document;
+    if (!fetched.no_store && (!entry.etag.empty() || !entry.last_modified.empty())) {
+      change = {CacheChange::Kind::kStore, std::move(entry)};
+    } else if (cached || cache_damaged) {
+      // What the server now says not to keep, or cannot be asked about, goes.
+      change = {CacheChange::Kind::kRemove, {}};
+      change.entry.url = url;
+    }
+  }
+  return {0, {}, std::move(*document)};
+}
+
+// The cache's entry for an http(s) `url`.
+std::optional<feedpull::CacheEntry> CachedEntry(const std::vector<feedpull::CacheEntry>& entries,
+                                                const std::string& url) {
+  if (const feedpull::CacheEntry* entry = feedpull::FindEntry(entries, url)) return *entry;
+  return std::nullopt;
+}
+
+// Fetches `url` alone.
+int FetchAlone(const std::string& url, const Folder& folder) {
+  const bool http = IsHttpUrl(url);
+  bool cache_damaged = false;
+  std::optional<feedpull::CacheEntry> cached;
+  if (http) cached = CachedEntry(feedpull::LoadCache(folder.cache, {}, &cache_damaged), url);
+  const std::int64_t now = SecondsNow();
+  if (std::optional<Outcome> held = HeldBack(url, cached, now)) return Respond(*held, folder);
+
+  const feedpull::FetchResult fetched = feedpull::Fetch(url, {}, ValidatorsOf(cached));
+  CacheChange change;
+  const Outcome outcome = Settle(url, http, cached, cache_damaged, fetched, now, change);
+  return Respond(outcome, folder, change);
+}
+
+// How long a run's answers may be taken: a run's calls follow one another
+// within their bounds.
+constexpr std::int64_t kAnswersFreshSeconds = 15 * 60;
+// Answers left behind by a run that never came to its last feed go after
+// this long.
+constexpr std::int64_t kAnswersLeftSeconds = 60 * 60;
+
+// The run's feed list as the run recorded it for this user before its
+// first call, each URL as the converter takes its argument.
+std::vector<std::string> RunFeeds(const std::string& data_path) {
+  std::string user_name;
+  try {
+    product::ReadUserName(user_name);
+  } catch (const std::exception&) {
+    return {};
+  }
+  const std::string path = product::UpdateStatePath(data_path, user_name);
+  std::vector<std::string> feeds =
+      product::SplitFeedList(product::ReadWholeStateValue("RSSLinks", "Urls", path));
+  for (std::string& feed : feeds) feed = std::string(platform::ascii::Trim(feed));
+  return feeds;
+}
+
+std::optional<feedpull::RunAnswers> LoadAnswers(const std::string& path) {
+  platform::FileSystem& files = platform::Files();
+  try {
+    if (!files.FileExists(path) || files.Stamp(path).size > feedpull::kMaxAnswersBytes) {
+      return std::nullopt;
+    }
+    return feedpull::ParseAnswers(files.ReadFileBytes(path));
+  } catch (const platform::Failure&) {
+    return std::nullopt;
+  }
+}
+
+void RemoveQuietly(const std::string& path) {
+  try {
+    platform::Files().RemoveFile(path, true);
+  } catch (const platform::Failure&) {
+  }
+}
+
+// Removes the answers of runs that ended before their last feed.
+void RemoveLeftAnswers(const Folder& folder) {
+  platform::FileSystem& files = platform::Files();
+  const std::int64_t now = SecondsNow();
+  try {
+    for (const std::string& name : files.EntryNames(folder.path)) {
+      if (!feedpull::IsAnswersFileName(name)) continue;
+      const std::string path = folder.path + name;
+      const std::int64_t modified = files.Stamp(path).modified_ns / 1000000000;
+      if (now - modified > kAnswersLeftSeconds) RemoveQuietly(path);
+    }
+  } catch (const platform::Failure&) {
+  }
+}
+
+// The first call of a run: fetches all its http(s) feeds side by side,
+// settles each one as its own call would, and keeps the others' answers for
+// their calls. Returns the outcome for `url` and its cache change, when the
+// fetch took it.
+std::optional<Outcome> FetchRunFeeds(const std::string& url, const std::vector<std::string>& feeds,
+                                     const std::string& run, const Folder& folder,
+                                     CacheChange& own_change) {
+  RemoveLeftAnswers(folder);
+  bool cache_damaged = false;
+  const std::vector<feedpull::CacheEntry> entries =
+      feedpull::LoadCache(folder.cache, {}, &cache_damaged);
+  const std::int64_t now = SecondsNow();
+  std::vector<feedpull::FetchRequest> requests;
+  std::vector<std::optional<feedpull::CacheEntry>> cached;
+  for (const std::string& feed : feeds) {
+    if (!IsHttpUrl(feed) ||
+        std::any_of(requests.begin(), requests.end(), [&](auto& r) { return r.url == feed; })) {
+      continue;
+    }
+    std::optional<feedpull::CacheEntry> entry = CachedEntry(entries, feed);
+    // A server that asked to be left alone is not asked; its call says so.
+    if (HeldBack(feed, entry, now)) continue;
+    requests.push_back({feed, ValidatorsOf(entry)});
+    cached.push_back(std::move(entry));
+  }
+
+  feedpull::RunAnswers answers{run, now, {}};
+  std::vector<CacheChange> changes;
+  std::optional<Outcome> own;
+  feedpull::FetchSideBySide(requests, {}, [&](std::size_t i, feedpull::FetchResult& fetched) {
+    const std::string& feed = requests[i].url;
+    CacheChange change;
+    Outcome outcome = Settle(feed, true, cached[i], cache_damaged, fetched, now, change);
+    fetched.body.clear();
+    // Its own answer too: the feed may come again later in the list.
+    feedpull::AddAnswer(answers, {feed, outcome.status, outcome.message, outcome.document});
+    if (feed == url) {
+      own = std::move(outcome);
+      own_change = std::move(change);
+      return;
+    }
+    changes.push_back(std::move(change));
+  });
+  ApplyChanges(folder.cache, changes);
+  if (!answers.answers.empty() && feeds.size() > 1) {
+    try {
+      platform::Files().ReplaceFileAtomically(folder.path + feedpull::AnswersFileName(run),
+                                              feedpull::SerializeAnswers(answers));
+    } catch (const platform::Failure&) {
+      // The other calls fetch their feeds themselves.
+    }
+  }
+  return own;
+}
+
+// A converter started by a run: the run's first call fetches the run's
+// feeds side by side, its later calls take what it fetched.
+int ServeRun(const std::string& url, const std::string& run, const std::string& data_path,
+             const Folder& folder) {
+  const std::vector<std::string> feeds = RunFeeds(data_path);
+  if (std::find(feeds.begin(), feeds.end(), url) == feeds.end()) return FetchAlone(url, folder);
+  const std::string answers_path = folder.path + feedpull::AnswersFileName(run);
+  // The last feed's call clears up after the run, whatever its answer.
+  struct ClearUp {
+    const std::string* path;
+    bool last;
+    ~ClearUp() {
+      if (last) RemoveQuietly(*path);
+    }
+  } clear_up{&answers_path, url == feeds.back()};
+
+  if (std::optional<feedpull::RunAnswers> answers = LoadAnswers(answers_path)) {
+    const std::int64_t now = SecondsNow();
+    const feedpull::Answer* answer = feedpull::FindAnswer(*answers, url);
+    if (answers->run == run && answer != nullptr && answers->written <= now + 60 &&
+        now - answers->written <= kAnswersFreshSeconds) {
+      return Respond({answer->status, answer->message, answer->document}, folder);
+    }
+  }
+  if (url == feeds.front()) {
+    CacheChange change;
+    if (std::optional<Outcome> own = FetchRunFeeds(url, feeds, run, folder, change)) {
+      return Respond(*own, folder, change);
+    }
+  }
+  return FetchAlone(url, folder);
+}
+
 int Run(int argc, char** argv) {
   // In UTF-8 on every system: a file URL may name a path in any script.
   const std::vector<std::string> arguments = platform::ProgramArguments(argc, argv);
@@ -105,12 +396,14 @@ int Run(int argc, char** argv) {
   // call's. A malformed value names no call and is not written into a file.
   const std::string call =
       platform::EnvironmentValue(product::kConverterCallVariable).value_or(std::string());
+  std::string run;
   if (!call.empty()) {
     const std::uint32_t starter = product::ConverterCallStarter(call);
     if (starter != 0 && !platform::EndWithStarter(starter)) {
       return Fail(kNoOutput, "the run that started the converter has already ended");
     }
     if (starter != 0 && !arguments.empty()) call_mark = product::ConverterMark(call, arguments[0]);
+    run = product::ConverterCallRun(call);
   }
   const std::string url =
       arguments.empty() ? std::string() : std::string(platform::ascii::Trim(arguments[0]));
@@ -121,79 +414,12 @@ int Run(int argc, char** argv) {
   if (!product::FindProductFolders(install_path, data_path)) {
     return Fail(kNoOutput, "the installation path is not registered or does not exist");
   }
-  const std::string folder = data_path + "QLUX\\Dovel\\RSSLinks\\";
-  const std::string output = folder + "Temp_RSS.xml";
-  const std::string cache_path = folder + "FeedPull_Cache.dat";
-
-  const bool http = IsHttpUrl(url);
-  bool cache_damaged = false;
-  std::optional<feedpull::CacheEntry> cached;
-  if (http) {
-    std::vector<feedpull::CacheEntry> entries = feedpull::LoadCache(cache_path, {}, &cache_damaged);
-    if (const feedpull::CacheEntry* entry = feedpull::FindEntry(entries, url)) cached = *entry;
-  }
-  const std::int64_t now = SecondsNow();
-  if (cached && cached->retry_not_before > now &&
-      cached->retry_not_before <= now + kMaxRetryAfterSeconds) {
-    return Fail(kFetchFailed, "not fetching " + url + ": the server asked to be left alone for " +
-                                  std::to_string(cached->retry_not_before - now) +
-                                  " more seconds (Retry-After)");
-  }
-
-  feedpull::Validators validators;
-  if (cached && !cached->document.empty()) {
-    validators.etag = cached->etag;
-    validators.last_modified = cached->last_modified;
-  }
-  feedpull::FetchResult fetched = feedpull::Fetch(url, {}, validators);
-
-  if (fetched.not_modified) {
-    if (int status = WriteOutput(output, cached->document); status != 0) return status;
-    // A 304 may carry newer validators; otherwise the entry stands as it is.
-    feedpull::CacheEntry renewed = *cached;
-    if (feedpull::UsableValidator(fetched.etag)) renewed.etag = fetched.etag;
-    if (feedpull::UsableValidator(fetched.last_modified)) {
-      renewed.last_modified = fetched.last_modified;
-    }
-    renewed.retry_not_before = 0;
-    if (renewed != *cached) {
-      UpdateCacheQuietly(cache_path,
-                         [&](auto& entries) { feedpull::StoreEntry(entries, renewed); });
-    }
-    return 0;
-  }
-
-  if (!fetched.ok) {
-    if (http && fetched.retry_after_seconds && *fetched.retry_after_seconds > 0) {
-      // Keep what the entry holds; only the next runs are held back.
-      feedpull::CacheEntry held;
-      held.url = url;
-      if (cached) held = *cached;
-      held.retry_not_before = now + std::min(*fetched.retry_after_seconds, kMaxRetryAfterSeconds);
-      UpdateCacheQuietly(cache_path, [&](auto& entries) { feedpull::StoreEntry(entries, held); });
-    }
-    return Fail(kFetchFailed, "cannot fetch " + url + ": " + fetched.error);
-  }
-
-  std::string error;
-  std::optional<std::string> document =
-      feedpull::ConvertFeed(fetched.body, fetched.effective_url, &error);
-  if (!document) return Fail(kNotAFeed, "cannot convert " + url + ": " + error);
-  if (int status = WriteOutput(output, *document); status != 0) return status;
-
-  if (!http) return 0;
-  feedpull::CacheEntry entry;
-  entry.url = url;
-  if (feedpull::UsableValidator(fetched.etag)) entry.etag = fetched.etag;
-  if (feedpull::UsableValidator(fetched.last_modified)) entry.last_modified = fetched.last_modified;
-  entry.document = *document;
-  if (!fetched.no_store && (!entry.etag.empty() || !entry.last_modified.empty())) {
-    UpdateCacheQuietly(cache_path, [&](auto& entries) { feedpull::StoreEntry(entries, entry); });
-  } else if (cached || cache_damaged) {
-    // What the server now says not to keep, or cannot be asked about, goes.
-    UpdateCacheQuietly(cache_path, [&](auto& entries) { feedpull::RemoveEntry(entries, url); });
-  }
-  return 0;
+  Folder folder;
+  folder.path = data_path + "QLUX\\Dovel\\RSSLinks\\";
+  folder.output = folder.path + "Temp_RSS.xml";
+  folder.cache = folder.path + "FeedPull_Cache.dat";
+  if (!run.empty()) return ServeRun(url, run, data_path, folder);
+  return FetchAlone(url, folder);
 }
 
 }  // namespace

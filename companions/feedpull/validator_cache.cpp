@@ -1,9 +1,9 @@
 #include "companions/feedpull/validator_cache.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 
+#include "companions/feedpull/record_file.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
 
@@ -22,16 +22,8 @@ namespace {
 constexpr std::string_view kMagic = "FeedPull validator cache 1\n";
 constexpr std::size_t kMaxValidatorBytes = 1024;
 
-std::uint64_t Fnv1a(std::uint64_t hash, std::string_view bytes) {
-  for (unsigned char c : bytes) {
-    hash ^= c;
-    hash *= 0x100000001b3ULL;
-  }
-  return hash;
-}
-
 std::uint64_t Checksum(const CacheEntry& entry) {
-  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  std::uint64_t hash = kFnv1aStart;
   for (const std::string* text : {&entry.url, &entry.etag, &entry.last_modified, &entry.document}) {
     hash = Fnv1a(hash, std::to_string(text->size()) + " ");
     hash = Fnv1a(hash, *text);
@@ -59,40 +51,6 @@ std::size_t EntryBytes(const CacheEntry& entry) {
   return SerializeEntry(entry).size();
 }
 
-// A reader over the file's bytes that fails for good at the first surprise.
-class Reader {
- public:
-  explicit Reader(std::string_view bytes) : bytes_(bytes) {}
-
-  bool Literal(std::string_view text) {
-    if (bytes_.substr(pos_, text.size()) != text) return false;
-    pos_ += text.size();
-    return true;
-  }
-  // A decimal number followed by `end`.
-  template <typename Number>
-  bool NumberThen(Number& value, char end, int base = 10) {
-    const char* first = bytes_.data() + pos_;
-    const char* last = bytes_.data() + bytes_.size();
-    if (first == last || *first == '+' || *first == ' ') return false;
-    auto [ptr, ec] = std::from_chars(first, last, value, base);
-    if (ec != std::errc() || ptr == last || *ptr != end) return false;
-    pos_ = static_cast<std::size_t>(ptr - bytes_.data()) + 1;
-    return true;
-  }
-  bool Text(std::size_t size, std::string& out) {
-    if (bytes_.size() - pos_ < size) return false;
-    out.assign(bytes_.substr(pos_, size));
-    pos_ += size;
-    return true;
-  }
-  bool AtEnd() const { return pos_ == bytes_.size(); }
-
- private:
-  std::string_view bytes_;
-  std::size_t pos_ = 0;
-};
-
 }  // namespace
 
 bool UsableValidator(const std::string& value) {
@@ -103,7 +61,7 @@ bool UsableValidator(const std::string& value) {
 std::optional<std::vector<CacheEntry>> ParseCache(const std::string& bytes,
                                                   const CacheLimits& limits) {
   if (bytes.size() > limits.max_file_bytes) return std::nullopt;
-  Reader reader(bytes);
+  RecordReader reader(bytes);
   if (!reader.Literal(kMagic)) return std::nullopt;
   std::vector<CacheEntry> entries;
   while (reader.Literal("E ")) {
