@@ -15,9 +15,13 @@
 #   (d) a whole run over 20 local feeds (the real converter, file:// URLs of
 #       the feeds in ../shared/feeds) against newsboat's "-x reload" of the
 #       same URLs, both in the steady state (nothing new);
-#   (e) the viewer's text of 2 MB descriptions whose shapes once took the
+#   (e) the feeds of (d) over HTTP from ten servers that wait 250 ms before
+#       each answer (a distant server's latency), against newsboat's default
+#       and, for reference, newsboat with reload-threads set to the number
+#       of feeds;
+#   (f) the viewer's text of 2 MB descriptions whose shapes once took the
 #       square of their size, next to plain text of the same size;
-#   (f) stores grown for a year (page size, what a viewing keeps, a run over
+#   (g) stores grown for a year (page size, what a viewing keeps, a run over
 #       them against one over stores of 50 items, Chromium showing the page)
 #       and a year of daily news and viewings compressed in time
 #       (bench/long_lived.py).
@@ -183,9 +187,53 @@ echo "   rssnotify run, ms:            $(stats < "$work/whole-ms-1")"
 echo "   rssnotify / newsboat:         $(stats < "$work/whole-1")"
 
 echo
-echo "== (e) the viewer's description text: 2 MB descriptions of hostile shapes against plain text"
+echo "== (e) the same 20 feeds from servers that wait 250 ms before each answer (10 servers, 2 feeds each)"
+slow=$work/slow
+mkdir -p "$slow"
+cp "${files[@]}" "$slow/"
+python3 bench/slow_server.py "$slow" 250 "$work/slow-port" &
+server_pid=$!
+trap 'kill $server_pid 2> /dev/null || true; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -f "$work/slow-port" ] && break; sleep 0.1; done
+port=$(cat "$work/slow-port")
+slow_urls=()
+i=0
+for f in "${files[@]}"; do
+  slow_urls+=("http://127.0.0.$((i / 2 + 1)):$port/$(basename "$f")")
+  i=$((i + 1))
+done
+printf '%s\n' "${slow_urls[@]}" > "$work/slow-urls"
+slow_sites=$(printf '%s\n' "${slow_urls[@]}" | sed ':a;N;$!ba;s/\n/@#@/g')
+sed -i "s|<rsssites>.*</rsssites>|<rsssites>$slow_sites</rsssites>|; s|<templateid>B</templateid>|<templateid>S</templateid>|" \
+  "$agent/qLUX/Dovel/qVMMenu.xml"
+echo "reload-threads ${#slow_urls[@]}" > "$work/nb-threads-config"
+nb_slow="newsboat -u $work/slow-urls -c $work/nb-slow.db -C $work/nb-config -x reload"
+nb_threads="newsboat -u $work/slow-urls -c $work/nb-threads.db -C $work/nb-threads-config -x reload"
+"$build/rssnotify" || true
+HOME=$work/nbhome $nb_slow
+HOME=$work/nbhome $nb_threads
+rm -f "$work"/slow-[0-9]* "$work"/slow-ms-*
+for ((r = 0; r < rounds; r++)); do
+  HOME=$work/nbhome hyperfine -N --style none --warmup 1 --runs 3 \
+    --export-json "$work/slow.json" "$nb_slow" "$build/rssnotify" "$nb_threads" > /dev/null 2>&1
+  ratios "$work/slow.json" "$work/slow"
+done
+stores=$(find "$agent/qLUX/Dovel/RSSLinks" -name 'Link_*_S_1.xml' | wc -l)
+echo "   ${#slow_urls[@]} feeds, $stores stores"
+echo "   newsboat -x reload, ms:       $(stats < "$work/slow-ms-0")"
+echo "   rssnotify run, ms:            $(stats < "$work/slow-ms-1")"
+echo "   newsboat, reload-threads ${#slow_urls[@]}, ms: $(stats < "$work/slow-ms-2")"
+echo "   rssnotify / newsboat:         $(stats < "$work/slow-1")"
+python3 -c "
+import statistics
+a = [float(x) for x in open('$work/slow-ms-1')]
+b = [float(x) for x in open('$work/slow-ms-2')]
+print('   rssnotify / newsboat with threads: median %.2f' % (statistics.median(a) / statistics.median(b)))"
+
+echo
+echo "== (f) the viewer's description text: 2 MB descriptions of hostile shapes against plain text"
 "$build/bench/description_text_bench" "$rounds"
 
 echo
-echo "== (f) a long-lived installation"
+echo "== (g) a long-lived installation"
 python3 bench/long_lived.py "$build"

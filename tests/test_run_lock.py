@@ -10,6 +10,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -27,8 +28,24 @@ LOCK_WAIT_SECONDS = 60
 
 
 def start_run(box):
-    return subprocess.Popen(box.command(), env=box.env(), stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    """A run in the background; its standard error, where Wine reports a
+    crash, goes to a file that `ended` shows when the run failed."""
+    err = tempfile.NamedTemporaryFile(dir=box.root, prefix="run-", suffix=".err", delete=False)
+    with err:
+        run = subprocess.Popen(box.command(), env=box.env(), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=err)
+    run.err_path = err.name
+    return run
+
+
+def ended(run, timeout):
+    """The run's exit status, and what it wrote to standard error when that
+    is not 0."""
+    status = run.wait(timeout=timeout)
+    if status == 0:
+        return 0, ""
+    with open(run.err_path, "rb") as f:
+        return status, f.read()[-4000:].decode("utf-8", "replace")
 
 
 class OverlappingRunsTest(unittest.TestCase):
@@ -62,7 +79,7 @@ class OverlappingRunsTest(unittest.TestCase):
                     box.program_path(os.path.join(box.feeds_dir, "feed2.xml")), DEFAULT_SENTENCE)
             processes = [start_run(box) for _ in range(runs)]
             for process in processes:
-                self.assertEqual(process.wait(timeout=300), 0)
+                self.assertEqual(ended(process, 300), (0, ""))
             for n in (1, 2):
                 self.assertEqual(box.store_items(n), expected[n], "round %d, feed %d" % (r, n))
             requests = box.popup_requests()
@@ -108,13 +125,13 @@ class LockHeldTest(unittest.TestCase):
         before = snapshot(box.data, log)
         second_start = time.monotonic()
         second = start_run(box)
-        self.assertEqual(second.wait(timeout=LOCK_WAIT_SECONDS + 60), 0)
+        self.assertEqual(ended(second, LOCK_WAIT_SECONDS + 60), (0, ""))
         waited = time.monotonic() - second_start
         self.assertEqual(snapshot(box.data, log), before)
         self.assertIsNone(first.poll(), "the first run ended before the second gave up")
         self.assertGreaterEqual(waited, LOCK_WAIT_SECONDS - 1)
         self.assertLess(waited, LOCK_WAIT_SECONDS + 20)
-        self.assertEqual(first.wait(timeout=200), 0)
+        self.assertEqual(ended(first, 200), (0, ""))
         box.finished = datetime_now()
 
         lines = box.log_lines()
@@ -217,7 +234,7 @@ class ViewerOverlapTest(unittest.TestCase):
         time.sleep(0.3)  # the run holds the lock and waits in its converter
         viewer = subprocess.run(box.command(VIEWER), env=env, stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=120)
-        self.assertEqual(run.wait(timeout=120), 0)
+        self.assertEqual(ended(run, 120), (0, ""))
         self.assertEqual((viewer.returncode, viewer.stdout, viewer.stderr), (0, b"", b""))
         self.assertEqual(box.store_items(1),
                          [stored(new[1]), stored(new[0])] + HEADER + shown_read(old))
@@ -267,7 +284,7 @@ class ViewerHoldsTheLockTest(unittest.TestCase):
         waited = run.poll() is None
         open(os.path.join(hold, "go"), "w").close()
         _, viewer_errors = viewer.communicate(timeout=60)
-        self.assertEqual(run.wait(timeout=120), 0)
+        self.assertEqual(ended(run, 120), (0, ""))
         self.assertTrue(waited, "the run went on while the viewer saved")
         self.assertEqual((viewer.returncode, viewer_errors), (0, b""))
         self.assertEqual(box.store_items(1), [stored(new[1]), stored(new[0])] + HEADER +
@@ -342,7 +359,7 @@ class ViewerLockHeldTest(unittest.TestCase):
             viewer = box.run(program=VIEWER, timeout=60)
             waited = time.monotonic() - started
             self.assertIsNone(run.poll(), "the run ended before the viewer gave up")
-            self.assertEqual(run.wait(timeout=200), 0)
+            self.assertEqual(ended(run, 200), (0, ""))
             # The shell has the page opened.
             self.assertEqual(browser.wait(), "[%s]\n" % page)
             self.assertEqual(viewer.stdout, b"")

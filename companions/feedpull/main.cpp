@@ -18,6 +18,14 @@
 // (see validator_cache.h); on "304 Not Modified" the converted document of
 // that fetch is written again, byte for byte, as if the feed had been
 // fetched in full.
+//
+// A run calls the converter once per feed, one call after the other. So that
+// the run waits about as long as its slowest feed rather than the sum of
+// them, the call for the first feed of the run's list (the update-state
+// file's [RSSLinks] Urls) fetches all the list's http(s) feeds side by side
+// and settles each as its own call would; the later calls of the same run
+// answer from what it kept (run_answers.h), and fetch for themselves only
+// what it could not take.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
