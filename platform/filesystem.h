@@ -117,6 +117,15 @@ class FileSystem {
     produce(sink);
     ReplaceFileAtomically(path, sink.bytes);
   }
+  // The same replacement for a file whose loss in a crash costs only work
+  // done again (what the next run finds anew, a file handed to another
+  // program at once): the new bytes are on disk before the new name points
+  // at them, so a crash finds the old file or the whole new one, but the
+  // rename itself is not waited for and may be undone by a crash. This
+  // default is the durable replacement.
+  virtual void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes) {
+    ReplaceFileAtomically(path, bytes);
+  }
   virtual FileStamp Stamp(const std::string& path) = 0;
   // The native path that a program-form path stands for (see above).
   virtual std::string NativePath(const std::string& path) = 0;

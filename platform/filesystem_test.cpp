@@ -107,19 +107,26 @@ TEST(FileSystemText, SystemCodePageAndUnicodeStreams) {
 }
 
 TEST(FileSystemAtomic, ReplacementLeavesNoTemporaryAndKeepsOldFileOnFailure) {
-  ScratchFolder root;
   platform::FileSystem& fs = platform::Files();
-  fs.ReplaceFileAtomically(root / "state.ini", "one");
-  auto before = fs.Stamp(root / "state.ini");
-  fs.ReplaceFileAtomically(root / "state.ini", "two");
-  EXPECT_EQ(ReadFile(root / "state.ini"), "two");
-  auto after = fs.Stamp(root / "state.ini");
-  EXPECT_TRUE(after.exists);
-  EXPECT_NE(before, after);  // a replacement is a new file
-  EXPECT_THROW(fs.ReplaceFileAtomically(root / "no/such/folder.ini", "x"), platform::Failure);
-  int entries = 0;
-  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(root.path())) ++entries;
-  EXPECT_EQ(entries, 1);
+  // The durable replacement and the one that does not wait for its rename.
+  using Replace = void (platform::FileSystem::*)(const std::string&, const std::string&);
+  for (const Replace replace : {&platform::FileSystem::ReplaceFileAtomically,
+                                &platform::FileSystem::ReplaceFileAtomicallyLazily}) {
+    SCOPED_TRACE(replace == &platform::FileSystem::ReplaceFileAtomically ? "durable" : "lazy");
+    ScratchFolder root;
+    (fs.*replace)(root / "state.ini", "one");
+    auto before = fs.Stamp(root / "state.ini");
+    (fs.*replace)(root / "state.ini", "two");
+    EXPECT_EQ(ReadFile(root / "state.ini"), "two");
+    auto after = fs.Stamp(root / "state.ini");
+    EXPECT_TRUE(after.exists);
+    EXPECT_NE(before, after);  // a replacement is a new file
+    EXPECT_THROW((fs.*replace)(root / "no/such/folder.ini", "x"), platform::Failure);
+    int entries = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(root.path())) ++entries;
+    EXPECT_EQ(entries, 1);
+  }
+  ScratchFolder root;
   EXPECT_FALSE(fs.Stamp(root / "absent").exists);
 }
 

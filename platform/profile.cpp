@@ -1,7 +1,7 @@
 // Profile (INI) files with the behaviour of the Windows profile functions.
 //
 // Every call reads and parses the whole file; a write changes the parsed
-// form and writes all of it back through ReplaceFileAtomically. The parsed
+// form and writes all of it back through ReplaceFileAtomicallyLazily. The parsed
 // form is what the Windows functions keep: a list of sections, each a list of
 // lines. Lines before the first section header belong to a nameless first
 // section; comment lines and lines without "=" are lines without a value, so
@@ -269,11 +269,17 @@ bool WriteProfileValue(const std::string& section, const std::string& key, const
   SetValue(profile, section, key, value);
   std::string after = Encode(profile);
   // A file that already holds exactly these bytes is left alone: rewriting
-  // it would change nothing but cost a replacement and two flushes to disk,
-  // and the run writes several keys with the values they already have.
+  // it would change nothing but cost a replacement and a flush to disk, and
+  // the run writes several keys with the values they already have.
   if (after == before) return true;
   try {
-    Files().ReplaceFileAtomically(path, after);
+    // The file is whole after a crash, the old one or the new one; that the
+    // rename reaches the disk is not waited for. A profile holds what a run
+    // remembers for the next: a write that a crash undoes makes the next run
+    // do again what this one did (the update-state file: find the same items
+    // again, which the check against the store, saved durably before, keeps
+    // from being added twice).
+    Files().ReplaceFileAtomicallyLazily(path, after);
   } catch (const Failure& failure) {
     SetLastErrorCode(ErrorForFailure(failure));
     return false;

@@ -5,8 +5,8 @@
 // Section and key names match without regard to letter case and to blanks
 // around them. A write re-reads the whole file and writes it back normalised
 // (every line ends CR LF, blank lines dropped, blanks around names, "=" and
-// values removed), through Files().ReplaceFileAtomically, so that a crash
-// never leaves a half-written file; a file that would come out byte for byte
+// values removed), through Files().ReplaceFileAtomicallyLazily, so that a
+// crash never leaves a half-written file (it may undo the write); a file that would come out byte for byte
 // as it is stays untouched. Text is stored in the system code page (UTF-8 on
 // Linux); a file that starts with a UTF-8 or UTF-16 LE byte-order mark is
 // understood and written back in that form.

@@ -7,8 +7,10 @@ time stamp), while one with news rewrites it as before.
 """
 
 import os
+import re
 import unittest
 
+import sandbox
 from sandbox import FeedSandbox
 
 
@@ -61,6 +63,27 @@ class StateWritesTest(unittest.TestCase):
         self.assertNotEqual(stamp(os.stat(box.state_file)), stamp(after))
         with open(box.state_file, "rb") as f:
             self.assertIn(b"LatestGUID=http://feed.example/2\r\n", f.read())
+
+
+    @sandbox.linux_only("what reaches the disk is recorded through LD_PRELOAD")
+    def test_the_store_is_on_disk_before_the_state_that_names_its_newest_item(self):
+        # A state write that a crash undoes only makes the next run find the
+        # same items again, which the store saved before keeps from being
+        # added twice: it waits for its bytes, not for its rename.
+        box = FeedSandbox()
+        self.addCleanup(box.cleanup)
+        box.write_feed_template(box.feed("f.xml", [item(1)]))
+        record = os.path.join(box.root, "flushes")
+        box.run(extra_env={"LD_PRELOAD": os.path.join(sandbox.BUILD_DIR, "tests", "hold_rename.so"),
+                           "FLUSH_RECORD": record})
+        state, store = os.path.basename(box.state_file), box.store_name(1)
+        with open(record) as f:
+            events = [re.sub(r" \.(.*)\.tmp-\w+$", r" \1 (new)", line.rstrip("\n")) for line in f
+                      if state in line or store in line or line == "fsync RSSLinks/\n"]
+        write = ["fsync %s (new)" % state, "rename " + state]
+        self.assertEqual(events, write * 4 + ["fsync %s (new)" % store, "rename " + store,
+                                              "fsync RSSLinks/"] + write * 4)
+
 
 
 if __name__ == "__main__":

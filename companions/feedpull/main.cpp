@@ -99,7 +99,8 @@ std::string call_mark;
 int WriteOutput(const std::string& output, const std::string& document) {
   platform::FileSystem& files = platform::Files();
   try {
-    files.ReplaceFileAtomically(output, document + call_mark);
+    // A hand-over that the run reads at once: a crash has ended the run too.
+    files.ReplaceFileAtomicallyLazily(output, document + call_mark);
   } catch (const platform::Failure& failure) {
     return Fail(kNoOutput, "cannot write " + files.NativePath(output) + ": " +
                                failure.description() + " (" + std::to_string(failure.number()) +
@@ -355,8 +356,8 @@ std::optional<Outcome> FetchRunFeeds(const std::string& url, const std::vector<s
   ApplyChanges(folder.cache, changes);
   if (!answers.answers.empty() && feeds.size() > 1) {
     try {
-      platform::Files().ReplaceFileAtomically(folder.path + feedpull::AnswersFileName(run),
-                                              feedpull::SerializeAnswers(answers));
+      platform::Files().ReplaceFileAtomicallyLazily(folder.path + feedpull::AnswersFileName(run),
+                                                    feedpull::SerializeAnswers(answers));
     } catch (const platform::Failure&) {
       // The other calls fetch their feeds themselves.
     }

@@ -160,7 +160,9 @@ void UpdateCache(const std::string& path,
                  const CacheLimits& limits) {
   std::vector<CacheEntry> entries = LoadCache(path, limits);
   change(entries);
-  platform::Files().ReplaceFileAtomically(path, SerializeCache(entries));
+  // A cache that a crash takes back to an older state only costs a full
+  // fetch.
+  platform::Files().ReplaceFileAtomicallyLazily(path, SerializeCache(entries));
 }
 
 }  // namespace feedpull

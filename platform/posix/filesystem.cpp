@@ -224,6 +224,17 @@ class PosixFileSystem : public FileSystem {
 
   void ReplaceFileAtomicallyStreamed(const std::string& path,
                                      const std::function<void(ByteSink&)>& produce) override {
+    Replace(path, produce, true);
+  }
+
+  void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes) override {
+    Replace(
+        path, [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); }, false);
+  }
+
+  // The replacement; `durable`: the rename too is on disk when it returns.
+  void Replace(const std::string& path, const std::function<void(ByteSink&)>& produce,
+               bool durable) {
     std::string native = NativePath(path);
     std::string folder, name;
     SplitPath(native, folder, name);
@@ -263,6 +274,7 @@ class PosixFileSystem : public FileSystem {
       ::unlink(temp.c_str());
       throw;
     }
+    if (!durable) return;
     // Make the rename itself durable.
     const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.valid()) ::fsync(dir.get());

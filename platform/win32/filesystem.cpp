@@ -287,6 +287,17 @@ class Win32FileSystem : public FileSystem {
 
   void ReplaceFileAtomicallyStreamed(const std::string& path,
                                      const std::function<void(ByteSink&)>& produce) override {
+    Replace(path, produce, true);
+  }
+
+  void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes) override {
+    Replace(
+        path, [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); }, false);
+  }
+
+  // The replacement; `durable`: the rename too is on disk when it returns.
+  void Replace(const std::string& path, const std::function<void(ByteSink&)>& produce,
+               bool durable) {
     const std::string native = NativePath(path);
     if (IsLink(native)) throw LinkInTheWay(native);
     // The new file takes the permissions its folder hands down, as every
@@ -314,8 +325,8 @@ class Win32FileSystem : public FileSystem {
       // for one put there while the bytes were written, which is refused.
       if (IsLink(native)) throw LinkInTheWay(native);
       // Write-through: the rename itself is on disk when the call returns.
-      const DWORD error =
-          RenameOver(temp, native, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+      const DWORD error = RenameOver(
+          temp, native, MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0));
       if (error != ERROR_SUCCESS) throw FailureFromLastError(error, native);
     } catch (...) {
       file.reset();
