@@ -387,7 +387,8 @@ class Sandbox:
             assert m, "line without time stamp: %r" % line
             stamp = datetime.datetime(int(m.group(3)), int(m.group(1)), int(m.group(2)),
                                       int(m.group(4)), int(m.group(5)), int(m.group(6)))
-            assert self.started.replace(microsecond=0) <= stamp <= self.finished, line
+            assert self.started.replace(microsecond=0) <= stamp <= self.finished, (
+                line, self.started, self.finished)
             texts.append(m.group(7))
         return texts
 

@@ -837,8 +837,9 @@ lines</description>
         box.write_feed_template("@#@".join(urls))
         logs = []
         for _ in range(runs):
-            box.run(timeout=RUN_BOUND_SECONDS * 2, extra_env={"no_proxy": "127.0.0.1",
-                                                            "NO_PROXY": "127.0.0.1"})
+            result = box.run(timeout=RUN_BOUND_SECONDS * 2,
+                             extra_env={"no_proxy": "127.0.0.1", "NO_PROXY": "127.0.0.1"})
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
             logs.append(sandbox.FeedTestCase.lines_after_template(box))
         # The run's last call has cleared away what the first fetched for it.
         self.assertEqual([f for f in os.listdir(box.rsslinks) if f.startswith("FeedPull_Run_")], [])
