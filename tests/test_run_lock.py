@@ -164,8 +164,10 @@ def snapshot(folder, skip):
 
 
 def log_text(folder):
-    """The text of the one log in `folder`, "" while there is none."""
-    names = os.listdir(folder) if os.path.isdir(folder) else []
+    """The text of the one log in `folder`, "" while there is none. The run
+    makes its log under a temporary name first, renamed at once."""
+    names = [n for n in (os.listdir(folder) if os.path.isdir(folder) else [])
+             if not n.startswith(".")]
     if not names:
         return ""
     with open(os.path.join(folder, names[0]), encoding="utf-8") as f:
