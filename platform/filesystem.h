@@ -119,11 +119,21 @@ class FileSystem {
   }
   // The same replacement for a file whose loss in a crash costs only work
   // done again (what the next run finds anew, a file handed to another
-  // program at once): the new bytes are on disk before the new name points
-  // at them, so a crash finds the old file or the whole new one, but the
-  // rename itself is not waited for and may be undone by a crash. This
-  // default is the durable replacement.
-  virtual void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes) {
+  // program at once): it does not wait for the rename to reach the disk, so
+  // a crash may undo it, and with `flush` kNone not for the bytes either.
+  // This default is the durable replacement.
+  enum class LazyFlush {
+    // The new bytes are on disk before the new name points at them: a crash
+    // finds the old file or the whole new one.
+    kContent,
+    // Nothing: for a file that another program reads at once and that a
+    // crash, which ends that program too, makes worthless anyway; after a
+    // crash it may be the old file, the new one or an empty one.
+    kNone,
+  };
+  virtual void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes,
+                                           LazyFlush flush) {
+    (void)flush;
     ReplaceFileAtomically(path, bytes);
   }
   virtual FileStamp Stamp(const std::string& path) = 0;

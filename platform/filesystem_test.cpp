@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -108,20 +109,27 @@ TEST(FileSystemText, SystemCodePageAndUnicodeStreams) {
 
 TEST(FileSystemAtomic, ReplacementLeavesNoTemporaryAndKeepsOldFileOnFailure) {
   platform::FileSystem& fs = platform::Files();
-  // The durable replacement and the one that does not wait for its rename.
-  using Replace = void (platform::FileSystem::*)(const std::string&, const std::string&);
-  for (const Replace replace : {&platform::FileSystem::ReplaceFileAtomically,
-                                &platform::FileSystem::ReplaceFileAtomicallyLazily}) {
-    SCOPED_TRACE(replace == &platform::FileSystem::ReplaceFileAtomically ? "durable" : "lazy");
+  // The durable replacement and the lazy ones.
+  using Flush = platform::FileSystem::LazyFlush;
+  const std::function<void(const std::string&, const std::string&)> replacements[] = {
+      [&](const std::string& p, const std::string& b) { fs.ReplaceFileAtomically(p, b); },
+      [&](const std::string& p, const std::string& b) {
+        fs.ReplaceFileAtomicallyLazily(p, b, Flush::kContent);
+      },
+      [&](const std::string& p, const std::string& b) {
+        fs.ReplaceFileAtomicallyLazily(p, b, Flush::kNone);
+      }};
+  for (const auto& replace : replacements) {
+    SCOPED_TRACE(&replace - replacements);
     ScratchFolder root;
-    (fs.*replace)(root / "state.ini", "one");
+    replace(root / "state.ini", "one");
     auto before = fs.Stamp(root / "state.ini");
-    (fs.*replace)(root / "state.ini", "two");
+    replace(root / "state.ini", "two");
     EXPECT_EQ(ReadFile(root / "state.ini"), "two");
     auto after = fs.Stamp(root / "state.ini");
     EXPECT_TRUE(after.exists);
     EXPECT_NE(before, after);  // a replacement is a new file
-    EXPECT_THROW((fs.*replace)(root / "no/such/folder.ini", "x"), platform::Failure);
+    EXPECT_THROW(replace(root / "no/such/folder.ini", "x"), platform::Failure);
     int entries = 0;
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(root.path())) ++entries;
     EXPECT_EQ(entries, 1);

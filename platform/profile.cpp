@@ -279,7 +279,7 @@ bool WriteProfileValue(const std::string& section, const std::string& key, const
     // do again what this one did (the update-state file: find the same items
     // again, which the check against the store, saved durably before, keeps
     // from being added twice).
-    Files().ReplaceFileAtomicallyLazily(path, after);
+    Files().ReplaceFileAtomicallyLazily(path, after, FileSystem::LazyFlush::kContent);
   } catch (const Failure& failure) {
     SetLastErrorCode(ErrorForFailure(failure));
     return false;

@@ -669,6 +669,20 @@ class FeedPullTest(unittest.TestCase):
         with open(self.cache_path(), "rb") as f:
             self.assertEqual(f.read(), b"FeedPull validator cache 1\nend 0\n")
 
+    @sandbox.linux_only("what reaches the disk is recorded through LD_PRELOAD")
+    def test_the_output_is_handed_over_unflushed_and_the_cache_whole(self):
+        # The run reads the output at once, and a crash ends the run too; a
+        # cache a crash takes back only costs a full fetch.
+        self.serve("/v.xml", RSS_FEED, etag='"v1"')
+        record = os.path.join(self.root, "flushes")
+        self.env.update({"LD_PRELOAD": os.path.join(sandbox.BUILD_DIR, "tests", "hold_rename.so"),
+                         "FLUSH_RECORD": record})
+        self.assert_converted(self.run_converter(self.base + "v.xml"), rss_expected(self.base))
+        with open(record) as f:
+            events = [re.sub(r" \.(.*)\.tmp-\w+$", r" \1 (new)", line.rstrip("\n")) for line in f]
+        self.assertEqual(events, ["rename Temp_RSS.xml", "fsync %s (new)" % CACHE_NAME,
+                                  "rename " + CACHE_NAME])
+
     def test_cache_holds_every_feed_of_a_template(self):
         # Several feeds of one run, and converters of several sessions at
         # once: the file stays whole, one entry per URL.

@@ -100,7 +100,8 @@ int WriteOutput(const std::string& output, const std::string& document) {
   platform::FileSystem& files = platform::Files();
   try {
     // A hand-over that the run reads at once: a crash has ended the run too.
-    files.ReplaceFileAtomicallyLazily(output, document + call_mark);
+    files.ReplaceFileAtomicallyLazily(output, document + call_mark,
+                                      platform::FileSystem::LazyFlush::kNone);
   } catch (const platform::Failure& failure) {
     return Fail(kNoOutput, "cannot write " + files.NativePath(output) + ": " +
                                failure.description() + " (" + std::to_string(failure.number()) +
@@ -357,7 +358,8 @@ std::optional<Outcome> FetchRunFeeds(const std::string& url, const std::vector<s
   if (!answers.answers.empty() && feeds.size() > 1) {
     try {
       platform::Files().ReplaceFileAtomicallyLazily(folder.path + feedpull::AnswersFileName(run),
-                                                    feedpull::SerializeAnswers(answers));
+                                                    feedpull::SerializeAnswers(answers),
+                                                    platform::FileSystem::LazyFlush::kNone);
     } catch (const platform::Failure&) {
       // The other calls fetch their feeds themselves.
     }

@@ -162,7 +162,8 @@ void UpdateCache(const std::string& path,
   change(entries);
   // A cache that a crash takes back to an older state only costs a full
   // fetch.
-  platform::Files().ReplaceFileAtomicallyLazily(path, SerializeCache(entries));
+  platform::Files().ReplaceFileAtomicallyLazily(path, SerializeCache(entries),
+                                                platform::FileSystem::LazyFlush::kContent);
 }
 
 }  // namespace feedpull

@@ -224,17 +224,20 @@ class PosixFileSystem : public FileSystem {
 
   void ReplaceFileAtomicallyStreamed(const std::string& path,
                                      const std::function<void(ByteSink&)>& produce) override {
-    Replace(path, produce, true);
+    Replace(path, produce, true, true);
   }
 
-  void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes) override {
+  void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes,
+                                   LazyFlush flush) override {
     Replace(
-        path, [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); }, false);
+        path, [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); },
+        flush == LazyFlush::kContent, false);
   }
 
-  // The replacement; `durable`: the rename too is on disk when it returns.
+  // The replacement; `flush_content`: the bytes are on disk before the
+  // rename; `durable`: the rename too when it returns.
   void Replace(const std::string& path, const std::function<void(ByteSink&)>& produce,
-               bool durable) {
+               bool flush_content, bool durable) {
     std::string native = NativePath(path);
     std::string folder, name;
     SplitPath(native, folder, name);
@@ -263,7 +266,7 @@ class PosixFileSystem : public FileSystem {
     } sink(fd.get(), native);
     try {
       produce(sink);
-      if (::fsync(fd.get()) != 0) throw FailureFromErrno(errno, native);
+      if (flush_content && ::fsync(fd.get()) != 0) throw FailureFromErrno(errno, native);
       if (!fd.Close()) throw FailureFromErrno(errno, native);
       // rename() replaces a link rather than following it; the check is for
       // one put there while the bytes were written, which is refused as well.

@@ -2,15 +2,19 @@
 // that an edit by the installer or a test takes effect on the next run.
 #include "platform/registry.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <exception>
-#include <fstream>
 #include <map>
-#include <sstream>
+#include <string_view>
 
 #include "platform/ascii.h"
 #include "platform/last_error.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/registry_query.h"
 #include "platform/system.h"
 #include "platform/text_encoding.h"
@@ -159,25 +163,36 @@ bool ParseValueLine(const std::string& line, bool unicode_export, std::string& n
 // the key is missing.
 long LoadKey(const std::string& key_path, ValueMap& values) {
   std::string file = EnvironmentValue("RSSNOTIFY_REGISTRY").value_or("/etc/rssnotify/registry.reg");
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return errno == EACCES ? kErrorAccessDenied : kErrorFileNotFound;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  std::string content = buffer.str();
+  std::string content;
+  // Read with plain calls: every start of rssnotify opens a few keys, and a
+  // stream's set-up would cost more than the file's few lines.
+  const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return errno == EACCES ? kErrorAccessDenied : kErrorFileNotFound;
+  char chunk[8192];
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno == EACCES ? kErrorAccessDenied : kErrorFileNotFound;
+    if (got == 0) break;
+    content.append(chunk, static_cast<std::size_t>(got));
+  }
   if (content.size() >= 2 && content[0] == '\xFF' && content[1] == '\xFE') {
     content = Utf16LeToUtf8(content.substr(2));
   } else if (content.rfind("\xEF\xBB\xBF", 0) == 0) {
     content.erase(0, 3);
   }
 
-  std::istringstream lines(content);
+  std::string_view rest(content);
   std::string raw;
   std::string line;
   bool header_seen = false;
   bool unicode_export = false;
   bool in_key = false;
   bool key_found = false;
-  while (std::getline(lines, raw)) {
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    raw.assign(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
     // A trailing backslash continues the line (long hex data).
     if (!raw.empty() && raw.back() == '\\') {

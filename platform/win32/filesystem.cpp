@@ -287,17 +287,20 @@ class Win32FileSystem : public FileSystem {
 
   void ReplaceFileAtomicallyStreamed(const std::string& path,
                                      const std::function<void(ByteSink&)>& produce) override {
-    Replace(path, produce, true);
+    Replace(path, produce, true, true);
   }
 
-  void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes) override {
+  void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes,
+                                   LazyFlush flush) override {
     Replace(
-        path, [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); }, false);
+        path, [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); },
+        flush == LazyFlush::kContent, false);
   }
 
-  // The replacement; `durable`: the rename too is on disk when it returns.
+  // The replacement; `flush_content`: the bytes are on disk before the
+  // rename; `durable`: the rename too when it returns.
   void Replace(const std::string& path, const std::function<void(ByteSink&)>& produce,
-               bool durable) {
+               bool flush_content, bool durable) {
     const std::string native = NativePath(path);
     if (IsLink(native)) throw LinkInTheWay(native);
     // The new file takes the permissions its folder hands down, as every
@@ -319,7 +322,9 @@ class Win32FileSystem : public FileSystem {
       produce(sink);
       // On disk before the name points at it: a crash after the rename
       // finds the whole new file, never an empty one.
-      if (!::FlushFileBuffers(file.get())) throw FailureFromLastError(::GetLastError(), native);
+      if (flush_content && !::FlushFileBuffers(file.get())) {
+        throw FailureFromLastError(::GetLastError(), native);
+      }
       if (!file.Close()) throw FailureFromLastError(::GetLastError(), native);
       // The rename replaces a link rather than following it; the check is
       // for one put there while the bytes were written, which is refused.
