@@ -42,7 +42,7 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
-extern "C" int fsync(int fd) noexcept {
+extern "C" int fsync(int fd) {
   using Fsync = int (*)(int);
   static const auto real = reinterpret_cast<Fsync>(dlsym(RTLD_NEXT, "fsync"));
   char path[4096];

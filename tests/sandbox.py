@@ -55,15 +55,6 @@ PROGRAM_DATA = "C:\\ProgramData"
 POPUP_CLSID = "{c43e0c8c-437e-49ca-b37d-07f8f8662771}"
 
 
-def program_clock_now():
-    """The time as the programs read it. On Linux time() reads the coarse
-    clock, which lags the precise one by up to a tick: a run started just
-    after a second began may stamp its first line with the second before."""
-    if not WINDOWS and hasattr(time, "CLOCK_REALTIME_COARSE"):
-        return datetime.datetime.fromtimestamp(time.clock_gettime(time.CLOCK_REALTIME_COARSE))
-    return datetime.datetime.now()
-
-
 def linux_only(reason):
     """Skips a test or class on the Windows back-end, saying why."""
     return unittest.skipIf(WINDOWS, "Linux only: " + reason)
@@ -342,7 +333,7 @@ class Sandbox:
         env = self.env()
         if extra_env:
             env.update(extra_env)
-        self.started = program_clock_now()
+        self.started = datetime.datetime.now()
         if WINDOWS:
             # Output to files, not pipes: a Windows program that the run
             # starts holds Wine's standard error (Wine's own diagnostics go

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -78,7 +79,10 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 LocalTime Now() {
-  std::time_t now = std::time(nullptr);
+  // The system clock itself: time() reads a copy that may lag it by a tick,
+  // so that a line written just after a second began could carry the
+  // second before, earlier than what another program had already read.
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm local{};
   localtime_r(&now, &local);
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
