@@ -375,7 +375,13 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
 
     const NewItems added = InsertNewItems(root, loaded, last);
     WriteLog("MSG :  fncParseRSSSite : Saving the XML");
-    document.Save(store_path);
+    // With nothing new, the store usually holds these very bytes already;
+    // it is then not written again.
+    if (added.count == "0") {
+      document.SaveUnlessSame(store_path);
+    } else {
+      document.Save(store_path);
+    }
     // Only items that reached the disk are announced.
     AppState.strTotalNewRSS =
         NumberText(NumericValue(AppState.strTotalNewRSS) + NumericValue(added.count));

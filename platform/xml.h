@@ -112,6 +112,11 @@ class XmlDocument {
   // document nested deeper than kXmlMaxDepth; the old file is then
   // unchanged.
   void Save(const std::string& path) const;
+  // Save, unless the file already holds exactly the bytes it would write:
+  // that file is left alone (same file, same time stamp), which spares a
+  // document that did not change its replacement and flushes. True when the
+  // file was written.
+  bool SaveUnlessSame(const std::string& path) const;
 
  private:
   struct Impl;

@@ -254,6 +254,25 @@ TEST(XmlBuild, SavedDocumentLoadsBackTheSame) {
   EXPECT_EQ(back.Xml(), doc.Xml());
 }
 
+// Only a file of exactly the bytes a save would write is left alone: one
+// that ends early, goes on or differs in a byte is saved anew.
+TEST(XmlBuild, SaveUnlessSameComparesEveryByte) {
+  ScratchFolder folder;
+  XmlDocument doc;
+  ASSERT_TRUE(doc.LoadXml("<rootrss><item>x</item></rootrss>"));
+  const std::string path = folder / "store.xml";
+  const std::string xml = doc.Xml();
+  EXPECT_TRUE(doc.SaveUnlessSame(path));  // missing
+  EXPECT_EQ(ReadFile(path), xml);
+  EXPECT_FALSE(doc.SaveUnlessSame(path));
+  for (const std::string& other :
+       {xml.substr(0, xml.size() - 1), xml + "\n", std::string(xml).replace(30, 1, "?")}) {
+    WriteFile(path, other);
+    EXPECT_TRUE(doc.SaveUnlessSame(path));
+    EXPECT_EQ(ReadFile(path), xml);
+  }
+}
+
 TEST(XmlBuild, FailedSaveKeepsTheOldFile) {
   ScratchFolder folder;
   std::string path = folder / "store.xml";

@@ -41,6 +41,23 @@ class StringSink : public ByteSink {
   std::string& out_;
 };
 
+// Tells whether the bytes handed to it are exactly `expected`.
+class SameBytesSink : public ByteSink {
+ public:
+  explicit SameBytesSink(std::string_view expected) : expected_(expected) {}
+  void Write(const char* data, std::size_t size) override {
+    same_ = same_ && size <= expected_.size() - at_ &&
+            expected_.compare(at_, size, std::string_view(data, size)) == 0;
+    if (same_) at_ += size;
+  }
+  bool Same() const { return same_ && at_ == expected_.size(); }
+
+ private:
+  std::string_view expected_;
+  std::size_t at_ = 0;
+  bool same_ = true;
+};
+
 }  // namespace
 
 void WriteDocument(const pugi::xml_document& doc, ByteSink& sink) {
@@ -76,13 +93,37 @@ std::string XmlDocument::Xml() const {
   return out;
 }
 
-void XmlDocument::Save(const std::string& path) const {
-  // Checked before the file is touched, so a refused save leaves it as it was.
-  for (pugi::xml_node top : impl_->doc.children()) {
+namespace {
+
+// Checked before the file is touched, so a refused save leaves it as it was.
+void CheckDepth(const pugi::xml_document& doc) {
+  for (pugi::xml_node top : doc.children()) {
     if (!xml_detail::WithinDepth(top)) throw Failure(err::kInvalidCall, xml_detail::DepthError());
   }
+}
+
+}  // namespace
+
+void XmlDocument::Save(const std::string& path) const {
+  CheckDepth(impl_->doc);
   Files().ReplaceFileAtomicallyStreamed(
       path, [&](ByteSink& sink) { xml_detail::WriteDocument(impl_->doc, sink); });
+}
+
+bool XmlDocument::SaveUnlessSame(const std::string& path) const {
+  CheckDepth(impl_->doc);
+  std::string existing;
+  try {
+    existing = Files().ReadFileBytes(path);
+  } catch (const Failure&) {
+    Save(path);  // a missing or unreadable file is replaced, or fails, as by Save
+    return true;
+  }
+  xml_detail::SameBytesSink same(existing);
+  xml_detail::WriteDocument(impl_->doc, same);
+  if (same.Same()) return false;
+  Save(path);
+  return true;
 }
 
 }  // namespace platform

@@ -1,9 +1,9 @@
-"""The update-state file costs nothing when nothing changes.
+"""The update-state file and the stores cost nothing when nothing changes.
 
 Every key a run writes is logged, but a write that would leave the file byte
 for byte as it is does not replace it: a run that finds nothing new, after
-one that found nothing new either, leaves the file untouched (same file, same
-time stamp), while one with news rewrites it as before.
+one that found nothing new either, leaves the file and the store untouched
+(same file, same time stamp), while one with news rewrites them as before.
 """
 
 import os
@@ -36,12 +36,25 @@ class StateWritesTest(unittest.TestCase):
         box.run()  # nothing new: the counters go back to 0
         with open(box.state_file, "rb") as f:
             quiet = f.read()
-        before = os.stat(box.state_file)
+        store = box.store(1)
+        with open(store, "rb") as f:
+            quiet_store = f.read()
+        before, store_before = os.stat(box.state_file), os.stat(store)
         box.run()  # nothing new again: every value is written as it stands
         after = os.stat(box.state_file)
         with open(box.state_file, "rb") as f:
             self.assertEqual(f.read(), quiet)
         self.assertEqual(stamp(after), stamp(before))
+        # The store too, saved as it stands, is the same file.
+        with open(store, "rb") as f:
+            self.assertEqual(f.read(), quiet_store)
+        self.assertEqual(stamp(os.stat(store)), stamp(store_before))
+        # One that holds the same items in other bytes is still saved anew.
+        with open(store, "wb") as f:
+            f.write(quiet_store.replace(b"\t", b"  "))
+        box.run()
+        with open(store, "rb") as f:
+            self.assertEqual(f.read(), quiet_store)
         self.assertEqual(quiet.decode("utf-8"), (
             "[RSSLinks]\r\nTemplateID=T\r\nTemplateVersion=1\r\nUrls=%s\r\n"
             "[TotalNewRSS]\r\nNewRSSCount=0\r\n"
