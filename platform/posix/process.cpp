@@ -179,6 +179,39 @@ std::vector<pid_t> TreeAndOrphans(const std::map<pid_t, ProcInfo>& table, pid_t 
   return found;
 }
 
+// Whether every child of this process, running or ended, is one this layer
+// started itself. Whatever an ended program left behind was handed to this
+// process when its parent ended, so then nothing of it is left; the lists of
+// children come from each thread of this process. False when a list cannot
+// be read (then only the whole process table tells).
+bool OnlyOwnChildren() {
+  DIR* tasks = ::opendir("/proc/self/task");
+  if (tasks == nullptr) return false;
+  bool only_own = true;
+  while (dirent* entry = ::readdir(tasks)) {
+    if (entry->d_name[0] == '.') continue;
+    const std::string path = std::string("/proc/self/task/") + entry->d_name + "/children";
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string list;
+    char buffer[512];
+    ssize_t n = 0;
+    while (fd.valid() && (n = ::read(fd.get(), buffer, sizeof buffer)) > 0) list.append(buffer, n);
+    if (!fd.valid() || n < 0) {
+      only_own = false;
+      break;
+    }
+    const char* at = list.c_str();
+    for (char* end = nullptr;; at = end) {
+      const long pid = std::strtol(at, &end, 10);
+      if (end == at) break;
+      if (own_children.count(static_cast<pid_t>(pid)) == 0) only_own = false;
+    }
+    if (!only_own) break;
+  }
+  ::closedir(tasks);
+  return only_own;
+}
+
 // Kills the descendants of `root` and the orphans handed to this process,
 // then reaps the orphans, all within a bound.
 void EndTree(pid_t root) {
@@ -247,8 +280,9 @@ bool StartedProgram::EndGroup() {
   // refuses, and callers rely on the refusal.
   if (child.Ended()) {
     // What it left running (in its group or escaped from it) ends all the
-    // same: nothing of a program outlives the end of its wait.
-    EndTree(state_->pid);
+    // same: nothing of a program outlives the end of its wait. Usually it
+    // left nothing, which its parent's own list of children shows at once.
+    if (!OnlyOwnChildren()) EndTree(state_->pid);
     SetLastErrorCode(kErrorAccessDenied);
     return false;
   }

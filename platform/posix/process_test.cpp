@@ -171,6 +171,27 @@ TEST_F(ProcessTest, TerminateEndsWhatTheProcessStarted) {
   EXPECT_EQ(ended, 1);
 }
 
+// One that has ended by itself may have left a helper in a session of its
+// own: that ends with it all the same.
+TEST_F(ProcessTest, WhatAnEndedProgramLeftRunningIsEnded) {
+  std::string fifo = folder_ / "escapee";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  StartedProgram program = Start(
+      Script("leaver", "setsid sh -c 'echo $$ > \"$0\"; exec sleep 30' \"$1\" &\n") + " " + fifo);
+  std::string line = ReadLineFromFifo(fifo);
+  ASSERT_FALSE(line.empty());
+  int escapee = static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(line), 0));
+  ASSERT_GE(escapee, 0);
+  ASSERT_TRUE(program.Wait(kBound));
+
+  EXPECT_FALSE(program.EndGroup());
+  pollfd entry{escapee, POLLIN, 0};
+  int ended = ::poll(&entry, 1, 0);
+  if (ended != 1) ::syscall(SYS_pidfd_send_signal, escapee, SIGKILL, nullptr, 0);
+  ::close(escapee);
+  EXPECT_EQ(ended, 1);
+}
+
 TEST_F(ProcessTest, HiddenProcessHasNoTerminal) {
   std::string script = FdScript();
   EXPECT_EQ(RunToEnd(script + " " + (folder_ / "out"), kShowHidden),
