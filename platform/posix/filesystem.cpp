@@ -329,8 +329,25 @@ class PosixFileSystem : public FileSystem {
     bool absolute = !path.empty() && (path[0] == '/' || path[0] == '\\');
     std::vector<std::string> parts = SplitComponents(path);
     std::string native = absolute ? "" : ".";
+    // Most paths exist as written, or their folder does (a file about to be
+    // made): then every component before is what it is written as, and only
+    // the rest needs looking at, one component at a time.
+    std::size_t from = 0;
+    std::string written = native;
+    for (const std::string& part : parts) written += "/" + part;
+    if (!parts.empty() && Exists(written)) {
+      native = std::move(written);
+      from = parts.size();
+    } else if (parts.size() > 1) {
+      const std::string folder = written.substr(0, written.size() - parts.back().size() - 1);
+      if (Exists(folder)) {
+        native = folder;
+        from = parts.size() - 1;
+      }
+    }
     bool resolving = true;  // once a component is missing, the rest is taken as written
-    for (const std::string& part : parts) {
+    for (std::size_t i = from; i < parts.size(); ++i) {
+      const std::string& part = parts[i];
       std::string candidate = native + "/" + part;
       if (resolving && part != "." && part != ".." && !Exists(candidate)) {
         std::string match = CaseMatch(native.empty() ? "/" : native, part);

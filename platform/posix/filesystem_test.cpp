@@ -29,6 +29,11 @@ TEST(FileSystemPaths, WindowsFormMapsToTheExistingFolderWhateverItsCase) {
   // A folder created through the other spelling lands in the one folder.
   fs.CreateFolder(base + "\\QLUX\\Dovel\\RSSLinks");
   EXPECT_TRUE(fs.FolderExists(root / "qLUX/Dovel/RSSLinks"));
+  // The file's own name too, also in a folder spelled as it is.
+  platform::testing::WriteFile(root / "qLUX/Dovel/x.xml", "");
+  EXPECT_EQ(fs.NativePath(base + "qLUX\\Dovel\\X.XML"), root.path() + "/qLUX/Dovel/x.xml");
+  EXPECT_EQ(fs.NativePath(base + "QLUX\\..\\qLUX\\Dovel\\x.xml"),
+            root.path() + "/qLUX/../qLUX/Dovel/x.xml");
   EXPECT_EQ(fs.NativePath("relative\\name"), "relative/name");
   EXPECT_EQ(fs.NativePath("/"), "/");
 }
