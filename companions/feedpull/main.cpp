@@ -277,13 +277,13 @@ std::vector<std::string> RunFeeds(const std::string& data_path) {
   return feeds;
 }
 
-std::optional<feedpull::RunAnswers> LoadAnswers(const std::string& path) {
+std::optional<feedpull::RunAnswers> LoadAnswers(const std::string& path, const std::string& url) {
   platform::FileSystem& files = platform::Files();
   try {
     if (!files.FileExists(path) || files.Stamp(path).size > feedpull::kMaxAnswersBytes) {
       return std::nullopt;
     }
-    return feedpull::ParseAnswers(files.ReadFileBytes(path));
+    return feedpull::ParseAnswers(files.ReadFileBytes(path), url);
   } catch (const platform::Failure&) {
     return std::nullopt;
   }
@@ -383,7 +383,7 @@ int ServeRun(const std::string& url, const std::string& run, const std::string& 
     }
   } clear_up{&answers_path, url == feeds.back()};
 
-  if (std::optional<feedpull::RunAnswers> answers = LoadAnswers(answers_path)) {
+  if (std::optional<feedpull::RunAnswers> answers = LoadAnswers(answers_path, url)) {
     const std::int64_t now = SecondsNow();
     const feedpull::Answer* answer = feedpull::FindAnswer(*answers, url);
     if (answers->run == run && answer != nullptr && answers->written <= now + 60 &&

@@ -47,6 +47,13 @@ class RecordReader {
     pos_ += size;
     return true;
   }
+  // The next `size` bytes, in place.
+  bool View(std::size_t size, std::string_view& out) {
+    if (bytes_.size() - pos_ < size) return false;
+    out = bytes_.substr(pos_, size);
+    pos_ += size;
+    return true;
+  }
   bool AtEnd() const { return pos_ == bytes_.size(); }
 
  private:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include "companions/feedpull/record_file.h"
 
@@ -67,7 +68,7 @@ std::string SerializeAnswers(const RunAnswers& answers) {
   return out;
 }
 
-std::optional<RunAnswers> ParseAnswers(const std::string& bytes) {
+std::optional<RunAnswers> ParseAnswers(const std::string& bytes, std::string_view only) {
   if (bytes.size() > kMaxAnswersBytes) return std::nullopt;
   RecordReader reader(bytes);
   RunAnswers answers;
@@ -79,26 +80,29 @@ std::optional<RunAnswers> ParseAnswers(const std::string& bytes) {
       !reader.NumberThen(answers.written, '\n')) {
     return std::nullopt;
   }
+  std::set<std::string_view> urls;
   while (reader.Literal("A ")) {
-    Answer answer;
     std::size_t url_size = 0;
+    int status = 0;
     std::size_t message_size = 0;
     std::size_t document_size = 0;
     std::uint64_t checksum = 0;
-    if (!reader.NumberThen(url_size, ' ') || !reader.NumberThen(answer.status, ' ') ||
+    std::string_view url, message, document;
+    if (!reader.NumberThen(url_size, ' ') || !reader.NumberThen(status, ' ') ||
         !reader.NumberThen(message_size, ' ') || !reader.NumberThen(document_size, ' ') ||
-        !reader.NumberThen(checksum, '\n', 16) || !reader.Text(url_size, answer.url) ||
-        !reader.Text(message_size, answer.message) ||
-        !reader.Text(document_size, answer.document) || !reader.Literal("\n") ||
-        checksum != Checksum(answer) || answer.url.empty() ||
-        FindAnswer(answers, answer.url) != nullptr) {
+        !reader.NumberThen(checksum, '\n', 16) || !reader.View(url_size, url) ||
+        !reader.View(message_size, message) || !reader.View(document_size, document) ||
+        !reader.Literal("\n") || url.empty() || !urls.insert(url).second) {
       return std::nullopt;
     }
+    if (!only.empty() && url != only) continue;
+    Answer answer{std::string(url), status, std::string(message), std::string(document)};
+    if (checksum != Checksum(answer)) return std::nullopt;
     answers.answers.push_back(std::move(answer));
   }
   std::size_t count = 0;
-  if (!reader.Literal("end ") || !reader.NumberThen(count, '\n') ||
-      count != answers.answers.size() || !reader.AtEnd()) {
+  if (!reader.Literal("end ") || !reader.NumberThen(count, '\n') || count != urls.size() ||
+      !reader.AtEnd()) {
     return std::nullopt;
   }
   return answers;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace feedpull {
@@ -37,7 +38,11 @@ struct RunAnswers {
 inline constexpr std::size_t kMaxAnswersBytes = 32 * 1024 * 1024;
 
 std::string SerializeAnswers(const RunAnswers& answers);
-std::optional<RunAnswers> ParseAnswers(const std::string& bytes);
+// With `only`, the result holds that URL's answer alone (if the file has
+// one): the other answers are checked for their form but neither copied nor
+// checksummed, which a call that wants one answer out of many would spend
+// most of its time on.
+std::optional<RunAnswers> ParseAnswers(const std::string& bytes, std::string_view only = {});
 
 // The answer for `url`, or nullptr.
 const Answer* FindAnswer(const RunAnswers& answers, const std::string& url);

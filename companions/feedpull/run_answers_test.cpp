@@ -38,6 +38,18 @@ TEST(RunAnswers, FileBytesRoundTripAndAnyDamageMakesItAbsent) {
         std::string("FeedPull run answers 1\n../x 1\nend 0\n"), std::string()}) {
     EXPECT_EQ(ParseAnswers(damaged), std::nullopt) << damaged;
   }
+
+  // One answer alone: the others are only held to their form.
+  const std::string b = "http://b.example/rss";
+  const RunAnswers only_b{answers.run, answers.written, {answers.answers[1]}};
+  EXPECT_EQ(ParseAnswers(bytes, b), only_b);
+  EXPECT_EQ(ParseAnswers(flipped, b), only_b);
+  EXPECT_EQ(ParseAnswers(flipped, "http://a.example/rss"), std::nullopt);
+  EXPECT_EQ(ParseAnswers(bytes, "http://c.example/rss"),
+            (RunAnswers{answers.run, answers.written, {}}));
+  for (const std::string& damaged : {bytes.substr(0, bytes.size() - 1), doubled}) {
+    EXPECT_EQ(ParseAnswers(damaged, b), std::nullopt) << damaged;
+  }
 }
 
 TEST(RunAnswers, AnswersPastTheBoundOrTwiceAreLeftToTheirCalls) {
