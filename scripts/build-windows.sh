@@ -43,11 +43,24 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 # Building runs the test programs under Wine too (gtest_discover_tests lists
 # their cases), so the server is up from the start.
 wineprefix=$PWD/$build/wineprefix
-stop_wine() { bash "$root/scripts/wine.sh" --prefix "$wineprefix" stop || true; }
+# Also the prefixes of sandbox tests that could not end their own
+# (tests/windows/own_prefix.sh).
+stop_wine() {
+  bash "$root/scripts/wine.sh" --prefix "$wineprefix" stop || true
+  local own
+  for own in "$wineprefix"-prepared-own.*; do
+    [ -d "$own" ] || continue
+    bash "$root/scripts/wine.sh" --prefix "$own" stop || true
+    rm -rf "$own" "$own.log" "$own.lock"
+  done
+}
 trap stop_wine EXIT
 bash "$root/scripts/wine.sh" --prefix "$wineprefix" start
 
 cmake --build "$build" -j"$jobs" >> "$log" 2>&1 || { tail -60 "$log"; exit 1; }
 [ "$build_only" = 1 ] && exit 0
 cd "$build"
-ctest --output-on-failure -j"$jobs"
+# The tests mostly wait (for Wine, for bounds, for the programs they start),
+# and the sandbox tests each have a prefix of their own: twice as many run
+# at once as there are processors.
+ctest --output-on-failure -j"$((jobs * 2))"
