@@ -916,8 +916,9 @@ lines</description>
             else:
                 expected += (box.parsed_lines() + box.store_lines(n, created=True) +
                              box.saved_lines(n, 2, *self.NEWEST))
-        # libcurl says how long it waited: the bound, or a millisecond more.
-        lines = [re.sub(r"after 2000[01] milliseconds", "after (the bound) milliseconds", line)
+        # libcurl says how long it waited: the bound, or on a busy machine
+        # up to a second more (it looks at the clock between its waits).
+        lines = [re.sub(r"after 20\d{3} milliseconds", "after (the bound) milliseconds", line)
                  for line in lines]
         self.assertEqual(lines, expected + box.driver_end_lines(4) + [NO_POPUP])
         self.assertEqual(box.store_items(3), self.stored_feed())
