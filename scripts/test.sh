@@ -40,21 +40,33 @@ asan_build() {
 run_tests() {
   (cd "$1" && ctest --output-on-failure -j"$((jobs * 2))") || failed=1
 }
+gcc_tests() { run_tests build; }
+asan_tests() { run_tests build-asan; }
+windows_build() { bash scripts/build-windows.sh --build-only; }
+windows_tests() { bash scripts/build-windows.sh || failed=1; }
+# For the same reason the next build runs beside a suite, at a lower
+# priority, so that the tests have the processors whenever they want them
+# and the build takes what they leave. A build that fails ends the script,
+# as it does on its own, once the suite beside it has finished.
+beside() {
+  local tests=$1 build=$2
+  (renice -n 10 -p "$BASHPID" > /dev/null && "$build") &
+  local pid=$!
+  "$tests"
+  wait "$pid"
+}
 
 step gcc_build
-step run_tests build
 if command -v clang++ > /dev/null; then
   # Every finding of the sanitizers (leaks at exit too) ends the program with
   # a report and fails its test.
   export UBSAN_OPTIONS=print_stacktrace=1
-  step asan_build
-  step run_tests build-asan
+  step beside gcc_tests asan_build
+  step beside asan_tests windows_build
 else
   echo "clang++ missing: no sanitizer build, no fuzzers"
+  step beside gcc_tests windows_build
 fi
-windows_build() { bash scripts/build-windows.sh --build-only; }
-windows_tests() { bash scripts/build-windows.sh || failed=1; }
-step windows_build
 step windows_tests
 report
 exit $failed
