@@ -57,16 +57,16 @@ beside() {
 }
 
 step gcc_build
+step beside gcc_tests windows_build
 if command -v clang++ > /dev/null; then
   # Every finding of the sanitizers (leaks at exit too) ends the program with
   # a report and fails its test.
   export UBSAN_OPTIONS=print_stacktrace=1
-  step beside gcc_tests asan_build
-  step beside asan_tests windows_build
+  step beside windows_tests asan_build
+  step asan_tests
 else
   echo "clang++ missing: no sanitizer build, no fuzzers"
-  step beside gcc_tests windows_build
+  step windows_tests
 fi
-step windows_tests
 report
 exit $failed
