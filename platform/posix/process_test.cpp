@@ -1,7 +1,9 @@
+// The process tests' child program and look at processes on Linux, and what
+// only Linux has: zombies that wait to be reaped, sessions a helper can
+// escape into, descriptors to look at, a file's execute bit.
 #include "platform/process.h"
 
 #include <fcntl.h>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,6 +20,95 @@
 #include "platform/failure.h"
 #include "platform/last_error.h"
 #include "platform/posix/test_support.h"
+#include "platform/testing/process_fixture.h"
+
+namespace platform::testing {
+
+namespace {
+
+// The child program is a script, written once for the whole test program.
+const char kChildScript[] =
+    "#!/bin/sh\n"
+    "what=$1\n"
+    "shift\n"
+    "whole() { cat > \"$1.part\" && mv \"$1.part\" \"$1\"; }\n"
+    "case $what in\n"
+    "exit) exit \"$1\" ;;\n"
+    "sleep) exec sleep \"$(($1 / 1000)).$(printf %03d $(($1 % 1000)))\" ;;\n"
+    "args) out=$1; shift; for a; do printf '[%s]\\n' \"$a\"; done | whole \"$out\" ;;\n"
+    "spawn) sleep 60 & printf %s $! | whole \"$1\"; exec sleep 60 ;;\n"
+    "stderr) printf %s \"$1\" >&2 ;;\n"
+    "flood) printf '\\r\\nfirst line\\nsecond line\\n' >&2; head -c \"$1\" /dev/zero | tr '\\0' x "
+    ">&2 "
+    ";;\n"
+    "input) if [ -z \"$(head -c 16)\" ]; then echo 'end of input'; else echo input; fi | tr -d "
+    "'\\n' "
+    "| whole \"$1\" ;;\n"
+    "*) exit 98 ;;\n"
+    "esac\n";
+
+}  // namespace
+
+std::string ChildProgram() {
+  static ScratchFolder folder;
+  static const std::string path = [] {
+    const std::string script = folder / "child";
+    WriteFile(script, kChildScript);
+    ::chmod(script.c_str(), 0755);
+    return script;
+  }();
+  return path;
+}
+
+void PlantDecoy(const std::string& path) {
+  WriteFile(path, "#!/bin/sh\necho planted > \"$(dirname \"$0\")/out\"\n");
+  MakeRunnable(path);
+}
+
+void MakeRunnable(const std::string& path) {
+  ::chmod(path.c_str(), 0755);
+}
+
+// A process descriptor: it cannot come to name another process.
+struct ProcessLook::Process {
+  pid_t pid = 0;
+  int fd = -1;
+};
+
+ProcessLook::ProcessLook(std::uint32_t id) : process_(std::make_unique<Process>()) {
+  process_->pid = static_cast<pid_t>(id);
+  process_->fd = static_cast<int>(::syscall(SYS_pidfd_open, process_->pid, 0));
+}
+
+ProcessLook::~ProcessLook() {
+  if (process_->fd < 0) return;
+  if (!EndsWithin(0)) Terminate();
+  ::close(process_->fd);
+}
+
+bool ProcessLook::valid() const {
+  return process_->fd >= 0;
+}
+
+bool ProcessLook::EndsWithin(std::uint32_t milliseconds) {
+  pollfd entry{process_->fd, POLLIN, 0};
+  return ::poll(&entry, 1, static_cast<int>(milliseconds)) == 1;
+}
+
+void ProcessLook::Terminate() {
+  ::syscall(SYS_pidfd_send_signal, process_->fd, SIGKILL, nullptr, 0);
+}
+
+std::uint32_t ProcessLook::ExitCode() {
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(process_->pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+      info.si_pid != process_->pid || info.si_code != CLD_EXITED) {
+    return 0xffffffffu;
+  }
+  return static_cast<std::uint32_t>(info.si_status);
+}
+
+}  // namespace platform::testing
 
 namespace platform {
 namespace {
@@ -25,13 +116,11 @@ namespace {
 using testing::ScratchFolder;
 using testing::WriteFile;
 
-// Every wait in these tests ends after this long, so a broken build fails
-// instead of hanging.
 constexpr std::uint32_t kBound = 10000;
 
 // Runs real child processes: shell scripts written into a scratch folder.
 // Whatever a test leaves running is killed at its end.
-class ProcessTest : public ::testing::Test {
+class PosixProcess : public ::testing::Test {
  protected:
   void TearDown() override {
     for (std::uint32_t pid : started_) {
@@ -104,76 +193,27 @@ std::string ReadLineFromFifo(const std::string& path) {
   return line;
 }
 
-TEST_F(ProcessTest, EndedProgramIsNotEndedAgain) {
+// An ended child stays a zombie, its id and group still its own, until the
+// layer lets go of it.
+TEST_F(PosixProcess, AnEndedProgramIsReapedWhenLetGoOf) {
   std::uint32_t pid = 0;
   {
     StartedProgram program = Start(Script("seven", "exit 7\n"));
     pid = program.id();
-    ASSERT_TRUE(program.watched());
     ASSERT_TRUE(program.Wait(kBound));
-    // Looking does not reap the program: it can be asked again.
     EXPECT_TRUE(program.HasEnded());
-    EXPECT_TRUE(program.HasEnded());
-
-    SetLastErrorCode(0);
     EXPECT_FALSE(program.EndGroup());
-    EXPECT_EQ(LastErrorCode(), 5u);
     siginfo_t info{};
     ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT), 0);
     EXPECT_EQ(info.si_pid, static_cast<pid_t>(pid));
   }
-  // Letting go of an ended program reaps it.
   EXPECT_EQ(::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
 }
 
-TEST_F(ProcessTest, RunningProgramIsEnded) {
-  StartedProgram program = Start(Script("sleeper", "sleep 30\n"));
-  ASSERT_TRUE(program.watched());
-  EXPECT_FALSE(program.HasEnded());
-  EXPECT_FALSE(program.Wait(200));
-  EXPECT_FALSE(program.HasEnded());
-
-  EXPECT_TRUE(program.EndGroup());
-  // It is gone when the call returns.
-  EXPECT_TRUE(program.HasEnded());
-  // Now that it has ended, a second end is refused.
-  SetLastErrorCode(0);
-  EXPECT_FALSE(program.EndGroup());
-  EXPECT_EQ(LastErrorCode(), 5u);
-}
-
-TEST_F(ProcessTest, LettingGoOfARunningProgramLeavesItRunning) {
-  std::uint32_t pid = 0;
-  { pid = Start(Script("sleeper", "sleep 30\n")).id(); }
-  siginfo_t info{};
-  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT), 0);
-  EXPECT_EQ(info.si_pid, 0);
-}
-
-TEST_F(ProcessTest, TerminateEndsWhatTheProcessStarted) {
-  std::string fifo = folder_ / "grandchild";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::string script = Script("parent", "sleep 30 &\necho $! > \"$1\"\nwait\n");
-  StartedProgram program = Start(script + " " + fifo);
-  ASSERT_TRUE(program.watched());
-
-  std::string line = ReadLineFromFifo(fifo);
-  ASSERT_FALSE(line.empty());
-  int grandchild = static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(line), 0));
-  ASSERT_GE(grandchild, 0);
-
-  EXPECT_TRUE(program.EndGroup());
-  pollfd entry{grandchild, POLLIN, 0};
-  int ended = ::poll(&entry, 1, static_cast<int>(kBound));
-  if (ended != 1) ::syscall(SYS_pidfd_send_signal, grandchild, SIGKILL, nullptr, 0);
-  ::close(grandchild);
-  EXPECT_EQ(ended, 1);
-}
-
 // One that has ended by itself may have left a helper in a session of its
 // own: that ends with it all the same.
-TEST_F(ProcessTest, WhatAnEndedProgramLeftRunningIsEnded) {
+TEST_F(PosixProcess, WhatAnEndedProgramLeftInASessionOfItsOwnIsEnded) {
   std::string fifo = folder_ / "escapee";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   StartedProgram program = Start(
@@ -192,13 +232,13 @@ TEST_F(ProcessTest, WhatAnEndedProgramLeftRunningIsEnded) {
   EXPECT_EQ(ended, 1);
 }
 
-TEST_F(ProcessTest, HiddenProcessHasNoTerminal) {
+TEST_F(PosixProcess, HiddenProcessHasNoTerminal) {
   std::string script = FdScript();
   EXPECT_EQ(RunToEnd(script + " " + (folder_ / "out"), kShowHidden),
             "/dev/null\n/dev/null\n/dev/null\n");
 }
 
-TEST_F(ProcessTest, NormalProcessSharesOutputButNotInput) {
+TEST_F(PosixProcess, NormalProcessSharesOutputButNotInput) {
   std::string script = FdScript();
   auto own = [](int fd) {
     std::filesystem::path link = "/proc/self/fd/" + std::to_string(fd);
@@ -208,64 +248,19 @@ TEST_F(ProcessTest, NormalProcessSharesOutputButNotInput) {
             "/dev/null\n" + own(1) + "\n" + own(2) + "\n");
 }
 
-TEST_F(ProcessTest, ArgumentsArriveAsSplit) {
-  std::string script = Script(
-      "args", "out=\"$1\"; shift; { echo \"$0\"; for a; do echo \"[$a]\"; done; } > \"$out\"\n");
-  std::string out = folder_ / "out";
-  EXPECT_EQ(RunToEnd(script + " " + out + R"( plain "two words" a\"b c:\x\ "")"),
-            script + "\n[plain]\n[two words]\n[a\"b]\n[c:\\x\\]\n[]\n");
-  EXPECT_EQ(RunToEnd(script + " " + out + " "), script + "\n");
+// A script learns its own path from argument zero.
+TEST_F(PosixProcess, ArgumentZeroIsTheNamedFile) {
+  std::string script = Script("zero", "echo \"$0\" > \"$1\"\n");
+  EXPECT_EQ(RunToEnd(script + " " + (folder_ / "out")), script + "\n");
 }
 
-TEST_F(ProcessTest, StartProgramRunsExactlyTheNamedFileWithWholeArguments) {
-  // A program in a folder with a blank, and a planted one at the shorter
-  // prefix that a split of the line would take.
-  ::mkdir((folder_ / "dir with").c_str(), 0755);
-  Script("dir", "echo planted > \"$(dirname \"$0\")/out\"\n");
-  Script("dir.exe", "echo planted > \"$(dirname \"$0\")/out\"\n");
-  std::string program = Script("dir with/prog.exe",
-                               "out=\"$1\"; shift; { echo \"$0\"; for a; do echo \"[$a]\"; done; } "
-                               "> \"$out\"\n");
-  std::string out = folder_ / "out";
-  StartedProgram started = StartProgram(
-      CommandLine{program, {out, "http://x.example/a b?q=\"1\" \\", "", " lead"}}, kShowHidden);
-  started_.push_back(started.id());
-  ASSERT_TRUE(started.Wait(kBound));
-  EXPECT_EQ(testing::ReadFile(out), program + "\n[http://x.example/a b?q=\"1\" \\]\n[]\n[ lead]\n");
-}
-
-TEST_F(ProcessTest, StartFailures) {
-  SetLastErrorCode(0);
-  EXPECT_THROW(
-      {
-        try {
-          StartProcess(folder_ / "missing arg", kShowHidden);
-        } catch (const Failure& failure) {
-          EXPECT_EQ(failure.number(), err::kFileNotFound);
-          throw;
-        }
-      },
-      Failure);
-  EXPECT_EQ(LastErrorCode(), 2u);
-
-  // Executable, but neither a binary nor a script.
-  std::string garbage = folder_ / "garbage.exe";
-  WriteFile(garbage, "just text\n");
-  ::chmod(garbage.c_str(), 0755);
-  long number = 0;
-  try {
-    Start(garbage);
-  } catch (const Failure& failure) {
-    number = failure.number();
-  }
-  EXPECT_EQ(number, err::kPathFileAccess);
-  EXPECT_EQ(LastErrorCode(), 193u);
-
-  // Not executable at all.
+// Without its execute bit a file may not be run.
+TEST_F(PosixProcess, AFileThatMayNotBeRunIsRefused) {
   std::string plain = folder_ / "plain.exe";
   WriteFile(plain, "#!/bin/sh\n");
   ::chmod(plain.c_str(), 0644);
-  number = 0;
+  long number = 0;
+  SetLastErrorCode(0);
   try {
     Start(plain);
   } catch (const Failure& failure) {
