@@ -47,6 +47,17 @@ class ProcessTest : public ::testing::Test {
     return {};
   }
 
+  // Starts the child's "spawn" and returns it; `grandchild` becomes the id
+  // of the program it started (0 when it told none in time).
+  StartedProgram Spawn(std::uint32_t& grandchild) {
+    const std::string pid_file = Path("grandchild");
+    std::filesystem::remove(PathOf(pid_file));
+    StartedProgram program = Start("spawn " + pid_file);
+    const std::string pid = AwaitFile(pid_file);
+    grandchild = pid.empty() ? 0 : static_cast<std::uint32_t>(std::stoul(pid));
+    return program;
+  }
+
   // A path in the scratch folder, with the system's separators.
   std::string Path(const std::string& name) const {
     return testing::SystemSeparators(folder_ / name);
@@ -92,11 +103,9 @@ TEST_F(ProcessTest, RunningProgramIsEndedAndEndsOnce) {
 }
 
 TEST_F(ProcessTest, EndingAProgramEndsWhatItStarted) {
-  const std::string pid_file = Path("grandchild");
-  StartedProgram program = Start("spawn " + pid_file);
-  const std::string pid = AwaitFile(pid_file);
-  ASSERT_FALSE(pid.empty());
-  ProcessLook grandchild(static_cast<std::uint32_t>(std::stoul(pid)));
+  std::uint32_t id = 0;
+  StartedProgram program = Spawn(id);
+  ProcessLook grandchild(id);
   ASSERT_TRUE(grandchild.valid());
   EXPECT_FALSE(grandchild.EndsWithin(0));
 
@@ -107,11 +116,9 @@ TEST_F(ProcessTest, EndingAProgramEndsWhatItStarted) {
 
 TEST_F(ProcessTest, WhatAFinishedProgramLeftRunningEndsWithIt) {
   // The program ends by itself; the one it started would run on.
-  const std::string pid_file = Path("grandchild");
-  StartedProgram program = Start("spawn " + pid_file);
-  const std::string pid = AwaitFile(pid_file);
-  ASSERT_FALSE(pid.empty());
-  ProcessLook grandchild(static_cast<std::uint32_t>(std::stoul(pid)));
+  std::uint32_t id = 0;
+  StartedProgram program = Spawn(id);
+  ProcessLook grandchild(id);
   ASSERT_TRUE(grandchild.valid());
   ProcessLook(program.id()).Terminate();
   ASSERT_TRUE(program.Wait(kBound));
@@ -129,16 +136,13 @@ TEST_F(ProcessTest, LettingGoOfARunningProgramLeavesItRunning) {
   EXPECT_FALSE(left.EndsWithin(500));
 
   // Nor what an ended program left behind (a launcher's real program).
-  const std::string pid_file = Path("grandchild");
-  std::string grandchild_pid;
+  std::uint32_t id = 0;
   {
-    StartedProgram launcher = Start("spawn " + pid_file);
-    grandchild_pid = AwaitFile(pid_file);
+    StartedProgram launcher = Spawn(id);
     ProcessLook(launcher.id()).Terminate();
     ASSERT_TRUE(launcher.Wait(kBound));
   }
-  ASSERT_FALSE(grandchild_pid.empty());
-  ProcessLook grandchild(static_cast<std::uint32_t>(std::stoul(grandchild_pid)));
+  ProcessLook grandchild(id);
   ASSERT_TRUE(grandchild.valid());
   EXPECT_FALSE(grandchild.EndsWithin(500));
 }

@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "platform/failure.h"
+#include "platform/file_replacement.h"
 #include "platform/text_encoding.h"
 #include "platform/text_streams.h"
 #include "platform/win32/last_error_failure.h"
@@ -181,7 +182,7 @@ std::int64_t FileTimeValue(const FILETIME& time) {
                                    time.dwLowDateTime);
 }
 
-class Win32FileSystem : public FileSystem {
+class Win32FileSystem : public ReplacingFileSystem {
  public:
   bool FolderExists(const std::string& path) override {
     const DWORD attributes = ::GetFileAttributesW(Widen(NativePath(path)).c_str());
@@ -285,22 +286,8 @@ class Win32FileSystem : public FileSystem {
     return bytes;
   }
 
-  void ReplaceFileAtomicallyStreamed(const std::string& path,
-                                     const std::function<void(ByteSink&)>& produce) override {
-    Replace(path, produce, true, true);
-  }
-
-  void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes,
-                                   LazyFlush flush) override {
-    Replace(
-        path, [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); },
-        flush == LazyFlush::kContent, false);
-  }
-
-  // The replacement; `flush_content`: the bytes are on disk before the
-  // rename; `durable`: the rename too when it returns.
   void Replace(const std::string& path, const std::function<void(ByteSink&)>& produce,
-               bool flush_content, bool durable) {
+               bool flush_content, bool durable) override {
     const std::string native = NativePath(path);
     if (IsLink(native)) throw LinkInTheWay(native);
     // The new file takes the permissions its folder hands down, as every
@@ -414,7 +401,6 @@ class Win32FileSystem : public FileSystem {
     }
     for (; i < path.size(); ++i) {
       const char c = IsSeparator(path[i]) ? '\\' : path[i];
-      if (c == '\\' && !native.empty() && native.back() == '\\') continue;
       native += c;
     }
     while (native.size() > 1 && native.back() == '\\' && native != "\\\\" &&
