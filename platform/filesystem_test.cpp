@@ -2,32 +2,38 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/testing/filesystem_fixture.h"
 #include "platform/testing/test_support.h"
 
+using platform::testing::Entries;
+using platform::testing::FailureNumber;
 using platform::testing::ReadFile;
 using platform::testing::ScratchFolder;
+using platform::testing::SystemSeparators;
+using platform::testing::WriteFile;
 
-namespace {
-
-std::vector<std::string> Entries(const ScratchFolder& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+TEST(FileSystem, EitherSeparatorBecomesTheSystemsOwnAndRunsCountAsOne) {
+  ScratchFolder root;
+  platform::FileSystem& fs = platform::Files();
+  EXPECT_EQ(fs.NativePath(root.path() + "\\\\qLUX/Dovel//x.xml\\"),
+            SystemSeparators(root / "qLUX/Dovel/x.xml"));
+  EXPECT_EQ(fs.NativePath("relative\\name"), SystemSeparators("relative/name"));
+  EXPECT_EQ(fs.NativePath("relative\\\\name"), SystemSeparators("relative/name"));
+  EXPECT_EQ(fs.NativePath("/"), SystemSeparators("/"));
+  EXPECT_EQ(fs.NativePath("\\"), SystemSeparators("/"));
+  EXPECT_EQ(fs.NativePath(""), ".");
 }
 
-}  // namespace
-
-TEST(FileSystemFolders, FolderWithParentsCreatesEveryMissingLevel) {
+TEST(FileSystem, FolderWithParentsCreatesEveryMissingLevel) {
   ScratchFolder root;
   platform::FileSystem& fs = platform::Files();
   // Both separators, doubled and trailing ones, a level that exists already.
@@ -51,7 +57,7 @@ TEST(FileSystemFolders, FolderWithParentsCreatesEveryMissingLevel) {
   EXPECT_TRUE(fs.FolderExists(root / "missing/x/y"));
 }
 
-TEST(FileSystemFolders, CreationFailuresCarryClassicNumbers) {
+TEST(FileSystem, CreationFailuresCarryClassicNumbers) {
   ScratchFolder root;
   platform::FileSystem& fs = platform::Files();
   try {
@@ -70,7 +76,7 @@ TEST(FileSystemFolders, CreationFailuresCarryClassicNumbers) {
   }
 }
 
-TEST(FileSystemText, SystemCodePageAndUnicodeStreams) {
+TEST(FileSystem, SystemCodePageAndUnicodeStreams) {
   ScratchFolder root;
   platform::FileSystem& fs = platform::Files();
   auto log = fs.CreateTextFile(root / "log.txt", true, false);
@@ -107,7 +113,7 @@ TEST(FileSystemText, SystemCodePageAndUnicodeStreams) {
   EXPECT_THROW(fs.OpenTextFileForReading(root / "wide.xml"), platform::Failure);
 }
 
-TEST(FileSystemAtomic, ReplacementLeavesNoTemporaryAndKeepsOldFileOnFailure) {
+TEST(FileSystem, ReplacementLeavesNoTemporaryAndKeepsOldFileOnFailure) {
   platform::FileSystem& fs = platform::Files();
   // The durable replacement and the lazy ones.
   using Flush = platform::FileSystem::LazyFlush;
@@ -138,9 +144,9 @@ TEST(FileSystemAtomic, ReplacementLeavesNoTemporaryAndKeepsOldFileOnFailure) {
   EXPECT_FALSE(fs.Stamp(root / "absent").exists);
 }
 
-TEST(FileSystemAtomic, StreamedReplacementWritesThePiecesInOrder) {
+TEST(FileSystem, StreamedReplacementWritesThePiecesInOrder) {
   ScratchFolder root;
-  platform::testing::WriteFile(root / "f.xml", "old");
+  WriteFile(root / "f.xml", "old");
   platform::Files().ReplaceFileAtomicallyStreamed(root / "f.xml", [](platform::ByteSink& sink) {
     sink.Write("new ", 4);
     sink.Write("", 0);
@@ -150,10 +156,10 @@ TEST(FileSystemAtomic, StreamedReplacementWritesThePiecesInOrder) {
   EXPECT_EQ(Entries(root), std::vector<std::string>{"f.xml"});
 }
 
-TEST(FileSystemAtomic, StreamedReplacementWhoseProducerFailsHalfWayKeepsTheOldFile) {
+TEST(FileSystem, StreamedReplacementWhoseProducerFailsHalfWayKeepsTheOldFile) {
   ScratchFolder root;
   const std::string old(100000, 'o');
-  platform::testing::WriteFile(root / "f.xml", old);
+  WriteFile(root / "f.xml", old);
   // The producer gives up after some bytes reached the temporary file.
   EXPECT_THROW(platform::Files().ReplaceFileAtomicallyStreamed(
                    root / "f.xml",
@@ -164,4 +170,105 @@ TEST(FileSystemAtomic, StreamedReplacementWhoseProducerFailsHalfWayKeepsTheOldFi
                platform::Failure);
   EXPECT_EQ(ReadFile(root / "f.xml"), old);
   EXPECT_EQ(Entries(root), std::vector<std::string>{"f.xml"});
+}
+
+TEST(FileSystem, TheTemporaryFileSitsBesideTheTargetUnderTheLeftoverName) {
+  ScratchFolder root;
+  WriteFile(root / "Link_1.xml", "old");
+  std::vector<std::string> during;
+  platform::Files().ReplaceFileAtomicallyStreamed(root / "Link_1.xml",
+                                                  [&](platform::ByteSink& sink) {
+                                                    sink.Write("new", 3);
+                                                    during = Entries(root);
+                                                  });
+  ASSERT_EQ(during.size(), 2u);
+  EXPECT_EQ(during[1], "Link_1.xml");
+  // ".<name>.tmp-" and six characters: the name a later run recognises as
+  // left behind by a killed one.
+  const std::string& temp = during[0];
+  ASSERT_EQ(temp.size(), std::string(".Link_1.xml.tmp-XXXXXX").size()) << temp;
+  EXPECT_EQ(temp.substr(0, 16), ".Link_1.xml.tmp-") << temp;
+  EXPECT_EQ(ReadFile(root / "Link_1.xml"), "new");
+  EXPECT_EQ(Entries(root), std::vector<std::string>{"Link_1.xml"});
+}
+
+TEST(FileSystem, TwoWritersReplacingOneFileAtOnceBothSucceed) {
+  // Converters run on their own meet at their one output file (on Windows
+  // the rename of one is refused while the other's rename, or a reader,
+  // holds the target, and goes through a moment later). A reader finds one
+  // whole version or the other, never a mix.
+  ScratchFolder root;
+  const std::string path = root / "Temp_RSS.xml";
+  const std::string versions[] = {std::string(20000, 'a'), std::string(20000, 'b')};
+  WriteFile(path, versions[0]);
+  std::atomic<int> writing{2};
+  std::atomic<int> failed{0};
+  std::string first_failure;  // written by the writer that counted the first
+  auto writer = [&](const std::string& bytes) {
+    for (int i = 0; i < 100; ++i) {
+      try {
+        platform::Files().ReplaceFileAtomically(path, bytes);
+      } catch (const platform::Failure& failure) {
+        if (failed++ == 0) {
+          first_failure = std::to_string(failure.number()) + " " + failure.description();
+        }
+      }
+    }
+    --writing;
+  };
+  std::thread first(writer, std::cref(versions[0]));
+  std::thread second(writer, std::cref(versions[1]));
+  int reads = 0;
+  int torn = 0;
+  while (writing > 0) {
+    const std::string now = platform::Files().ReadFileBytes(path);
+    if (now != versions[0] && now != versions[1]) ++torn;
+    ++reads;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  first.join();
+  second.join();
+  EXPECT_EQ(failed, 0) << first_failure;
+  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  const std::string last = ReadFile(path);
+  EXPECT_TRUE(last == versions[0] || last == versions[1]);
+  EXPECT_EQ(Entries(root), std::vector<std::string>{"Temp_RSS.xml"});
+}
+
+TEST(FileSystem, FoldersAreNoFilesAndWhatIsMissingCarriesItsNumber) {
+  ScratchFolder root;
+  platform::FileSystem& fs = platform::Files();
+  fs.CreateFolder(root / "folder");
+  try {
+    fs.ReadFileBytes(root / "folder");
+    FAIL() << "a folder was read";
+  } catch (const platform::Failure& failure) {
+    EXPECT_EQ(failure.number(), 75);
+    EXPECT_EQ(failure.description(),
+              "Path/File access error: " + fs.NativePath(root / "folder") + " is not a file");
+  }
+  EXPECT_EQ(FailureNumber([&] { fs.OpenTextFileForAppending(root / "folder"); }), 75);
+  EXPECT_EQ(FailureNumber([&] { fs.OpenTextFileForAppending(root / "no\\log.txt"); }), 76);
+  EXPECT_EQ(FailureNumber([&] { fs.ReadFileBytes(root / "absent.txt"); }), 53);
+  EXPECT_EQ(FailureNumber([&] { fs.RemoveFile(root / "absent.txt", true); }), 53);
+  EXPECT_EQ(FailureNumber([&] { fs.EntryNames(root / "absent"); }), 76);
+}
+
+TEST(FileSystem, StampsTellReplacementsAndWritesApart) {
+  ScratchFolder root;
+  platform::FileSystem& fs = platform::Files();
+  EXPECT_FALSE(fs.Stamp(root / "f.xml").exists);
+  fs.ReplaceFileAtomically(root / "f.xml", "one");
+  const platform::FileStamp first = fs.Stamp(root / "f.xml");
+  EXPECT_TRUE(first.exists);
+  EXPECT_EQ(first.size, 3u);
+  EXPECT_EQ(fs.Stamp(root / "f.xml"), first);
+  // Same size, a new file.
+  fs.ReplaceFileAtomically(root / "f.xml", "two");
+  const platform::FileStamp second = fs.Stamp(root / "f.xml");
+  EXPECT_NE(second, first);
+  EXPECT_NE(second.inode, first.inode);
+  // A file held open elsewhere, even without any sharing, has a stamp.
+  const auto held = platform::testing::HoldOpen(root / "f.xml");
+  EXPECT_EQ(fs.Stamp(root / "f.xml"), second);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/file_replacement.h"
 #include "platform/posix/errno_failure.h"
 #include "platform/posix/fd_io.h"
 #include "platform/posix/unique_fd.h"
@@ -126,7 +127,7 @@ std::string CaseMatch(const std::string& folder, const std::string& name) {
   return *std::min_element(matches.begin(), matches.end());
 }
 
-class PosixFileSystem : public FileSystem {
+class PosixFileSystem : public ReplacingFileSystem {
  public:
   bool FolderExists(const std::string& path) override {
     struct stat st {};
@@ -222,22 +223,8 @@ class PosixFileSystem : public FileSystem {
     return bytes;
   }
 
-  void ReplaceFileAtomicallyStreamed(const std::string& path,
-                                     const std::function<void(ByteSink&)>& produce) override {
-    Replace(path, produce, true, true);
-  }
-
-  void ReplaceFileAtomicallyLazily(const std::string& path, const std::string& bytes,
-                                   LazyFlush flush) override {
-    Replace(
-        path, [&](ByteSink& sink) { sink.Write(bytes.data(), bytes.size()); },
-        flush == LazyFlush::kContent, false);
-  }
-
-  // The replacement; `flush_content`: the bytes are on disk before the
-  // rename; `durable`: the rename too when it returns.
   void Replace(const std::string& path, const std::function<void(ByteSink&)>& produce,
-               bool flush_content, bool durable) {
+               bool flush_content, bool durable) override {
     std::string native = NativePath(path);
     std::string folder, name;
     SplitPath(native, folder, name);

@@ -401,6 +401,7 @@ class Win32FileSystem : public ReplacingFileSystem {
     }
     for (; i < path.size(); ++i) {
       const char c = IsSeparator(path[i]) ? '\\' : path[i];
+      if (c == '\\' && !native.empty() && native.back() == '\\') continue;
       native += c;
     }
     while (native.size() > 1 && native.back() == '\\' && native != "\\\\" &&
