@@ -1,32 +1,74 @@
+// The registry as an export file named by RSSNOTIFY_REGISTRY: the fixture
+// of platform/registry_test.cpp, and the cases about the file itself, its
+// syntax, header and absence, which only Linux has.
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
+#include <optional>
+
 #include "platform/last_error.h"
 #include "platform/posix/test_support.h"
+#include "platform/testing/registry_fixture.h"
 
 using platform::testing::ScopedRegistry;
 
-namespace {
+namespace platform::testing {
 
-const char* kExport =
-    "Windows Registry Editor Version 5.00\r\n"
-    "\r\n"
-    "; agent settings\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]\r\n"
-    "\"InstallationPath\"=\"C:\\\\Agent\"\r\n"
-    "\"Quoted\"=\"say \\\"hi\\\"\"\r\n"
-    "\"NulOnly\"=hex(1):00,00\r\n"
-    "\"NoData\"=hex(1):\r\n"
-    "\"Count\"=dword:000004d2\r\n"
-    "\"AllBits\"=dword:ffffffff\r\n"
-    "\"Wide\"=hex(2):43,00,61,00,66,00,e9,00,00,00\r\n"
-    "\"Long\"=hex:01,02,\\\r\n"
-    "  03\r\n"
-    "@=\"default\"\r\n"
-    "\r\n"
-    "[HKEY_CLASSES_ROOT\\Flarebox.Display\\LocalServer32]\r\n"
-    "@=\"/opt/x/popup\"\r\n";
+struct RegistryFixture::System {
+  std::map<std::string, std::string> keys;  // a key's name in the file -> its value lines
+  std::optional<ScopedRegistry> file;
+
+  void Write() {
+    std::string text = "Windows Registry Editor Version 5.00\r\n";
+    for (const auto& [name, lines] : keys) text += "\r\n[" + name + "]\r\n" + lines;
+    file.emplace(text);
+  }
+};
+
+RegistryFixture::RegistryFixture() : system_(std::make_unique<System>()) {
+  system_->keys["HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA"];
+  system_->Write();
+}
+
+RegistryFixture::~RegistryFixture() = default;
+
+void RegistryFixture::Put(RegRoot root, const std::string& key, const std::string& name,
+                          std::uint32_t type, const std::string& bytes) {
+  std::string line = "@";
+  if (!name.empty()) {
+    line = "\"";
+    for (char c : name) {
+      if (c == '"' || c == '\\') line += '\\';
+      line += c;
+    }
+    line += "\"";
+  }
+  char digits[16];
+  if (type == kRegDword && bytes.size() == 4) {
+    std::uint32_t number = 0;
+    for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(bytes[i]);
+    std::snprintf(digits, sizeof digits, "%08x", number);
+    line += "=dword:" + std::string(digits);
+  } else {
+    std::snprintf(digits, sizeof digits, "%x", type);
+    line += type == kRegBinary ? "=hex:" : "=hex(" + std::string(digits) + "):";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      std::snprintf(digits, sizeof digits, i == 0 ? "%02x" : ",%02x",
+                    static_cast<unsigned char>(bytes[i]));
+      line += digits;
+    }
+  }
+  const char* root_name = root == kHkeyClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_LOCAL_MACHINE";
+  system_->keys[std::string(root_name) + "\\" + key] += line + "\r\n";
+  system_->Write();
+}
+
+}  // namespace platform::testing
+
+namespace {
 
 std::unique_ptr<platform::RegKey> Open(const std::string& path) {
   std::unique_ptr<platform::RegKey> key;
@@ -36,92 +78,42 @@ std::unique_ptr<platform::RegKey> Open(const std::string& path) {
 
 }  // namespace
 
-TEST(Registry, TwoStepTextQueryAsOnWindows) {
-  ScopedRegistry registry(kExport);
-  auto key = Open("software\\kestra");  // other letter case opens the same key
+// The export file's own syntax: comments, quoted text with its escapes, and
+// data continued on the next line.
+TEST(PosixRegistry, QuotedTextCommentsAndContinuedLines) {
+  ScopedRegistry registry(
+      "Windows Registry Editor Version 5.00\r\n"
+      "\r\n"
+      "; agent settings\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]\r\n"
+      "\"InstallationPath\"=\"C:\\\\Agent\"\r\n"
+      "\"Quoted\"=\"say \\\"hi\\\"\"\r\n"
+      "\"Long\"=hex:01,02,\\\r\n"
+      "  03\r\n"
+      "@=\"default\"\r\n");
+  auto key = Open("SOFTWARE\\KESTRA");
   ASSERT_TRUE(key);
-  std::uint32_t type = 99, size = 0;
-  unsigned char probe = 0x55;
-  EXPECT_EQ(key->QueryValue("installationpath", &type, &probe, &size), platform::kErrorMoreData);
-  EXPECT_EQ(size, 9u);
-  EXPECT_EQ(type, 1u);
-  EXPECT_EQ(probe, 0x55);  // buffer untouched
-
-  std::string buffer(12, '#');
-  size = 8;
-  EXPECT_EQ(key->QueryValue("InstallationPath", &type,
-                            reinterpret_cast<unsigned char*>(buffer.data()), &size),
-            234);
-  EXPECT_EQ(buffer, std::string(12, '#'));
-  size = 12;
-  EXPECT_EQ(key->QueryValue("InstallationPath", &type,
-                            reinterpret_cast<unsigned char*>(buffer.data()), &size),
-            0);
-  EXPECT_EQ(size, 9u);
-  EXPECT_EQ(buffer, std::string("C:\\Agent\0###", 12));
-
-  size = 0;
+  std::uint32_t type = 0, size = 0;
   EXPECT_EQ(key->QueryValue("Quoted", &type, nullptr, &size), 0);
   EXPECT_EQ(size, 9u);  // say "hi" + NUL
-}
-
-TEST(Registry, EmptyAndNulOnlyTextAndMissingValues) {
-  ScopedRegistry registry(kExport);
-  auto key = Open("SOFTWARE\\KESTRA");
-  std::uint32_t type = 0, size = 0;
-  unsigned char byte = 0x55;
-  EXPECT_EQ(key->QueryValue("NulOnly", &type, &byte, &size), 234);
-  EXPECT_EQ(size, 1u);
-  // No data at all: success with size 0, even with a zero-size buffer.
-  size = 0;
-  EXPECT_EQ(key->QueryValue("NoData", &type, &byte, &size), 0);
-  EXPECT_EQ(size, 0u);
-  size = 1;
-  EXPECT_EQ(key->QueryValue("NoData", &type, &byte, &size), 0);
-  EXPECT_EQ(size, 0u);
-  EXPECT_EQ(byte, 0x55);
-
-  size = 7;
-  EXPECT_EQ(key->QueryValue("Missing", &type, &byte, &size), platform::kErrorFileNotFound);
-  EXPECT_EQ(type, 0u);
-  EXPECT_EQ(size, 7u);
-}
-
-TEST(Registry, NumbersBinaryAndWideText) {
-  ScopedRegistry registry(kExport);
-  auto key = Open("SOFTWARE\\KESTRA");
-  std::uint32_t type = 0, number = 0, size = 4;
-  EXPECT_EQ(key->QueryValue("Count", &type, reinterpret_cast<unsigned char*>(&number), &size), 0);
-  EXPECT_EQ(number, 1234u);
-  EXPECT_EQ(type, 4u);
-  size = 3;
-  EXPECT_EQ(key->QueryValue("AllBits", &type, reinterpret_cast<unsigned char*>(&number), &size),
-            234);
-  size = 4;
-  key->QueryValue("AllBits", &type, reinterpret_cast<unsigned char*>(&number), &size);
-  EXPECT_EQ(static_cast<std::int32_t>(number), -1);
-
   std::string text;
-  EXPECT_TRUE(platform::RegReadText(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", "Wide", text));
-  EXPECT_EQ(text, "Café");  // UTF-16 in a version 5 export, UTF-8 to us
+  EXPECT_TRUE(
+      platform::RegReadText(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", "Quoted", text));
+  EXPECT_EQ(text, "say \"hi\"");
+  EXPECT_TRUE(platform::RegReadText(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA",
+                                    "InstallationPath", text));
+  EXPECT_EQ(text, "C:\\Agent");
   EXPECT_TRUE(platform::RegReadText(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", "", text));
   EXPECT_EQ(text, "default");
   size = 0;
   EXPECT_EQ(key->QueryValue("Long", &type, nullptr, &size), 0);
   EXPECT_EQ(size, 3u);  // continued line
   EXPECT_EQ(type, 3u);
-  EXPECT_TRUE(platform::RegReadText(platform::kHkeyClassesRoot, "FLAREBOX.DISPLAY\\LocalServer32",
-                                    "", text));
-  EXPECT_EQ(text, "/opt/x/popup");
 }
 
-TEST(Registry, MissingFileKeyOrHeaderCannotBeOpened) {
+// Only Linux has a file that may be missing or be no export at all.
+TEST(PosixRegistry, MissingFileOrHeaderCannotBeOpened) {
   std::unique_ptr<platform::RegKey> key;
-  {
-    ScopedRegistry registry(kExport);
-    EXPECT_EQ(platform::OpenRegKey(platform::kHkeyLocalMachine, "SOFTWARE\\Other", 0, 1, key), 2);
-    EXPECT_FALSE(key);
-  }
   ::setenv("RSSNOTIFY_REGISTRY", "/nonexistent/registry.reg", 1);
   EXPECT_EQ(platform::OpenRegKey(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", 0, 1, key), 2);
   ::unsetenv("RSSNOTIFY_REGISTRY");
@@ -131,7 +123,8 @@ TEST(Registry, MissingFileKeyOrHeaderCannotBeOpened) {
   EXPECT_EQ(platform::OpenRegKey(platform::kHkeyLocalMachine, "SOFTWARE\\KESTRA", 0, 1, key), 0);
 }
 
-TEST(Registry, MalformedValueIsUnreadableAndTheRestOfTheKeyIsNot) {
+// A line of the file that is no value; the real registry holds none.
+TEST(PosixRegistry, MalformedValueIsUnreadableAndTheRestOfTheKeyIsNot) {
   ScopedRegistry registry(
       "Windows Registry Editor Version 5.00\r\n\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KESTRA]\r\n"
