@@ -15,14 +15,10 @@
 #include "platform/desktop/posix/notifications_test_support.h"
 #include "platform/failure.h"
 #include "platform/posix/test_support.h"
+#include "platform/testing/automation_fixture.h"
 
 namespace platform {
-namespace {
-
-using testing::ReadFile;
-using testing::ScopedRegistry;
-using testing::ScratchFolder;
-using testing::WriteFile;
+namespace testing {
 
 // A scripted server: it records every request line (and its pid) to the file
 // named by its first argument, answers PUT with OK, GET with what was put,
@@ -72,7 +68,8 @@ while True:
         out.flush()
         time.sleep(600)
     elif verb == b'CALL' and key == b'fail':
-        answer = b'ERR 5 Invalid procedure call or argument'
+        answer = (b'ERR 440 Popup failed:\\nsecond line '
+                  b'\xc3\xa9t\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x98\x80')
     elif verb == b'CALL' and key == b'garbage':
         answer = b'WHAT'
     elif verb == b'CALL' and key == b'slow':
@@ -88,233 +85,154 @@ while stubborn:
     time.sleep(1)
 )";
 
-constexpr long kRpcFailed = -2147023170;
-
-class AutomationTest : public ::testing::Test {
- protected:
-  // Registers the scripted server as Test.Server with `mode` and returns the
-  // object made from it.
-  std::unique_ptr<AutomationObject> Start(const std::string& mode = "normal") {
-    const std::string dir = folder_ / "server dir";
-    std::filesystem::create_directories(dir);
-    script_ = dir + "/server.py";
-    WriteFile(script_, kServerScript);
-    ::chmod(script_.c_str(), 0755);
-    record_ = folder_ / "record.txt";
-    registry_ = std::make_unique<ScopedRegistry>(
-        "Windows Registry Editor Version 5.00\n\n"
-        "[HKEY_CLASSES_ROOT\\Test.Server\\LocalServer32]\n"
-        "@=\"" +
-        script_ + " " + record_ + "  " + mode + "\"\n");
-    return AutomationObject::Create("Test.Server");
+// The registry file that the test's ProgID is looked up in.
+struct Automation::Server {
+  // Makes `sections` (in the .reg form) the whole registry.
+  void Register(const std::string& sections) {
+    registry.reset();  // the old one's end unsets the variable that the new one sets
+    registry =
+        std::make_unique<ScopedRegistry>("Windows Registry Editor Version 5.00\n\n" + sections);
   }
-
-  // The recorded request lines (without the PID line).
-  std::string Requests() {
-    std::istringstream in(ReadFile(record_));
-    std::string result;
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind("PID ", 0) != 0 && line.rfind("CHILD ", 0) != 0) result += line + "\n";
-    }
-    return result;
+  // Registers the script as the ProgID's server, run with `mode`.
+  void RegisterScript(const std::string& prog_id, const std::string& mode) {
+    Register("[HKEY_CLASSES_ROOT\\" + prog_id + "\\LocalServer32]\n@=\"" + command + mode + "\"\n");
   }
-
-  pid_t RecordedPid(const std::string& label) {
-    std::istringstream in(ReadFile(record_));
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind(label + " ", 0) == 0) return std::stoi(line.substr(label.size() + 1));
-    }
-    return 0;
-  }
-
-  ScratchFolder folder_;
-  std::string script_;
-  std::string record_;
-  std::unique_ptr<ScopedRegistry> registry_;
+  // The script's command line without its mode: an unquoted path with a
+  // space, and two spaces before the mode.
+  std::string command;
+  std::unique_ptr<ScopedRegistry> registry;
 };
 
-void ExpectFailure(const std::function<void()>& call, long number, const std::string& description) {
-  try {
-    call();
-    ADD_FAILURE() << "no failure";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number(), number);
-    EXPECT_EQ(failure.description(), description);
-  }
+Automation::Automation() = default;
+Automation::~Automation() = default;
+
+void Automation::SetUp() {
+  prog_id_ = "Test.Server";
+  const std::string dir = folder_ / "server dir";
+  std::filesystem::create_directories(dir);
+  WriteFile(dir + "/server.py", kServerScript);
+  ::chmod((dir + "/server.py").c_str(), 0755);
+  server_ = std::make_unique<Server>();
+  server_->command = dir + "/server.py " + record_ + "  ";
+  server_->RegisterScript(prog_id_, "normal");
 }
 
-// A process that is gone or only a zombie (one that is not ours to reap).
-bool EndedWithin(pid_t pid, std::chrono::milliseconds limit) {
+void Automation::TearDown() {}
+
+std::unique_ptr<AutomationObject> Automation::Start() {
+  return AutomationObject::Create(prog_id_);
+}
+
+void Automation::RegisterMissingProgram() {
+  server_->Register("[HKEY_CLASSES_ROOT\\" + prog_id_ +
+                    "\\LocalServer32]\n@=\"/nonexistent/server --flag\"\n");
+}
+
+void Automation::RegisterWithoutServer() {
+  server_->Register("[HKEY_CLASSES_ROOT\\" + prog_id_ + "]\n@=\"" + prog_id_ + "\"\n");
+}
+
+std::string Automation::RecordedName(const std::string&, const std::string& named) const {
+  return named;
+}
+
+namespace {
+
+// The process id that the script recorded after `label`; 0 when none.
+pid_t RecordedPid(const std::string& record, const std::string& label) {
+  std::istringstream in(ReadFile(record));
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(label + " ", 0) == 0) return std::stoi(line.substr(label.size() + 1));
+  }
+  return 0;
+}
+
+// Whether the process recorded after `label` is gone or only a zombie (one
+// that is not ours to reap) within `limit`.
+::testing::AssertionResult EndedWithin(const std::string& record, const std::string& label,
+                                       std::chrono::milliseconds limit) {
+  const pid_t pid = RecordedPid(record, label);
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
+  while (pid > 0 && std::chrono::steady_clock::now() < deadline) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const auto close = content.rfind(')');
     if (content.empty() || (close != std::string::npos && content.substr(close + 2, 1) == "Z")) {
-      return true;
+      return ::testing::AssertionSuccess();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return false;
+  return ::testing::AssertionFailure() << label << " " << pid << " has not ended";
 }
 
-TEST_F(AutomationTest, ValuesAndTypesArriveAsSentAndComeBack) {
+}  // namespace
+
+::testing::AssertionResult Automation::ServerEndsWithin(std::chrono::milliseconds limit) {
+  return EndedWithin(record_, "PID", limit);
+}
+
+::testing::AssertionResult Automation::ServerEndedAtRelease() {
+  const pid_t pid = RecordedPid(record_, "PID");
+  if (pid <= 0) return ::testing::AssertionFailure() << "no PID recorded";
+  // Reaped: not even a zombie is left.
+  if (::kill(pid, 0) == -1 && errno == ESRCH) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "process " << pid << " is still there";
+}
+
+::testing::AssertionResult Automation::ServerEndedByTheClient() {
+  // The script records the processes it starts, in its group.
+  if (RecordedPid(record_, "CHILD") == 0) return ServerEndsWithin(std::chrono::seconds(10));
+  auto child = EndedWithin(record_, "CHILD", std::chrono::seconds(10));
+  return child ? ServerEndsWithin(std::chrono::seconds(10)) : child;
+}
+
+}  // namespace testing
+
+namespace {
+
+using testing::ExpectFailure;
+using testing::ExpectRpcFailure;
+using testing::ScopedRegistry;
+
+// The cases of the line protocol over pipes: what a server can do to them.
+class PosixAutomation : public testing::Automation {};
+
+TEST_F(PosixAutomation, ServerThatDiesLeavingItsOutputOpenDoesNotHang) {
   auto object = Start();
-  object->PutProperty("Icon", Variant::I4(7));
-  object->PutProperty("Level", Variant::I2(-100));
-  object->PutProperty("Modal", Variant::Bool(true));
-  object->PutProperty("Header", Variant::Bstr("New RSS Feed"));
-  object->PutProperty("Nothing", Variant::Bstr(""));
-  object->PutProperty("Tag", Variant{});
-  EXPECT_EQ(object->GetProperty("icon"), Variant::I4(7));
-  EXPECT_EQ(object->GetProperty("Level"), Variant::I2(-100));
-  EXPECT_EQ(object->GetProperty("Modal"), Variant::Bool(true));
-  EXPECT_EQ(object->GetProperty("Header"), Variant::Bstr("New RSS Feed"));
-  EXPECT_EQ(object->GetProperty("Nothing"), Variant::Bstr(""));
-  EXPECT_EQ(object->GetProperty("Tag"), Variant{});
-  EXPECT_EQ(object->CallMethod("Slow"), Variant::I4(12));
-  object.reset();
-  EXPECT_EQ(Requests(),
-            "PUT Icon I4 7\n"
-            "PUT Level I2 -100\n"
-            "PUT Modal BOOL -1\n"
-            "PUT Header BSTR New RSS Feed\n"
-            "PUT Nothing BSTR \n"
-            "PUT Tag EMPTY\n"
-            "GET icon\n"
-            "GET Level\n"
-            "GET Modal\n"
-            "GET Header\n"
-            "GET Nothing\n"
-            "GET Tag\n"
-            "CALL Slow\n");
-}
-
-TEST_F(AutomationTest, AnyTextCrossesIntactBothWays) {
-  auto object = Start();
-  const std::string body =
-      "line one\nline two\r\n\ttabbed \\ back\\slash \\n literal "
-      "\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x98\x80 end ";
-  object->PutProperty("Body", Variant::Bstr(body));
-  EXPECT_EQ(object->GetProperty("Body"), Variant::Bstr(body));
-  object.reset();
-  EXPECT_EQ(Requests(),
-            "PUT Body BSTR line one\\nline two\\r\\n\\ttabbed \\\\ back\\\\slash \\\\n literal "
-            "\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x98\x80 end \n"
-            "GET Body\n");
-}
-
-TEST_F(AutomationTest, ServerFailuresComeBackWithTheirNumberAndText) {
-  auto object = Start();
-  ExpectFailure([&] { object->CallMethod("Unknown"); }, 438,
-                "Object doesn't support this property or method");
-  ExpectFailure([&] { object->GetProperty("NeverSet"); }, 438,
-                "Object doesn't support this property or method");
-  ExpectFailure([&] { object->CallMethod("Fail"); }, 5, "Invalid procedure call or argument");
-  // The object stays usable after a failure the server reported.
-  object->PutProperty("Icon", Variant::I4(1));
-  EXPECT_EQ(object->GetProperty("Icon"), Variant::I4(1));
-}
-
-TEST_F(AutomationTest, UnregisteredOrUnstartableServerCannotBeCreated) {
-  ScopedRegistry registry(
-      "Windows Registry Editor Version 5.00\n\n"
-      "[HKEY_CLASSES_ROOT\\Missing.Program\\LocalServer32]\n"
-      "@=\"/nonexistent/server --flag\"\n"
-      "[HKEY_CLASSES_ROOT\\No.Server]\n"
-      "@=\"No.Server\"\n");
-  for (const std::string prog_id : {"Not.Registered", "Missing.Program", "No.Server"}) {
-    ExpectFailure([&] { AutomationObject::Create(prog_id); }, 429,
-                  "ActiveX component can't create object");
-  }
-}
-
-TEST_F(AutomationTest, ServerThatExitsMidCallGivesTheRpcFailure) {
-  auto object = Start();
-  object->PutProperty("Icon", Variant::I4(7));
-  ExpectFailure([&] { object->CallMethod("Exit"); }, kRpcFailed,
-                "The remote procedure call failed.");
-  // Later calls fail the same way at once.
-  ExpectFailure([&] { object->PutProperty("Icon", Variant::I4(8)); }, kRpcFailed,
-                "The remote procedure call failed.");
-}
-
-TEST_F(AutomationTest, WritingToAServerThatHasEndedGivesTheRpcFailure) {
-  auto object = Start();
-  EXPECT_EQ(object->CallMethod("Quit"), Variant{});
-  ASSERT_TRUE(EndedWithin(RecordedPid("PID"), std::chrono::seconds(5)));
-  // The write meets a closed pipe; this process must not die of SIGPIPE.
-  ExpectFailure([&] { object->PutProperty("Icon", Variant::I4(8)); }, kRpcFailed,
-                "The remote procedure call failed.");
-}
-
-TEST_F(AutomationTest, ServerThatDiesLeavingItsOutputOpenDoesNotHang) {
-  auto object = Start();
-  ExpectFailure([&] { object->CallMethod("Leave"); }, kRpcFailed,
-                "The remote procedure call failed.");
-  const pid_t child = RecordedPid("CHILD");
-  ASSERT_GT(child, 0);
+  ExpectRpcFailure([&] { object->CallMethod("Leave"); });
+  ASSERT_GT(testing::RecordedPid(record_, "CHILD"), 0);
   object.reset();
   // Releasing the object ends what the server left behind in its group.
-  EXPECT_TRUE(EndedWithin(child, std::chrono::seconds(5)));
+  EXPECT_TRUE(testing::EndedWithin(record_, "CHILD", std::chrono::seconds(5)));
 }
 
-TEST_F(AutomationTest, MalformedAnswerGivesTheRpcFailure) {
+TEST_F(PosixAutomation, MalformedAnswerGivesTheRpcFailure) {
   auto object = Start();
-  ExpectFailure([&] { object->CallMethod("Garbage"); }, kRpcFailed,
-                "The remote procedure call failed.");
+  ExpectRpcFailure([&] { object->CallMethod("Garbage"); });
 }
 
-TEST_F(AutomationTest, ReleaseReapsTheServer) {
+TEST_F(PosixAutomation, ServerThatIgnoresTheEndOfItsInputIsKilled) {
+  server_->RegisterScript(prog_id_, "stubborn");
   auto object = Start();
   object->PutProperty("Icon", Variant::I4(7));
-  const pid_t pid = RecordedPid("PID");
-  ASSERT_GT(pid, 0);
   object.reset();
-  // Reaped: not even a zombie is left.
-  EXPECT_EQ(::kill(pid, 0), -1);
-  EXPECT_EQ(errno, ESRCH);
+  EXPECT_TRUE(ServerEndedAtRelease());
 }
 
-TEST_F(AutomationTest, ServerThatIgnoresTheEndOfItsInputIsKilled) {
-  auto object = Start("stubborn");
-  object->PutProperty("Icon", Variant::I4(7));
-  const pid_t pid = RecordedPid("PID");
-  ASSERT_GT(pid, 0);
-  object.reset();
-  EXPECT_EQ(::kill(pid, 0), -1);
-  EXPECT_EQ(errno, ESRCH);
-}
-
-TEST_F(AutomationTest, CallPastItsBoundTimesOutAndKillsTheServerGroup) {
-  auto object = Start();
-  EXPECT_EQ(object->CallBound(), AutomationObject::kDefaultCallBoundMs);
-  object->SetCallBound(500);
-  const auto started = std::chrono::steady_clock::now();
-  ExpectFailure([&] { object->CallMethod("Hang"); }, AutomationObject::kCallTimedOut,
-                "This operation returned because the timeout period expired.");
-  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
-  // The server and what it started in its group are gone before the object
-  // is released; later calls fail at once.
-  EXPECT_TRUE(EndedWithin(RecordedPid("PID"), std::chrono::seconds(10)));
-  EXPECT_TRUE(EndedWithin(RecordedPid("CHILD"), std::chrono::seconds(10)));
-  ExpectFailure([&] { object->GetProperty("Icon"); }, kRpcFailed,
-                "The remote procedure call failed.");
-}
-
-TEST_F(AutomationTest, ServerThatStopsReadingCannotHoldAWritePastItsBound) {
+TEST_F(PosixAutomation, ServerThatStopsReadingCannotHoldAWritePastItsBound) {
   auto object = Start();
   EXPECT_EQ(object->CallMethod("Deaf"), Variant{});
   object->SetCallBound(500);
   ExpectFailure([&] { object->PutProperty("Body", Variant::Bstr(std::string(4 << 20, 'x'))); },
                 AutomationObject::kCallTimedOut,
                 "This operation returned because the timeout period expired.");
-  EXPECT_TRUE(EndedWithin(RecordedPid("PID"), std::chrono::seconds(10)));
+  EXPECT_TRUE(ServerEndsWithin(std::chrono::seconds(10)));
 }
 
 // The popup component as the program drives it: registered by its path,
-// created by ProgID, set up, shown and asked how it was closed.
-TEST(AutomationPopupTest, PopupComponentAnswersThroughTheAutomationLayer) {
+// created by ProgID, set up, shown and asked how it was closed. The
+// component is the Linux build's own.
+TEST(PosixAutomationPopup, PopupComponentAnswersThroughTheAutomationLayer) {
   const auto build = std::filesystem::read_symlink("/proc/self/exe").parent_path();
   const std::string component = (build / "companions" / "popup" / "flarebox-display").string();
   if (!std::filesystem::exists(component) ||

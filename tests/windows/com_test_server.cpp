@@ -21,7 +21,8 @@
 //   ends it; CALL Hang never answers; CALL Fail raises an exception with
 //   wCode 440 and a description of two lines with non-ASCII letters;
 //   CALL Double, Big, Byte and Null answer with a VT_R8 2.5, a VT_R8
-//   3e9, a VT_UI1 200 and a VT_NULL.
+//   3e9, a VT_UI1 200 and a VT_NULL; CALL Slow answers a VT_I4 12 after
+//   50 ms.
 // clang-format off
 #include <windows.h>
 #include <oleauto.h>
@@ -187,6 +188,10 @@ class Object final : public IDispatch {
       V_UI1(result) = 200;
     } else if (key == "null") {
       V_VT(result) = VT_NULL;
+    } else if (key == "slow") {
+      ::Sleep(50);
+      V_VT(result) = VT_I4;
+      V_I4(result) = 12;
     }
     return S_OK;
   }
