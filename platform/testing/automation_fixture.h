@@ -19,7 +19,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <source_location>
 #include <sstream>
 #include <string>
 
@@ -81,24 +80,25 @@ class Automation : public ::testing::Test {
   std::unique_ptr<Server> server_;
 };
 
-// Expects `call` to throw exactly the Failure (number and description).
-inline void ExpectFailure(const std::function<void()>& call, long number,
-                          const std::string& description,
-                          std::source_location where = std::source_location::current()) {
-  ::testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), "");
+// Whether `call` throws exactly the Failure (number and description); used
+// as EXPECT_TRUE(FailsWith(...)), so that a miss names the test's own line.
+inline ::testing::AssertionResult FailsWith(const std::function<void()>& call, long number,
+                                            const std::string& description) {
   try {
     call();
-    ADD_FAILURE() << "no failure";
   } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number(), number);
-    EXPECT_EQ(failure.description(), description);
+    if (failure.number() == number && failure.description() == description) {
+      return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "failure " << failure.number() << " \"" << failure.description() << "\"";
   }
+  return ::testing::AssertionFailure() << "no failure";
 }
 
 // The failure of a call whose server died, closed its output or was ended.
-inline void ExpectRpcFailure(const std::function<void()>& call,
-                             std::source_location where = std::source_location::current()) {
-  ExpectFailure(call, -2147023170, "The remote procedure call failed.", where);
+inline ::testing::AssertionResult FailsAsTheRpcFailed(const std::function<void()>& call) {
+  return FailsWith(call, -2147023170, "The remote procedure call failed.");
 }
 
 }  // namespace platform::testing
