@@ -36,8 +36,11 @@ log=build-windows.log
 
 prefix=$(bash scripts/windows-deps.sh)
 : > "$log"
+# Optimised as RelWithDebInfo, without its debug information, which costs
+# about a third of the compile time and serves no debugger under Wine.
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DRSSNOTIFY_WINDOWS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DRSSNOTIFY_WINDOWS_PREFIX="$prefix" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >> "$log" 2>&1 || { cat "$log"; exit 1; }
 
 # Building runs the test programs under Wine too (gtest_discover_tests lists

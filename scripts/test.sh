@@ -26,9 +26,13 @@ report() {
 all_started=$SECONDS
 failed=0
 
+# The GCC and Windows builds optimise as RelWithDebInfo does, but without its
+# debug information, which costs about a third of their compile time; the
+# sanitizer build keeps it for its reports.
 gcc_build() {
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
-    -DRSSNOTIFY_BENCHMARKS=ON > build.log 2>&1 || { cat build.log; return 1; }
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DRSSNOTIFY_BENCHMARKS=ON > build.log 2>&1 ||
+    { cat build.log; return 1; }
   cmake --build build -j"$jobs" >> build.log 2>&1 || { tail -60 build.log; return 1; }
 }
 asan_build() {
