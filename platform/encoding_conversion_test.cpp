@@ -29,6 +29,11 @@ TEST(EncodingConversion, NamedEncodingsDecodeAlikeEverywhere) {
       {"UTF-16BE", std::string("\0A\x20\xAC", 4), "A\xE2\x82\xAC"},
       {"UTF-16LE", std::string("A\0\xAC\x20", 4), "A\xE2\x82\xAC"},
       {"UTF-32LE", std::string("\xAC\x20\0\0", 4), "\xE2\x82\xAC"},
+      // A surrogate pair (U+1F600) and, without a byte order, a mark or else big-endian.
+      {"UTF-16LE", std::string("\x3D\xD8\x00\xDE", 4), "\xF0\x9F\x98\x80"},
+      {"UTF-16", std::string("\xFF\xFE\x41\0", 4), "A"},
+      {"UTF-16", std::string("\0A\0\xE9", 4), "A\xC3\xA9"},
+      {"UTF-32BE", std::string("\0\x01\xF6\x00", 4), "\xF0\x9F\x98\x80"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.encoding);
@@ -45,6 +50,13 @@ TEST(EncodingConversion, InvalidBytesAndUnknownNames) {
   EXPECT_EQ(error, "bytes not valid in SHIFT_JIS");
   EXPECT_FALSE(platform::ConvertToUtf8("abc", "UTF-16LE", out, &error));
   EXPECT_EQ(error, "bytes not valid in UTF-16LE");
+  // Lone surrogates, high and low, and a code point past U+10FFFF.
+  for (const std::string& lone : {std::string("\x3D\xD8\x41\0", 4), std::string("\0\xDE", 2)}) {
+    EXPECT_FALSE(platform::ConvertToUtf8(lone, "UTF-16LE", out, &error));
+    EXPECT_EQ(error, "bytes not valid in UTF-16LE");
+  }
+  EXPECT_FALSE(platform::ConvertToUtf8(std::string("\0\x11\0\0", 4), "UTF-32BE", out, &error));
+  EXPECT_EQ(error, "bytes not valid in UTF-32BE");
   EXPECT_FALSE(platform::ConvertToUtf8("abc", "NO-SUCH", out, &error));
   EXPECT_EQ(error, "unknown encoding NO-SUCH");
 }

@@ -8,8 +8,8 @@
 
 namespace platform {
 
-bool ConvertToUtf8(const std::string& bytes, const std::string& from, std::string& out,
-                   std::string* error) {
+bool SystemConvertToUtf8(const std::string& bytes, const std::string& from, std::string& out,
+                         std::string* error) {
   iconv_t cd = iconv_open("UTF-8", from.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     if (error) *error = "unknown encoding " + from;

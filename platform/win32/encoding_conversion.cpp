@@ -1,6 +1,5 @@
 // Conversion to UTF-8 on Windows: the system's code pages through
-// MultiByteToWideChar, and UTF-16 and UTF-32 by hand (the system converts
-// them for managed code only).
+// MultiByteToWideChar.
 //
 // Two encodings have no code page of their own that MultiByteToWideChar
 // takes everywhere:
@@ -22,7 +21,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/text_encoding.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -86,49 +84,6 @@ bool Invalid(const std::string& from, std::string* error) {
   return false;
 }
 
-// UTF-16 in either byte order; a lone surrogate or a cut unit is invalid.
-bool Utf16ToUtf8(const std::string& bytes, bool big_endian, const std::string& from,
-                 std::string& out, std::string* error) {
-  if (bytes.size() % 2 != 0) return Invalid(from, error);
-  auto unit = [&](std::size_t i) -> char32_t {
-    const auto a = static_cast<unsigned char>(bytes[i]);
-    const auto b = static_cast<unsigned char>(bytes[i + 1]);
-    return big_endian ? (char32_t{a} << 8) | b : (char32_t{b} << 8) | a;
-  };
-  out.clear();
-  out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size(); i += 2) {
-    char32_t code = unit(i);
-    if (code >= 0xDC00 && code <= 0xDFFF) return Invalid(from, error);
-    if (code >= 0xD800 && code <= 0xDBFF) {
-      if (i + 2 >= bytes.size()) return Invalid(from, error);
-      const char32_t low = unit(i + 2);
-      if (low < 0xDC00 || low > 0xDFFF) return Invalid(from, error);
-      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-      i += 2;
-    }
-    AppendUtf8(out, code);
-  }
-  return true;
-}
-
-bool Utf32ToUtf8(const std::string& bytes, bool big_endian, const std::string& from,
-                 std::string& out, std::string* error) {
-  if (bytes.size() % 4 != 0) return Invalid(from, error);
-  out.clear();
-  out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size(); i += 4) {
-    char32_t code = 0;
-    for (int k = 0; k < 4; ++k) {
-      const auto byte = static_cast<unsigned char>(bytes[i + (big_endian ? k : 3 - k)]);
-      code = (code << 8) | byte;
-    }
-    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return Invalid(from, error);
-    AppendUtf8(out, code);
-  }
-  return true;
-}
-
 // EUC-JP's structure: ASCII, two bytes A1-FE, 8E and one byte A1-DF (half-
 // width katakana), or 8F and two bytes A1-FE.
 bool EucJpWellFormed(const std::string& bytes) {
@@ -159,24 +114,8 @@ bool EucJpWellFormed(const std::string& bytes) {
 
 }  // namespace
 
-bool ConvertToUtf8(const std::string& bytes, const std::string& from, std::string& out,
-                   std::string* error) {
-  if (from == "UTF-16LE" || from == "UCS-2LE") return Utf16ToUtf8(bytes, false, from, out, error);
-  if (from == "UTF-16BE" || from == "UCS-2BE") return Utf16ToUtf8(bytes, true, from, out, error);
-  if (from == "UTF-32LE" || from == "UCS-4LE") return Utf32ToUtf8(bytes, false, from, out, error);
-  if (from == "UTF-32BE" || from == "UCS-4BE") return Utf32ToUtf8(bytes, true, from, out, error);
-  // Without a suffix, a mark decides, else big-endian: the network order.
-  const bool le_mark = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
-  const bool be_mark = bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF';
-  if (from == "UTF-16" || from == "UCS-2") {
-    return Utf16ToUtf8(le_mark || be_mark ? bytes.substr(2) : bytes, !le_mark, from, out, error);
-  }
-  if (from == "UTF-32" || from == "UCS-4") {
-    const bool le32 = bytes.size() >= 4 && std::memcmp(bytes.data(), "\xFF\xFE\0\0", 4) == 0;
-    const bool be32 = bytes.size() >= 4 && std::memcmp(bytes.data(), "\0\0\xFE\xFF", 4) == 0;
-    return Utf32ToUtf8(le32 || be32 ? bytes.substr(4) : bytes, !le32, from, out, error);
-  }
-
+bool SystemConvertToUtf8(const std::string& bytes, const std::string& from, std::string& out,
+                         std::string* error) {
   UINT code_page = CodePageOf(from);
   if (code_page == 54936 && !::IsValidCodePage(code_page)) code_page = 936;
   if (code_page == 0 || !::IsValidCodePage(code_page)) {
