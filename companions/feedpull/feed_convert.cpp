@@ -416,9 +416,18 @@ std::vector<pugi::xml_node> FeedElementsBelow(pugi::xml_node root) {
 // LF pair one blank. Besides the C0 controls and DEL these are the C1
 // controls (NEL among them) and the Unicode line and paragraph separators.
 std::string SingleLine(const std::string& text) {
-  std::string out;
+  // Most fields hold none of these: the text up to the first byte that may
+  // start one is copied as it is.
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F || c == 0xC2 || c == 0xE2) break;
+    ++i;
+  }
+  if (i == text.size()) return text;
+  std::string out(text, 0, i);
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
     const auto third = i + 2 < text.size() ? static_cast<unsigned char>(text[i + 2]) : 0;
@@ -448,6 +457,9 @@ void SetError(std::string* error, std::string text) {
 // than tab, line feed and carriage return; U+FFFE and U+FFFF), which a
 // character reference in a feed can smuggle in; invalid UTF-8 becomes U+FFFD.
 std::string XmlSafe(const std::string& text) {
+  if (const platform::Utf8Scan scan = platform::ScanUtf8(text); scan.valid && !scan.non_xml_chars) {
+    return text;
+  }
   std::string valid = platform::ValidUtf8(text);
   std::string out;
   out.reserve(valid.size());

@@ -278,7 +278,7 @@ TEST(FeedConvert, SingleLineFields) {
       OnlyItem(Rss("<title>a\r\nb&#13;&#10;c\td&#x1E;e</title>"
                    "<link>http://example.org/x&#10;[Link_2_T_1]</link>"
                    "<pubDate>Mon, 07 Dec 2026\n[Link_2_T_1]\r\nLatestGUID=x</pubDate>"
-                   "<author>Ann&#x85;&#x2028;&#x2029;&#x7F;&#x9F;Bee</author>"
+                   "<author>Ann&#x2028;&#x85;&#x2029;&#x7F;&#x9F;Bee</author>"
                    "<guid isPermaLink='false'>g&#13;1</guid>"
                    "<description>keeps\nits\r\nlines&#x85;</description>"));
   EXPECT_EQ(item,

@@ -1,5 +1,7 @@
 #include "companions/feedpull/html_entities.h"
 
+#include <algorithm>
+
 #include "companions/common/char_references.h"
 
 namespace feedpull {
@@ -21,7 +23,21 @@ std::string ReplaceHtmlEntities(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   std::size_t i = 0;
+  // Only markup and references are looked at; the text between them is
+  // copied in one piece. The next of each is found with the library's
+  // search, and looked for again only once passed.
+  std::size_t next_markup = std::min(text.find('<'), text.size());
+  std::size_t next_reference = std::min(text.find('&'), text.size());
+  auto next_of = [&](char c, std::size_t& at) {
+    if (at < i) at = std::min(text.find(c, i), text.size());
+  };
   while (i < text.size()) {
+    next_of('<', next_markup);
+    next_of('&', next_reference);
+    const std::size_t next = std::min(next_markup, next_reference);
+    out.append(text.substr(i, next - i));
+    i = next;
+    if (i == text.size()) break;
     char c = text[i];
     if (c == '<') {
       // Markup whose content is not parsed for references stays as it is.
