@@ -319,6 +319,9 @@ std::optional<Outcome> FetchRunFeeds(const std::string& url, const std::vector<s
                                      const std::string& run, const Folder& folder,
                                      CacheChange& own_change) {
   RemoveLeftAnswers(folder);
+  // File URLs are read by their own calls: without an http(s) feed there is
+  // nothing to fetch, and the cache need not be read.
+  if (std::none_of(feeds.begin(), feeds.end(), IsHttpUrl)) return std::nullopt;
   bool cache_damaged = false;
   const std::vector<feedpull::CacheEntry> entries =
       feedpull::LoadCache(folder.cache, {}, &cache_damaged);
