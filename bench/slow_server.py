@@ -52,7 +52,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
 
-server = http.server.ThreadingHTTPServer(("", 0), Handler)
+class Server(http.server.ThreadingHTTPServer):
+    # socketserver's backlog of 5 drops the connections of a client that
+    # opens ten at once, which then wait a second for their SYN's
+    # retransmission: no server on the internet is that narrow.
+    request_queue_size = 128
+
+
+server = Server(("", 0), Handler)
 server.daemon_threads = True
 with open(port_file + ".tmp", "w") as f:
     f.write(str(server.server_address[1]))
