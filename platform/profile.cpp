@@ -1,7 +1,9 @@
 // Profile (INI) files with the behaviour of the Windows profile functions.
 //
-// Every call reads and parses the whole file; a write changes the parsed
-// form and writes all of it back through ReplaceFileAtomicallyLazily. The parsed
+// Every call reads the whole file; a write changes the parsed form and
+// writes all of it back through ReplaceFileAtomicallyLazily. The parsed form
+// of the bytes last read is kept: a run reads one file dozens of times, and
+// parses it again only when its bytes differ. The parsed
 // form is what the Windows functions keep: a list of sections, each a list of
 // lines. Lines before the first section header belong to a nameless first
 // section; comment lines and lines without "=" are lines without a value, so
@@ -18,6 +20,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -157,21 +161,40 @@ std::string ParentFolder(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// The bytes last read and what they parse to.
+struct Parsed {
+  std::mutex lock;
+  std::string bytes;
+  std::shared_ptr<const Profile> profile;
+};
+
+// What `bytes` parse to.
+std::shared_ptr<const Profile> DecodeOf(const std::string& bytes) {
+  static Parsed last;
+  const std::lock_guard<std::mutex> hold(last.lock);
+  if (last.profile == nullptr || last.bytes != bytes) {
+    last.profile = std::make_shared<const Profile>(Decode(bytes));
+    last.bytes = bytes;
+  }
+  return last.profile;
+}
+
 enum class Opened { kFile, kNoFile, kFailed };
 
 // Reads the file into `profile`. A missing file is an empty profile (last
 // error 2); a missing folder or an unreadable file is kFailed, with the last
 // error set.
-Opened Open(const std::string& path, Profile& profile, std::string* bytes = nullptr) {
+Opened Open(const std::string& path, std::shared_ptr<const Profile>& profile,
+            std::string* bytes = nullptr) {
   try {
     std::string raw = Files().ReadFileBytes(path);
-    profile = Decode(raw);
+    profile = DecodeOf(raw);
     if (bytes != nullptr) *bytes = std::move(raw);
     return Opened::kFile;
   } catch (const Failure& failure) {
     if (failure.number() == err::kFileNotFound && Files().FolderExists(ParentFolder(path))) {
       SetLastErrorCode(kErrorFileNotFound);
-      profile = Profile{};
+      profile = std::make_shared<const Profile>();
       return Opened::kNoFile;
     }
     bool missing = failure.number() == err::kFileNotFound || failure.number() == err::kPathNotFound;
@@ -180,15 +203,18 @@ Opened Open(const std::string& path, Profile& profile, std::string* bytes = null
   }
 }
 
-Section* FindSection(Profile& profile, std::string_view name) {
-  for (Section& section : profile.sections) {
+// For a profile and a section, changeable or not.
+template <typename ProfileT>
+auto FindSection(ProfileT& profile, std::string_view name) -> decltype(&profile.sections.front()) {
+  for (auto& section : profile.sections) {
     if (SameName(section.name, name)) return &section;
   }
   return nullptr;
 }
 
-Line* FindLine(Section& section, std::string_view name) {
-  for (Line& line : section.lines) {
+template <typename SectionT>
+auto FindLine(SectionT& section, std::string_view name) -> decltype(&section.lines.front()) {
+  for (auto& line : section.lines) {
     if (SameName(line.name, name)) return &line;
   }
   return nullptr;
@@ -263,9 +289,10 @@ std::string CutValue(std::string_view value, std::size_t max_chars) {
 
 bool WriteProfileValue(const std::string& section, const std::string& key, const std::string& value,
                        const std::string& path) {
-  Profile profile;
+  std::shared_ptr<const Profile> read;
   std::string before;
-  if (Open(path, profile, &before) == Opened::kFailed) return false;
+  if (Open(path, read, &before) == Opened::kFailed) return false;
+  Profile profile = *read;
   SetValue(profile, section, key, value);
   std::string after = Encode(profile);
   // A file that already holds exactly these bytes is left alone: rewriting
@@ -289,9 +316,9 @@ bool WriteProfileValue(const std::string& section, const std::string& key, const
 
 std::string ReadProfileValue(const std::string& section, const std::string& key,
                              std::size_t max_chars, const std::string& path) {
-  Profile profile;
+  std::shared_ptr<const Profile> profile;
   if (Open(path, profile) == Opened::kFailed) return {};
-  Section* found = FindSection(profile, Trim(section));
+  const Section* found = FindSection(*profile, Trim(section));
   const Line* line = found != nullptr ? FindLine(*found, Trim(key)) : nullptr;
   if (line == nullptr || !line->value) return {};
   return CutValue(*line->value, max_chars);
