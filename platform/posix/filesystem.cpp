@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 #include <vector>
 
 #include "platform/failure.h"
@@ -128,6 +129,29 @@ std::string CaseMatch(const std::string& folder, const std::string& name) {
 }
 
 class PosixFileSystem : public ReplacingFileSystem {
+  // The folder a path's folder, written in another letter case, was last
+  // found to be. A run names the files of one folder hundreds of times in
+  // the agent's spelling ("QLUX" for "qLUX"): the folder is looked for
+  // entry by entry once, and afterwards taken as found for as long as it
+  // stands there and the spelling as written does not.
+  std::mutex found_lock_;
+  std::string written_folder_;
+  std::string found_folder_;
+
+  std::string FolderFound(const std::string& written) {
+    const std::lock_guard<std::mutex> hold(found_lock_);
+    if (written != written_folder_) return {};
+    struct stat st {};
+    if (::lstat(found_folder_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+    return found_folder_;
+  }
+
+  void KeepFolderFound(const std::string& written, const std::string& found) {
+    const std::lock_guard<std::mutex> hold(found_lock_);
+    written_folder_ = written;
+    found_folder_ = found;
+  }
+
  public:
   bool FolderExists(const std::string& path) override {
     struct stat st {};
@@ -313,6 +337,7 @@ class PosixFileSystem : public ReplacingFileSystem {
   }
 
   std::string NativePath(const std::string& path) override {
+    std::string folder;  // the path's folder as written, when it does not exist so
     bool absolute = !path.empty() && (path[0] == '/' || path[0] == '\\');
     std::vector<std::string> parts = SplitComponents(path);
     std::string native = absolute ? "" : ".";
@@ -326,14 +351,21 @@ class PosixFileSystem : public ReplacingFileSystem {
       native = std::move(written);
       from = parts.size();
     } else if (parts.size() > 1) {
-      const std::string folder = written.substr(0, written.size() - parts.back().size() - 1);
+      folder = written.substr(0, written.size() - parts.back().size() - 1);
       if (Exists(folder)) {
         native = folder;
         from = parts.size() - 1;
+      } else if (std::string found = FolderFound(folder); !found.empty()) {
+        native = std::move(found);
+        from = parts.size() - 1;
+        folder.clear();
       }
     }
     bool resolving = true;  // once a component is missing, the rest is taken as written
     for (std::size_t i = from; i < parts.size(); ++i) {
+      if (i + 1 == parts.size() && resolving && !folder.empty() && from == 0) {
+        KeepFolderFound(folder, native);
+      }
       const std::string& part = parts[i];
       std::string candidate = native + "/" + part;
       if (resolving && part != "." && part != ".." && !Exists(candidate)) {

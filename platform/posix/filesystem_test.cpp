@@ -51,6 +51,14 @@ TEST(PosixFileSystem, WindowsFormMapsToTheExistingFolderWhateverItsCase) {
   EXPECT_EQ(fs.NativePath(base + "qLUX\\Dovel\\X.XML"), root.path() + "/qLUX/Dovel/x.xml");
   EXPECT_EQ(fs.NativePath(base + "QLUX\\..\\qLUX\\Dovel\\x.xml"),
             root.path() + "/qLUX/../qLUX/Dovel/x.xml");
+  // A folder found once is found again where it has gone since, and as
+  // written once that spelling exists.
+  EXPECT_EQ(fs.NativePath(base + "QLUX\\Dovel\\x.xml"), root.path() + "/qLUX/Dovel/x.xml");
+  ::rename((root / "qLUX").c_str(), (root / "Qlux").c_str());
+  EXPECT_EQ(fs.NativePath(base + "QLUX\\Dovel\\x.xml"), root.path() + "/Qlux/Dovel/x.xml");
+  ::mkdir((root / "QLUX").c_str(), 0777);
+  ::mkdir((root / "QLUX/Dovel").c_str(), 0777);
+  EXPECT_EQ(fs.NativePath(base + "QLUX\\Dovel\\x.xml"), root.path() + "/QLUX/Dovel/x.xml");
 }
 
 // Only Linux can hold two names that differ only in letter case.
