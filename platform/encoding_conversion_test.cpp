@@ -1,10 +1,13 @@
-// The encodings feeds declare, decoded alike by every system's converter
-// (iconv on Linux, the code pages on Windows).
+// The encodings feeds declare, decoded alike on every system: the Unicode
+// ones by hand, the others by the system's converter (iconv on Linux, the
+// code pages on Windows).
 #include "platform/encoding_conversion.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "platform/text_encoding.h"
 
 namespace {
 
@@ -40,6 +43,25 @@ TEST(EncodingConversion, NamedEncodingsDecodeAlikeEverywhere) {
     std::string out, error;
     EXPECT_TRUE(platform::ConvertToUtf8(c.bytes, c.encoding, out, &error)) << error;
     EXPECT_EQ(out, c.utf8);
+  }
+}
+
+TEST(EncodingConversion, LongTextsGoToUtf16AndBack) {
+  // Runs of ASCII longer than the blocks the conversions take at a time,
+  // broken at every offset by a character outside it.
+  for (std::size_t at = 0; at <= 40; ++at) {
+    SCOPED_TRACE(at);
+    std::string text;
+    for (std::size_t i = 0; i < 40; ++i) text += static_cast<char>('a' + i % 26);
+    text.insert(at, "\xC3\xA9");  // é
+    const std::string wide = platform::Utf8ToUtf16Le(text);
+    ASSERT_EQ(wide.size(), 82u);
+    EXPECT_EQ(wide.substr(2 * at, 2), std::string("\xE9\0", 2));
+    EXPECT_EQ(wide.substr(at == 0 ? 2 : 0, 2), std::string("a\0", 2));
+    EXPECT_EQ(wide.substr(80, 2), std::string(at == 40 ? "\xE9\0" : "n\0", 2));
+    std::string back, error;
+    ASSERT_TRUE(platform::ConvertToUtf8(wide, "UTF-16LE", back, &error)) << error;
+    EXPECT_EQ(back, text);
   }
 }
 
