@@ -1,11 +1,10 @@
 #include "platform/text_encoding.h"
 
 #include <cstdint>
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-
-#include "platform/xml_encoding.h"
 
 namespace platform {
 namespace {
@@ -40,6 +39,29 @@ char32_t NextCodePoint(const std::string& text, std::size_t& i) {
   }
   i += length;
   return cp;
+}
+
+// Whether `text` is valid UTF-8 throughout; ASCII is looked at eight bytes
+// at a time.
+bool AllValid(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    if (text.size() - i >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, sizeof word);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    // An invalid sequence reads as U+FFFD of one byte, U+FFFD itself takes three.
+    const std::size_t at = i;
+    if (NextCodePoint(text, i) == 0xFFFD && i - at == 1) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -132,7 +154,7 @@ std::string Utf8ToUtf16Le(const std::string& text) {
 
 std::string ValidUtf8(const std::string& text) {
   // Nearly every text is valid already, which one pass where it lies tells.
-  if (ScanUtf8(text).valid) return text;
+  if (AllValid(text)) return text;
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) AppendUtf8(out, NextCodePoint(text, i));
