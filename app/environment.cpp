@@ -97,6 +97,7 @@ void ReadIdentity(const std::string& line_before, const std::string& value_name,
 
 void InitEnvironment() {
   platform::HideFromTaskList();
+  platform::KeepFreedMemory();
 
   // Without an installation there is nowhere to log to: leave without a word.
   if (!product::FindProductFolders(AppState.InstallPath, AppState.DataPath)) EndProcess();

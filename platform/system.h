@@ -27,6 +27,13 @@ bool QueryUserName(char* buffer, std::uint32_t* size);
 // user. Linux has no such list for a windowless program: a no-op there.
 void HideFromTaskList();
 
+// Memory a short-lived program frees stays with it for its next allocations:
+// a run copies a whole feed document several times over, and the pages of
+// each new copy would otherwise be handed back to the system and faulted in
+// again. (The Windows heap keeps freed blocks for reuse as it is: a no-op
+// there.)
+void KeepFreedMemory();
+
 // The running executable's file name without folder and extension.
 std::string ExecutableBaseName();
 

@@ -439,6 +439,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::KeepFreedMemory();
   feedpull::LimitXmlMemory();
   try {
     return Run(argc, argv);

@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <malloc.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -59,6 +60,13 @@ bool QueryUserName(char* buffer, std::uint32_t* size) {
 
 void HideFromTaskList() {
   // A windowless Linux process appears in no application list.
+}
+
+void KeepFreedMemory() {
+  // Blocks up to 32 MiB from the heap rather than from mappings of their
+  // own, which free would unmap; and no trimming of the heap's top.
+  ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+  ::mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
 }
 
 std::string ExecutableBaseName() {

@@ -79,6 +79,8 @@ void HideFromTaskList() {
   // whole run.
 }
 
+void KeepFreedMemory() {}
+
 std::string ExecutableBaseName() {
   std::vector<wchar_t> path(MAX_PATH);
   for (;;) {
