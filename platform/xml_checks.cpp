@@ -11,6 +11,7 @@
 // load and on save. No feed needs a tenth of that, and the bound keeps the
 // indented output linear in the document's size: each line's indentation
 // is at most that many tabs.
+#include <atomic>
 #include <cstring>
 
 #include "platform/xml_encoding.h"
@@ -100,6 +101,18 @@ bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_ch
   };
   Walker walker(references, non_xml_chars, error);
   return doc.traverse(walker);
+}
+
+namespace {
+std::atomic<std::uint64_t> deep_elements{0};
+}  // namespace
+
+std::uint64_t DeepElementsMade() {
+  return deep_elements.load();
+}
+
+void CountDeepElement() {
+  ++deep_elements;
 }
 
 // pugixml walks the tree; a node's type is only asked for near the bound,

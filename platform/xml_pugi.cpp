@@ -67,6 +67,7 @@ std::string NameOf(pugi::xml_node node) {
 void XmlDocument::Impl::Clear() {
   doc.reset();
   std::string().swap(buffer);
+  within_depth_at = xml_detail::DeepElementsMade();
 }
 
 bool XmlDocument::Impl::Parse(std::string text, bool non_xml_chars) {
@@ -78,6 +79,7 @@ bool XmlDocument::Impl::Parse(std::string text, bool non_xml_chars) {
   if (!result) {
     error = std::string(result.description()) + " at offset " + std::to_string(result.offset);
   } else if (xml_detail::FinishParse(doc, buffer, non_xml_chars, error)) {
+    within_depth_at = xml_detail::DeepElementsMade();  // deeper is refused
     return true;
   }
   Clear();
@@ -278,6 +280,9 @@ XmlNode XmlNode::InsertElementBefore(const std::string& name, XmlNode reference)
   pugi::xml_node element =
       before ? parent.insert_child_before(name.c_str(), before) : parent.append_child(name.c_str());
   if (!element) throw Failure(err::kOutOfMemory);
+  int level = 0;
+  for (pugi::xml_node up = element; up.type() == pugi::node_element; up = up.parent()) ++level;
+  if (level > kXmlMaxDepth) xml_detail::CountDeepElement();
   return XmlNode(element.internal_object());
 }
 

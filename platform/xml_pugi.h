@@ -8,6 +8,8 @@
 // Only these files include it.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
@@ -35,6 +37,12 @@ bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_ch
 // deeper than kXmlMaxDepth.
 bool WithinDepth(pugi::xml_node top);
 std::string DepthError();
+// How many elements have been made, in any document, at a level deeper than
+// kXmlMaxDepth. A document found within the bound when the count stood where
+// it stands now is within it still (a load refuses anything deeper), and
+// its save need not walk the whole tree to know.
+std::uint64_t DeepElementsMade();
+void CountDeepElement();
 
 // The document as UTF-8 text with an XML declaration, indented, handed to
 // `sink` as it is made.
@@ -50,6 +58,9 @@ struct XmlDocument::Impl {
   // into it, so it lives as long as they do.
   std::string buffer;
   std::string error;
+  // DeepElementsMade() when the document was last found within the depth
+  // bound.
+  mutable std::optional<std::uint64_t> within_depth_at;
 
   void Clear();
   // Parses UTF-8 text; false with `error` set, the document then empty.

@@ -95,23 +95,27 @@ std::string XmlDocument::Xml() const {
 
 namespace {
 
-// Checked before the file is touched, so a refused save leaves it as it was.
-void CheckDepth(const pugi::xml_document& doc) {
+// Checked before the file is touched, so a refused save leaves it as it was;
+// the tree is walked only when an element too deep may have come into it.
+void CheckDepth(const pugi::xml_document& doc, std::optional<std::uint64_t>& within_depth_at) {
+  const std::uint64_t deep = xml_detail::DeepElementsMade();
+  if (within_depth_at == deep) return;
   for (pugi::xml_node top : doc.children()) {
     if (!xml_detail::WithinDepth(top)) throw Failure(err::kInvalidCall, xml_detail::DepthError());
   }
+  within_depth_at = deep;
 }
 
 }  // namespace
 
 void XmlDocument::Save(const std::string& path) const {
-  CheckDepth(impl_->doc);
+  CheckDepth(impl_->doc, impl_->within_depth_at);
   Files().ReplaceFileAtomicallyStreamed(
       path, [&](ByteSink& sink) { xml_detail::WriteDocument(impl_->doc, sink); });
 }
 
 bool XmlDocument::SaveUnlessSame(const std::string& path) const {
-  CheckDepth(impl_->doc);
+  CheckDepth(impl_->doc, impl_->within_depth_at);
   std::string existing;
   try {
     existing = Files().ReadFileBytes(path);
