@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test, twice:
+# Installs what is missing, builds everything three times and runs each
+# build's tests:
 # 1. GCC, warnings as errors, the benchmarks built too (so they keep
 #    compiling); the whole test suite;
-# 2. when clang is there (scripts/install-deps.sh installs it): clang with
+# 2. mingw-w64, the Windows programs and their tests under Wine
+#    (scripts/build-windows.sh);
+# 3. when clang is there (scripts/install-deps.sh installs it): clang with
 #    AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors, the
 #    fuzzers; the whole test suite again, which on this build includes each
 #    fuzzer's short run over its seed corpus and regression inputs
 #    (fuzz/run.sh fuzzes for longer).
-# Build output goes to build.log and build-asan.log; the times of the steps
-# are printed at the end.
+# A suite mostly waits, so the next build runs beside it at a lower priority:
+# the Windows build beside the GCC tests, the sanitizer build beside the
+# Windows tests. Build output goes to build.log, build-windows.log and
+# build-asan.log; the times of the steps are printed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
