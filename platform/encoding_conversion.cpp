@@ -8,33 +8,14 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/text_encoding.h"
+
 namespace platform {
 namespace {
 
 bool Invalid(const std::string& from, std::string* error) {
   if (error) *error = "bytes not valid in " + from;
   return false;
-}
-
-// Writes the UTF-8 form of a valid code point at `at`; returns the position
-// after it.
-char* PutUtf8(char* at, char32_t code) {
-  if (code < 0x80) {
-    *at++ = static_cast<char>(code);
-  } else if (code < 0x800) {
-    *at++ = static_cast<char>(0xC0 | (code >> 6));
-    *at++ = static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    *at++ = static_cast<char>(0xE0 | (code >> 12));
-    *at++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *at++ = static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    *at++ = static_cast<char>(0xF0 | (code >> 18));
-    *at++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    *at++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *at++ = static_cast<char>(0x80 | (code & 0x3F));
-  }
-  return at;
 }
 
 // UTF-16 in either byte order; a lone surrogate or a cut unit is invalid.

@@ -66,23 +66,29 @@ bool AllValid(const std::string& text) {
 
 }  // namespace
 
-void AppendUtf8(std::string& out, char32_t cp) {
+char* PutUtf8(char* at, char32_t cp) {
   if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
   if (cp < 0x80) {
-    out += static_cast<char>(cp);
+    *at++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *at++ = static_cast<char>(0xC0 | (cp >> 6));
+    *at++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *at++ = static_cast<char>(0xE0 | (cp >> 12));
+    *at++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *at++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *at++ = static_cast<char>(0xF0 | (cp >> 18));
+    *at++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *at++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *at++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return at;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  char bytes[4];
+  out.append(bytes, static_cast<std::size_t>(PutUtf8(bytes, cp) - bytes));
 }
 
 std::string Utf16LeToUtf8(const std::string& bytes) {

@@ -358,12 +358,12 @@ class PosixFileSystem : public ReplacingFileSystem {
       } else if (std::string found = FolderFound(folder); !found.empty()) {
         native = std::move(found);
         from = parts.size() - 1;
-        folder.clear();
       }
     }
     bool resolving = true;  // once a component is missing, the rest is taken as written
     for (std::size_t i = from; i < parts.size(); ++i) {
-      if (i + 1 == parts.size() && resolving && !folder.empty() && from == 0) {
+      // The walk from the top has come to the file's name: its folder is found.
+      if (i + 1 == parts.size() && resolving && from == 0 && !folder.empty()) {
         KeepFolderFound(folder, native);
       }
       const std::string& part = parts[i];
