@@ -53,7 +53,3 @@ std::string NumberText(double value) {
 std::string Trimmed(std::string_view text) {
   return std::string(platform::ascii::Trim(text, platform::ascii::kSpace));
 }
-
-std::string CounterPlusOne(std::string_view counter) {
-  return NumberText(NumericValue(counter) + 1);
-}

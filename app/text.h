@@ -16,6 +16,3 @@ std::string NumberText(double value);
 
 // Blanks (spaces) removed at both ends; other white space stays.
 std::string Trimmed(std::string_view text);
-
-// A counter text plus one: the decimal text of its numeric value + 1.
-std::string CounterPlusOne(std::string_view counter);

@@ -30,9 +30,9 @@ TEST(NumericValue, OverflowIsAFailure) {
 }
 
 TEST(Text, CountersAndTrimming) {
-  EXPECT_EQ(CounterPlusOne(""), "1");
-  EXPECT_EQ(CounterPlusOne("41"), "42");
-  EXPECT_EQ(CounterPlusOne(" 9 "), "10");
+  EXPECT_EQ(NumericValue(""), 0);
+  EXPECT_EQ(NumericValue("41"), 41);
+  EXPECT_EQ(NumericValue(" 9 "), 9);
   EXPECT_EQ(NumberText(0), "0");
   EXPECT_EQ(NumberText(-0.0), "0");
   EXPECT_EQ(NumberText(2.5), "2.5");

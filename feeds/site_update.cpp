@@ -1,6 +1,7 @@
 #include "feeds/site_update.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <unordered_set>
@@ -23,11 +24,9 @@ namespace {
 
 constexpr std::int32_t kConverterTimeoutMs = 30000;
 
-// A line break or NUL stands as a blank, as the update-state file stores it,
-// so that an item whose link or date held one is still known by the next run.
-constexpr std::string_view kBlanksWhenFolded(" \r\n\0", 4);
-
-// Each byte as it stands in a recognised text: folded, then upper-cased.
+// Each byte as it stands in a recognised text: line breaks and NULs folded to
+// blanks, as the update-state file stores them (so that an item whose link
+// or date held one is still known by the next run), then upper-cased.
 struct RecognisedBytes {
   char byte[256];
   RecognisedBytes() {
@@ -37,19 +36,36 @@ struct RecognisedBytes {
                     : platform::ascii::ToUpper(static_cast<char>(c));
     }
   }
+  char operator[](char c) const { return byte[static_cast<unsigned char>(c)]; }
 };
+const RecognisedBytes kRecognised;
 
-// Appends `text` to `out` the way items are recognised: line breaks and NULs
-// folded to blanks, blanks trimmed at both ends, upper-cased. Written in one
-// pass, as the store's every item goes through it.
+// `text` without the bytes at either end that fold to blanks.
+std::string_view RecognisedPart(std::string_view text) {
+  std::size_t begin = 0, end = text.size();
+  while (begin < end && kRecognised[text[begin]] == ' ') ++begin;
+  while (end > begin && kRecognised[text[end - 1]] == ' ') --end;
+  return text.substr(begin, end - begin);
+}
+
+// Appends `text` to `out` the way items are recognised: folded, blanks
+// trimmed at both ends, upper-cased. Written in one pass, as the store's
+// every item goes through it.
 void AppendRecognisable(std::string_view text, std::string& out) {
-  static const RecognisedBytes table;
-  const std::string_view kept = platform::ascii::Trim(text, kBlanksWhenFolded);
+  const std::string_view kept = RecognisedPart(text);
   const std::size_t at = out.size();
   out.resize(at + kept.size());
-  for (std::size_t i = 0; i < kept.size(); ++i) {
-    out[at + i] = table.byte[static_cast<unsigned char>(kept[i])];
+  for (std::size_t i = 0; i < kept.size(); ++i) out[at + i] = kRecognised[kept[i]];
+}
+
+// A hash (FNV-1a) of what AppendRecognisable would append, made without
+// writing it: the same for a text and for its recognisable form.
+std::uint64_t RecognisableHash(std::string_view text) {
+  std::uint64_t hash = 14695981039346656037u;
+  for (const char c : RecognisedPart(text)) {
+    hash = (hash ^ static_cast<unsigned char>(kRecognised[c])) * 1099511628211u;
   }
+  return hash;
 }
 
 // How an item is recognised: its link and pubDate, trimmed and upper-cased.
@@ -65,17 +81,23 @@ std::string ItemKey(const std::string& link, const std::string& pub_date) {
 // The items a loaded store already holds among those the feed offers now, so
 // that an item stored by an earlier run is not stored and announced again
 // when the remembered newest item has dropped out of the feed. Only stored
-// items whose link the feed offers are looked at closer. The strings are
+// items whose link the feed offers are looked at closer, and only those whose
+// link's hash is an offered one are written out for that. The strings are
 // reused from item to item: a store holds tens of thousands.
 std::unordered_set<std::string> StoredItemKeys(const platform::XmlNode& root,
                                                const std::vector<std::string>& offered) {
   std::unordered_set<std::string> offered_links;
-  for (const std::string& key : offered) offered_links.insert(key.substr(0, key.find('\x1f')));
+  std::unordered_set<std::uint64_t> offered_hashes;
+  for (const std::string& key : offered) {
+    const std::string& link = *offered_links.insert(key.substr(0, key.find('\x1f'))).first;
+    offered_hashes.insert(RecognisableHash(link));
+  }
   std::unordered_set<std::string> keys;
   std::string text, key;
   for (platform::XmlNode child = root.FirstChildNamed("item"); child;
        child = child.NextSiblingNamed("item")) {
     child.FirstChildNamed("link").TextInto(text);
+    if (offered_hashes.count(RecognisableHash(text)) == 0) continue;
     key.clear();
     AppendRecognisable(text, key);
     if (offered_links.count(key) == 0) continue;
@@ -316,10 +338,11 @@ NewItems InsertNewItems(platform::XmlNode& root, bool loaded, const Remembered& 
   }
   const std::unordered_set<std::string> stored =
       loaded && !keys.empty() ? StoredItemKeys(root, keys) : std::unordered_set<std::string>{};
+  std::size_t count = 0;
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const RssItem& item = AppState.RssItems[i];
     if (stored.count(keys[i]) != 0) continue;
-    added.count = CounterPlusOne(added.count);
+    ++count;
 
     platform::XmlNode element =
         loaded ? root.InsertElementBefore("item", root.FirstChild()) : root.AppendElement("item");
@@ -331,6 +354,7 @@ NewItems InsertNewItems(platform::XmlNode& root, bool loaded, const Remembered& 
     AppendTextElement(element, "GUID", item.Guid);
     AppendTextElement(element, "Status", "Unread");
   }
+  added.count = NumberText(static_cast<double>(count));
   return added;
 }
 
