@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <unordered_set>
 #include <vector>
 
@@ -261,11 +263,41 @@ void ReadConvertedItems(platform::FileSystem& fs, const std::string& converted) 
   }
 }
 
+// The store, read and parsed on a thread of its own while the converter
+// runs (the parse of a large store is most of an update's time), and taken
+// when the file is then still the very one that was read.
+struct StoreReadAhead {
+  platform::XmlDocument document;
+  platform::FileStamp stamp;  // of the file before it was read
+  bool loaded = false;
+  std::future<void> reading;  // waits for the thread when it goes
+
+  void Start(platform::FileSystem& fs, const std::string& store_path) {
+    stamp = fs.Stamp(store_path);
+    if (!stamp.exists || stamp.size > product::kMaxStoreBytes) return;
+    try {
+      reading = std::async(std::launch::async,
+                           [this, store_path] { loaded = document.Load(store_path); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the store is read when it is needed.
+    }
+  }
+  // Waits for the read, if one was started; whether it read the file as it
+  // stands now, `now`. Until then nothing else touches the document.
+  bool Taken(const platform::FileStamp& now) {
+    if (!reading.valid()) return false;
+    reading.get();
+    return now == stamp;
+  }
+};
+
 // The feed's store, loaded, or made with the header of the converted feed
 // when there is none yet; false (logged) for a store that may not be used.
-bool LoadOrMakeStore(platform::FileSystem& fs, const std::string& store_path,
-                     platform::XmlDocument& document, platform::XmlNode& root, bool& loaded) {
+bool LoadOrMakeStore(platform::FileSystem& fs, const std::string& store_path, StoreReadAhead& ahead,
+                     platform::XmlNode& root, bool& loaded) {
+  platform::XmlDocument& document = ahead.document;
   if (!fs.FileExists(store_path)) {
+    ahead.Taken({});  // the document is made anew
     WriteLog("MSG :  fncParseRSSSite : Creating the XML file " + store_path);
     document.LoadXml("<rootrss/>");
     root = document.DocumentElement();
@@ -276,6 +308,7 @@ bool LoadOrMakeStore(platform::FileSystem& fs, const std::string& store_path,
   }
   WriteLog("MSG : fncParseRSSSite :  Loading the XML file " + store_path);
   const platform::FileStamp store = fs.Stamp(store_path);
+  const bool taken = ahead.Taken(store);
   if (store.size > product::kMaxStoreBytes) {
     WriteLog("ERR :  fncParseRSSSite : Store of " + std::to_string(store.size) +
              " bytes refused, over the bound of " + std::to_string(product::kMaxStoreBytes) +
@@ -283,7 +316,7 @@ bool LoadOrMakeStore(platform::FileSystem& fs, const std::string& store_path,
     WriteLog("ERR :  fncParseRSSSite : Failed to load " + store_path);
     return false;
   }
-  if (!document.Load(store_path)) {
+  if (!(taken ? ahead.loaded : document.Load(store_path))) {
     WriteLog("ERR :  fncParseRSSSite : Failed to load " + store_path);
     return false;
   }
@@ -381,16 +414,18 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     const std::string store_path = StorePath(feed_number);
     LogSafeStoreName(feed_number, store_path);
 
+    StoreReadAhead store;
+    store.Start(fs, store_path);
     ConverterCall call;
     if (!RunConverter(fs, url, call)) return;
     std::optional<std::string> converted = ReadConverterOutput(fs, url, call);
     if (!converted) return;
     ReadConvertedItems(fs, *converted);
 
-    platform::XmlDocument document;
     platform::XmlNode root;
     bool loaded = false;
-    if (!LoadOrMakeStore(fs, store_path, document, root, loaded)) return;
+    if (!LoadOrMakeStore(fs, store_path, store, root, loaded)) return;
+    const platform::XmlDocument& document = store.document;
 
     const std::string state_path = UpdateStatePath();
     const std::string section = FeedSection(feed_number);

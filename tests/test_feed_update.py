@@ -201,6 +201,24 @@ class FeedUpdateTest(FeedTestCase):
         self.assertFalse(os.path.exists(box.store(3)))
         self.assertEqual(box.store_items(1), HEADER + [stored(a)])
 
+    def test_a_store_changed_while_the_converter_runs_is_updated_as_it_then_stands(self):
+        box = self.sandbox()
+        a, b = item(1), item(2)
+        url = box.feed("f.xml", [a])
+        box.write_feed_template(url)
+        box.run()
+        with open(box.store(1), encoding="utf-8") as f:
+            before = f.read()
+        # Another program adds to the store while the next run's converter runs.
+        note = "<!--added while the converter ran-->"
+        box.install_converter(steps=[sleep(200), append(box.store(1), note), sandbox.convert()])
+        box.feed("f.xml", [b, a])
+        self.run_lines(box)
+        new = "".join("\t\t<%s>%s</%s>\n" % (k, v, k) for k, v in stored(b)[1])
+        with open(box.store(1), encoding="utf-8") as f:
+            self.assertEqual(f.read(), before.replace(
+                "<rootrss>\n", "<rootrss>\n\t<item>\n" + new + "\t</item>\n", 1) + note + "\n")
+
     def test_items_already_stored_are_not_announced_again(self):
         box = self.sandbox()
         a, b = item(1), item(2)
