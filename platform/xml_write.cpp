@@ -79,11 +79,11 @@ class StringWriter : public pugi::xml_writer {
 constexpr std::size_t kChildrenWrittenInParts = 1024;
 
 // Writes `element`, the document element, as pugixml does, but with its
-// children in parts made side by side, one a processor: a large store's
-// save is mostly the making of its text. pugixml writes the children of an
-// element that holds no text one after the other, each at its depth and
-// ending its line, between "<name>" and "</name>" on lines of their own, so
-// the parts joined make the same text. False (nothing written) for any
+// children made into text side by side, one piece a processor: a large
+// store's save is mostly the making of its text. pugixml writes the children
+// of an element that holds no text one after the other, each at its depth
+// and ending its line, between "<name>" and "</name>" on lines of their own,
+// so the pieces joined make the same text. False (nothing written) for any
 // other element and on a single processor; the caller then writes it whole.
 bool WriteInParts(pugi::xml_node element, SinkWriter& writer) {
   const std::size_t processors = std::thread::hardware_concurrency();
@@ -94,39 +94,44 @@ bool WriteInParts(pugi::xml_node element, SinkWriter& writer) {
     children.push_back(child);
   }
   if (children.size() < kChildrenWrittenInParts) return false;
-  const std::size_t parts = std::min<std::size_t>(processors, 4);
-  const auto first_of = [&](std::size_t part) { return children.size() * part / parts; };
-  const auto write_part = [&](std::size_t part, pugi::xml_writer& out) {
-    for (std::size_t i = first_of(part); i < first_of(part + 1); ++i) {
+  // In rounds of one piece a thread: this thread writes its piece straight
+  // to the file while the others make theirs in memory, written after it.
+  // Eight rounds keep what is held in memory to a small share of the text.
+  const std::size_t threads = std::min<std::size_t>(processors, 4);
+  const std::size_t pieces = threads * 8;
+  const auto write_piece = [&](std::size_t piece, pugi::xml_writer& out) {
+    const std::size_t end = children.size() * (piece + 1) / pieces;
+    for (std::size_t i = children.size() * piece / pieces; i < end; ++i) {
       children[i].print(out, "\t", pugi::format_default, pugi::encoding_utf8, 1);
     }
   };
-  // Part 0 is written here, straight to the file, while the others are made
-  // in memory; each future waits for its thread when it goes, also when a
-  // write fails, so no thread outlives what it reads and writes.
-  std::vector<std::string> made(parts);
-  std::vector<std::future<void>> making;
-  for (std::size_t part = 1; part < parts; ++part) {
-    try {
-      making.push_back(std::async(std::launch::async, [&, part] {
-        StringWriter out(made[part]);
-        write_part(part, out);
-      }));
-    } catch (const std::system_error&) {
-      break;  // no thread to be had: the remaining parts are made here
-    }
-  }
   const std::string name = element.name();
   const std::string start = "<" + name + ">\n";
   writer.write(start.data(), start.size());
-  write_part(0, writer);
-  for (std::size_t part = 1; part < parts; ++part) {
-    if (part <= making.size()) {
-      making[part - 1].get();
-      writer.write(made[part].data(), made[part].size());
-      std::string().swap(made[part]);
-    } else {
-      write_part(part, writer);
+  std::vector<std::string> made(threads);
+  for (std::size_t round = 0; round < pieces; round += threads) {
+    // Each future waits for its thread when it goes, also when a write
+    // fails, so no thread outlives what it reads and writes.
+    std::vector<std::future<void>> making;
+    for (std::size_t k = 1; k < threads; ++k) {
+      try {
+        making.push_back(std::async(std::launch::async, [&, k, round] {
+          made[k].clear();
+          StringWriter out(made[k]);
+          write_piece(round + k, out);
+        }));
+      } catch (const std::system_error&) {
+        break;  // no thread to be had: the remaining pieces are made here
+      }
+    }
+    write_piece(round, writer);
+    for (std::size_t k = 1; k < threads; ++k) {
+      if (k <= making.size()) {
+        making[k - 1].get();
+        writer.write(made[k].data(), made[k].size());
+      } else {
+        write_piece(round + k, writer);
+      }
     }
   }
   const std::string end = "</" + name + ">\n";
