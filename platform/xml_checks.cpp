@@ -11,8 +11,13 @@
 // load and on save. No feed needs a tenth of that, and the bound keeps the
 // indented output linear in the document's size: each line's indentation
 // is at most that many tabs.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/xml_encoding.h"
 #include "platform/xml_pugi.h"
@@ -33,7 +38,68 @@ std::string DepthError() {
   return "elements nested deeper than " + std::to_string(kXmlMaxDepth) + " levels";
 }
 
-bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_chars,
+bool IsPlainMarkup(std::string_view text) {
+  const char* const end = text.data() + text.size();
+  const char* p = text.data();
+  if (text.substr(0, 5) == "<?xml") {
+    // pugixml would expand a reference in the declaration too.
+    const std::size_t close = text.find("?>");
+    if (close == std::string_view::npos || text.substr(0, close).find('&') != text.npos) {
+      return false;
+    }
+    p += close + 2;
+  }
+  // Every "<" starts a tag here, as nothing else may hold one, so the tags
+  // are followed from "<" to ">" by four markup characters alone and the
+  // text is looked at sixteen bytes at a time. For a text pugixml accepts,
+  // the count at each start tag is its element's level.
+  int level = 0;
+  bool in_tag = false;
+  bool end_tag = false;
+  std::string scratch, error;
+  const auto markup = [&](const char* at) {
+    switch (*at) {
+      case '<':
+        if (in_tag || end - at < 2 || at[1] == '!' || at[1] == '?') return false;
+        in_tag = true;
+        end_tag = at[1] == '/';
+        return end_tag ? (--level, true) : ++level <= kXmlMaxDepth;
+      case '>':
+        if (in_tag && !end_tag && at[-1] == '/') --level;  // an empty-element tag
+        in_tag = false;
+        return true;
+      case '=':
+        return !in_tag;  // an attribute
+      default: {         // '&'; the longest reference accepted is "&#x0010FFFF;"
+        if (in_tag) return false;
+        const std::string_view rest(at + 1, std::min<std::ptrdiff_t>(end - at - 1, 11));
+        const std::size_t semi = rest.find(';');
+        scratch.clear();
+        return semi != std::string_view::npos &&
+               AppendReference(rest.substr(0, semi), scratch, error);
+      }
+    }
+  };
+#if defined(__SSE2__)
+  for (; end - p >= 16; p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned found = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')),
+                                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('>'))),
+                                       _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')),
+                                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'))))));
+    for (; found != 0; found &= found - 1) {
+      if (!markup(p + __builtin_ctz(found))) return false;
+    }
+  }
+#endif
+  for (; p < end; ++p) {
+    if ((*p == '<' || *p == '>' || *p == '=' || *p == '&') && !markup(p)) return false;
+  }
+  return !in_tag && level == 0;
+}
+
+bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_chars, bool plain,
                  std::string& error) {
   // Without a "&" anywhere in the text there is no reference to expand.
   const bool references = text.find('&') != std::string_view::npos;
@@ -49,6 +115,7 @@ bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_ch
     error = elements == 0 ? "no document element" : "more than one document element";
     return false;
   }
+  if (plain) return true;
   // pugixml walks the tree itself (a call per node into the library instead
   // of several); a walker's depth counts the document's children as 0, and
   // only elements have children, so it is the element depth of the parent.

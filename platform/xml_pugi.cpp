@@ -74,11 +74,15 @@ bool XmlDocument::Impl::Parse(std::string text, bool non_xml_chars) {
   Clear();
   error.clear();
   buffer = std::move(text);
-  pugi::xml_parse_result result =
-      doc.load_buffer_inplace(buffer.data(), buffer.size(), kParseOptions, pugi::encoding_utf8);
+  // pugixml expands the references of a plain text itself, as they are all
+  // ones it expands as this layer does.
+  const bool plain = !non_xml_chars && xml_detail::IsPlainMarkup(buffer);
+  pugi::xml_parse_result result = doc.load_buffer_inplace(
+      buffer.data(), buffer.size(), plain ? kParseOptions | pugi::parse_escapes : kParseOptions,
+      pugi::encoding_utf8);
   if (!result) {
     error = std::string(result.description()) + " at offset " + std::to_string(result.offset);
-  } else if (xml_detail::FinishParse(doc, buffer, non_xml_chars, error)) {
+  } else if (xml_detail::FinishParse(doc, buffer, non_xml_chars, plain, error)) {
     within_depth_at = xml_detail::DeepElementsMade();  // deeper is refused
     return true;
   }

@@ -23,14 +23,27 @@ namespace platform::xml_detail {
 // `error`, on a reference that is neither a predefined entity nor a character
 // reference to an XML character, and on a bare "&".
 bool ExpandReferences(std::string_view raw, std::string& out, std::string& error);
+// Appends the character the reference "&`name`;" stands for to `out`; false,
+// with the reason in `error`, as for ExpandReferences.
+bool AppendReference(std::string_view name, std::string& out, std::string& error);
+
+// True when `text` (before it is parsed) holds nothing but elements without
+// attributes and text, after an XML declaration if any: no comment, CDATA
+// section, processing instruction or DOCTYPE, no element nested deeper than
+// kXmlMaxDepth, and every "&" the start of a reference that
+// AppendReference accepts. Once pugixml has parsed such a text, expanding
+// its references itself, FinishParse need not walk the tree: there is
+// nothing in it to find or to change.
+bool IsPlainMarkup(std::string_view text);
 
 // Checks what pugixml lets pass but a conforming parser rejects (text outside
 // the document element, not exactly one document element, duplicate
 // attributes, nesting deeper than kXmlMaxDepth), expands the references of
 // text nodes and attributes (when `text`, the parsed text, holds a "&"), and,
 // when the text was found to hold characters XML does not allow, replaces
-// them with U+FFFD. False with the reason in `error`.
-bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_chars,
+// them with U+FFFD. False with the reason in `error`. A `plain` document
+// (see IsPlainMarkup) is checked at its top level only.
+bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_chars, bool plain,
                  std::string& error);
 
 // True when no element below `top` (`top` itself at level 1) is nested

@@ -1,4 +1,5 @@
-// Reference expansion. Documents are parsed without pugixml's own: pugixml
+// Reference expansion. Documents are parsed without pugixml's own, unless
+// every reference in them is one this file accepts (IsPlainMarkup): pugixml
 // would leave an unknown reference such as "&nbsp;" as plain text, while a
 // document that uses an entity it does not define is not well-formed. Only
 // the five predefined entities and character references are expanded;
@@ -10,9 +11,49 @@
 
 namespace platform::xml_detail {
 
-// Expands the references in `raw` into `out`. False, with the reason in
-// `error`, on a reference that is neither a predefined entity nor a character
-// reference to an XML character, and on a bare "&".
+bool AppendReference(std::string_view name, std::string& out, std::string& error) {
+  if (name == "amp") {
+    out += '&';
+  } else if (name == "lt") {
+    out += '<';
+  } else if (name == "gt") {
+    out += '>';
+  } else if (name == "quot") {
+    out += '"';
+  } else if (name == "apos") {
+    out += '\'';
+  } else if (!name.empty() && name[0] == '#') {
+    bool hex = name.size() > 1 && name[1] == 'x';
+    std::string_view digits = name.substr(hex ? 2 : 1);
+    unsigned long code = 0;
+    bool ok = !digits.empty() && digits.size() <= 8;
+    for (char c : digits) {
+      int value = -1;
+      if (c >= '0' && c <= '9') {
+        value = c - '0';
+      } else if (hex && c >= 'a' && c <= 'f') {
+        value = c - 'a' + 10;
+      } else if (hex && c >= 'A' && c <= 'F') {
+        value = c - 'A' + 10;
+      }
+      if (value < 0) {
+        ok = false;
+        break;
+      }
+      code = code * (hex ? 16 : 10) + static_cast<unsigned long>(value);
+    }
+    if (!ok || code > 0x10FFFF || !IsXmlChar(static_cast<char32_t>(code))) {
+      error = "invalid character reference &" + std::string(name) + ";";
+      return false;
+    }
+    AppendUtf8(out, static_cast<char32_t>(code));
+  } else {
+    error = "reference to undefined entity &" + std::string(name) + ";";
+    return false;
+  }
+  return true;
+}
+
 bool ExpandReferences(std::string_view raw, std::string& out, std::string& error) {
   out.clear();
   out.reserve(raw.size());
@@ -29,46 +70,7 @@ bool ExpandReferences(std::string_view raw, std::string& out, std::string& error
       error = "'&' that does not start a reference";
       return false;
     }
-    std::string_view name = raw.substr(amp + 1, semi - amp - 1);
-    if (name == "amp") {
-      out += '&';
-    } else if (name == "lt") {
-      out += '<';
-    } else if (name == "gt") {
-      out += '>';
-    } else if (name == "quot") {
-      out += '"';
-    } else if (name == "apos") {
-      out += '\'';
-    } else if (name[0] == '#') {
-      bool hex = name.size() > 1 && name[1] == 'x';
-      std::string_view digits = name.substr(hex ? 2 : 1);
-      unsigned long code = 0;
-      bool ok = !digits.empty() && digits.size() <= 8;
-      for (char c : digits) {
-        int value = -1;
-        if (c >= '0' && c <= '9') {
-          value = c - '0';
-        } else if (hex && c >= 'a' && c <= 'f') {
-          value = c - 'a' + 10;
-        } else if (hex && c >= 'A' && c <= 'F') {
-          value = c - 'A' + 10;
-        }
-        if (value < 0) {
-          ok = false;
-          break;
-        }
-        code = code * (hex ? 16 : 10) + static_cast<unsigned long>(value);
-      }
-      if (!ok || code > 0x10FFFF || !IsXmlChar(static_cast<char32_t>(code))) {
-        error = "invalid character reference &" + std::string(name) + ";";
-        return false;
-      }
-      AppendUtf8(out, static_cast<char32_t>(code));
-    } else {
-      error = "reference to undefined entity &" + std::string(name) + ";";
-      return false;
-    }
+    if (!AppendReference(raw.substr(amp + 1, semi - amp - 1), out, error)) return false;
     i = semi + 1;
   }
   return true;

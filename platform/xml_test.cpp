@@ -90,6 +90,40 @@ TEST(XmlLoad, FailuresLeaveAnEmptyDocument) {
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a t=\"&lt;A'\">&amp;nbsp;é€\"&gt;</a>\n");
 }
 
+std::string Nested(int depth);
+
+// A document of elements and text alone has its references expanded by the
+// parser and its tree not walked after (see xml_checks.cpp); with a comment
+// after it, it is walked. Both ways read each text alike or refuse it alike.
+TEST(XmlLoad, DocumentsReadAlikeWithAndWithoutAWalkOfTheirTree) {
+  const std::string too_deep = "<e>" + Nested(platform::kXmlMaxDepth) + "</e>";
+  const std::vector<std::string> texts = {
+      "<r><a>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;&#x4a;&#x0010FFFF;&#00000065;</a><b/><c /></r>",
+      "<?xml version=\"1.0\"?>\n<r>\n\t<a>1 > 0 = x/>y</a>\r\n</r>",
+      "<r><a>&nbsp;</a></r>",
+      "<r>&#X41;</r>",
+      "<r>&#xD800;</r>",
+      "<r>&#x110000;</r>",
+      "<r>& x;</r>",
+      "<r>&#;</r>",
+      "<r><a x='1' x='2'/></r>",
+      "<r><a x='&amp;&#65;'/></r>",
+      "<r>/>/>/>" + too_deep.substr(3, too_deep.size() - 7) + "</r>",
+      too_deep,
+      Nested(platform::kXmlMaxDepth - 1).insert(3 * (platform::kXmlMaxDepth - 1), "<b/>"),
+      Nested(platform::kXmlMaxDepth).insert(3 * platform::kXmlMaxDepth, "<b/>")};
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text.substr(0, 60));
+    XmlDocument plain, walked;
+    const bool read = plain.LoadXml(text);
+    EXPECT_EQ(walked.LoadXml(text + "<!---->"), read);
+    EXPECT_EQ(plain.LoadError(), walked.LoadError());
+    if (read) {
+      EXPECT_EQ(Shape(plain.DocumentElement()), Shape(walked.DocumentElement()));
+    }
+  }
+}
+
 TEST(XmlLoad, ExternalEntitiesAreNeverFetched) {
   ScratchFolder folder;
   WriteFile(folder / "secret.txt", "TOP-SECRET");
