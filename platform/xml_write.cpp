@@ -64,17 +64,6 @@ class SameBytesSink : public ByteSink {
   bool same_ = true;
 };
 
-class StringWriter : public pugi::xml_writer {
- public:
-  explicit StringWriter(std::string& out) : out_(out) {}
-  void write(const void* data, size_t size) override {
-    out_.append(static_cast<const char*>(data), size);
-  }
-
- private:
-  std::string& out_;
-};
-
 // A document element with fewer children is written in one piece.
 constexpr std::size_t kChildrenWrittenInParts = 1024;
 
@@ -117,8 +106,10 @@ bool WriteInParts(pugi::xml_node element, SinkWriter& writer) {
       try {
         making.push_back(std::async(std::launch::async, [&, k, round] {
           made[k].clear();
-          StringWriter out(made[k]);
+          StringSink sink(made[k]);
+          SinkWriter out(sink);
           write_piece(round + k, out);
+          out.Flush();
         }));
       } catch (const std::system_error&) {
         break;  // no thread to be had: the remaining pieces are made here
