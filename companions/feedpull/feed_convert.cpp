@@ -1,6 +1,7 @@
 #include "companions/feedpull/feed_convert.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -44,8 +45,11 @@ bool Full(const Feed& feed) {
 
 // What the XML library holds at the moment, when LimitXmlMemory is in force.
 // Each block carries its size in front, so that its release can count it.
-std::size_t xml_memory_in_use = 0;
-bool xml_memory_refused = false;
+// Counted per thread, as each conversion makes and frees its documents on
+// its own thread: the bound holds for every conversion at a time.
+thread_local std::size_t xml_memory_in_use = 0;
+thread_local bool xml_memory_refused = false;
+std::atomic<bool> xml_memory_limited = false;
 constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
 
 void* AllocateXmlMemory(std::size_t size) {
@@ -69,31 +73,50 @@ void ReleaseXmlMemory(void* memory) {
   std::free(block);
 }
 
+// A document's text that the library parses where it lies, counted as the
+// library's own copy of it would be, for as long as the document lives.
+class ParsedTextCharge {
+ public:
+  explicit ParsedTextCharge(std::size_t size) {
+    if (!xml_memory_limited) return;
+    if (size > kMaxXmlMemory - xml_memory_in_use) {
+      xml_memory_refused = true;
+      return;
+    }
+    size_ = size;
+    xml_memory_in_use += size;
+  }
+  ~ParsedTextCharge() { xml_memory_in_use -= size_; }
+  ParsedTextCharge(const ParsedTextCharge&) = delete;
+  ParsedTextCharge& operator=(const ParsedTextCharge&) = delete;
+
+ private:
+  std::size_t size_ = 0;
+};
+
 // A document whose first bytes spell "<?xml" in ASCII cannot be UTF-16 or
 // UTF-32, whatever its declaration says: whoever wrote such a label wrote
 // the document in an 8-bit encoding. The label is replaced by UTF-8 so that
 // the bytes are read as what they are.
-std::string WithoutImpossibleWideLabel(const std::string& bytes) {
+void ReplaceImpossibleWideLabel(std::string& bytes) {
   std::size_t start = bytes.find_first_not_of(ascii::kWhiteSpace);
-  if (start == std::string::npos || bytes.compare(start, 5, "<?xml") != 0) return bytes;
+  if (start == std::string::npos || bytes.compare(start, 5, "<?xml") != 0) return;
   std::size_t end = bytes.find("?>", start);
-  if (end == std::string::npos) return bytes;
+  if (end == std::string::npos) return;
   std::size_t key = bytes.find("encoding", start);
-  if (key == std::string::npos || key > end) return bytes;
+  if (key == std::string::npos || key > end) return;
   std::size_t quote = bytes.find_first_of("\"'", key);
-  if (quote == std::string::npos || quote > end) return bytes;
+  if (quote == std::string::npos || quote > end) return;
   std::size_t close = bytes.find(bytes[quote], quote + 1);
-  if (close == std::string::npos || close > end) return bytes;
+  if (close == std::string::npos || close > end) return;
   std::string label = ascii::LowerCase(bytes.substr(quote + 1, close - quote - 1));
   for (const char* wide :
        {"utf-16", "utf16", "utf-32", "utf32", "ucs-2", "ucs2", "ucs-4", "ucs4"}) {
     if (label.starts_with(wide)) {
-      std::string fixed = bytes;
-      fixed.replace(quote + 1, close - quote - 1, "UTF-8");
-      return fixed;
+      bytes.replace(quote + 1, close - quote - 1, "UTF-8");
+      return;
     }
   }
-  return bytes;
 }
 
 // The text content of an element: the text of all its descendants joined.
@@ -151,6 +174,8 @@ std::string ResolvedLink(std::string_view text, pugi::xml_node scope,
                          const std::string& document_url) {
   const std::string_view trimmed = ascii::Trim(text);
   if (trimmed.empty()) return {};
+  // Most links are absolute: no base need be looked for.
+  if (IsOwnResolution(trimmed)) return std::string(trimmed);
   return ResolveReference(BaseOf(scope, document_url), trimmed);
 }
 
@@ -453,13 +478,15 @@ void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
 }
 
+bool IsXmlSafe(const std::string& text) {
+  const platform::Utf8Scan scan = platform::ScanUtf8(text);
+  return scan.valid && !scan.non_xml_chars;
+}
+
 // `text` without the characters XML 1.0 does not allow (C0 controls other
 // than tab, line feed and carriage return; U+FFFE and U+FFFF), which a
 // character reference in a feed can smuggle in; invalid UTF-8 becomes U+FFFD.
 std::string XmlSafe(const std::string& text) {
-  if (const platform::Utf8Scan scan = platform::ScanUtf8(text); scan.valid && !scan.non_xml_chars) {
-    return text;
-  }
   std::string valid = platform::ValidUtf8(text);
   std::string out;
   out.reserve(valid.size());
@@ -476,10 +503,51 @@ std::string XmlSafe(const std::string& text) {
   return out;
 }
 
-void AddText(pugi::xml_node parent, const char* name, const std::string& text) {
-  pugi::xml_node element = parent.append_child(name);
-  std::string safe = XmlSafe(text);
-  if (!safe.empty()) element.append_child(pugi::node_pcdata).set_value(safe.c_str());
+// Appends `text` as character data: the three characters that could be
+// taken for markup as references, all else as it is.
+void AppendEscaped(std::string& out, std::string_view text) {
+  std::size_t copied = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::string_view reference;
+    switch (text[i]) {
+      case '&':
+        reference = "&amp;";
+        break;
+      case '<':
+        reference = "&lt;";
+        break;
+      case '>':
+        reference = "&gt;";
+        break;
+      default:
+        continue;
+    }
+    out.append(text, copied, i - copied);
+    out += reference;
+    copied = i + 1;
+  }
+  out.append(text, copied);
+}
+
+// One text element of the converted document on its own line, indented by
+// `indent`: "<name>text</name>", or "<name />" when no text is left.
+void AddText(std::string& out, std::string_view indent, std::string_view name,
+             const std::string& text) {
+  const bool safe = IsXmlSafe(text);
+  const std::string repaired = safe ? std::string() : XmlSafe(text);
+  const std::string_view kept = safe ? std::string_view(text) : std::string_view(repaired);
+  out += indent;
+  out += '<';
+  out += name;
+  if (kept.empty()) {
+    out += " />\n";
+    return;
+  }
+  out += '>';
+  AppendEscaped(out, kept);
+  out += "</";
+  out += name;
+  out += ">\n";
 }
 
 }  // namespace
@@ -490,18 +558,25 @@ std::optional<Feed> ReadFeed(const std::string& bytes, const std::string& docume
     SetError(error, "the document is empty");
     return std::nullopt;
   }
+  std::string undecoded = bytes;
+  ReplaceImpossibleWideLabel(undecoded);
   std::string decode_error;
   std::optional<platform::DecodedXml> decoded = platform::DecodeXmlBytes(
-      WithoutImpossibleWideLabel(bytes), platform::XmlDecoding::kLenient, &decode_error);
+      std::move(undecoded), platform::XmlDecoding::kLenient, &decode_error);
   if (!decoded) {
     SetError(error, "the document cannot be decoded: " + decode_error);
     return std::nullopt;
   }
-  const std::string text = ReplaceHtmlEntities(decoded->text);
-  pugi::xml_document document;
+  std::string& text = decoded->text;
+  ReplaceHtmlEntities(text);
   xml_memory_refused = false;
-  pugi::xml_parse_result parsed = document.load_buffer(
-      text.data(), text.size(), pugi::parse_default | pugi::parse_ws_pcdata, pugi::encoding_utf8);
+  const ParsedTextCharge charge(text.size());
+  pugi::xml_document document;
+  pugi::xml_parse_result parsed;
+  if (!xml_memory_refused) {
+    parsed = document.load_buffer_inplace(
+        text.data(), text.size(), pugi::parse_default | pugi::parse_ws_pcdata, pugi::encoding_utf8);
+  }
   if (xml_memory_refused) {
     SetError(error, "the document needs more than " + std::to_string(kMaxXmlMemory) +
                         " bytes of memory to be read");
@@ -559,26 +634,32 @@ void OrderNewestFirst(std::vector<FeedItem>& items) {
 }
 
 std::string RootRssDocument(const Feed& feed) {
-  pugi::xml_document document;
-  pugi::xml_node declaration = document.append_child(pugi::node_declaration);
-  declaration.append_attribute("version") = "1.0";
-  declaration.append_attribute("encoding") = "UTF-8";
-  pugi::xml_node root = document.append_child("rootrss");
-  AddText(root, "maintitle", feed.title);
-  AddText(root, "mainlink", feed.link);
-  AddText(root, "maindescription", feed.description);
+  // Made as text: the same bytes as the XML library's indented print of
+  // such a document, without building its tree first.
+  constexpr std::size_t kItemMarkup = 160;
+  std::size_t size = 256 + feed.title.size() + feed.link.size() + feed.description.size();
   for (const FeedItem& item : feed.items) {
-    pugi::xml_node element = root.append_child("item");
-    AddText(element, "title", item.title);
-    AddText(element, "description", item.description);
-    AddText(element, "link", item.link);
-    AddText(element, "pubdate", item.pubdate);
-    AddText(element, "author", item.author);
-    AddText(element, "guid", item.guid);
+    size += kItemMarkup + item.title.size() + item.description.size() + item.link.size() +
+            item.pubdate.size() + item.author.size() + item.guid.size();
   }
-  StringWriter writer;
-  document.save(writer, "  ", pugi::format_indent, pugi::encoding_utf8);
-  return writer.text;
+  std::string out;
+  out.reserve(size + size / 8);
+  out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rootrss>\n";
+  AddText(out, "  ", "maintitle", feed.title);
+  AddText(out, "  ", "mainlink", feed.link);
+  AddText(out, "  ", "maindescription", feed.description);
+  for (const FeedItem& item : feed.items) {
+    out += "  <item>\n";
+    AddText(out, "    ", "title", item.title);
+    AddText(out, "    ", "description", item.description);
+    AddText(out, "    ", "link", item.link);
+    AddText(out, "    ", "pubdate", item.pubdate);
+    AddText(out, "    ", "author", item.author);
+    AddText(out, "    ", "guid", item.guid);
+    out += "  </item>\n";
+  }
+  out += "</rootrss>\n";
+  return out;
 }
 
 std::optional<std::string> ConvertFeed(const std::string& bytes, const std::string& document_url,
@@ -586,14 +667,7 @@ std::optional<std::string> ConvertFeed(const std::string& bytes, const std::stri
   std::optional<Feed> feed = ReadFeed(bytes, document_url, error);
   if (!feed) return std::nullopt;
   OrderNewestFirst(feed->items);
-  xml_memory_refused = false;
   std::string document = RootRssDocument(*feed);
-  // Where the library was refused memory, elements or texts are missing.
-  if (xml_memory_refused) {
-    SetError(error, "the converted document needs more than " + std::to_string(kMaxXmlMemory) +
-                        " bytes of memory");
-    return std::nullopt;
-  }
   if (document.size() > kMaxConvertedBytes) {
     SetError(error, "the converted document would be larger than " +
                         std::to_string(kMaxConvertedBytes) + " bytes");
@@ -603,6 +677,7 @@ std::optional<std::string> ConvertFeed(const std::string& bytes, const std::stri
 }
 
 void LimitXmlMemory() {
+  xml_memory_limited = true;
   pugi::set_memory_management_functions(AllocateXmlMemory, ReleaseXmlMemory);
 }
 

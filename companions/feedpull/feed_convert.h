@@ -22,8 +22,8 @@ namespace feedpull {
 // convert and make a document of hundreds of megabytes.
 inline constexpr std::size_t kMaxFeedItems = 10000;
 inline constexpr std::size_t kMaxConvertedBytes = 16 * 1024 * 1024;
-// The XML library's memory at any one time: the document read (its text and
-// its tree) or the document made, under LimitXmlMemory.
+// The XML library's memory at any one time for one conversion, under
+// LimitXmlMemory: the document read, its text and its tree.
 inline constexpr std::size_t kMaxXmlMemory = 32 * 1024 * 1024;
 
 struct FeedItem {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <pugixml.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -318,6 +320,49 @@ TEST(FeedConvert, OutputHoldsOnlyXmlCharacters) {
             "    <guid />\n"
             "  </item>\n"
             "</rootrss>\n");
+}
+
+// The converted document is written as text; it must be what the XML
+// library prints for the same tree, whatever the texts hold.
+TEST(FeedConvert, OutputIsTheLibrarysPrintOfTheSameTree) {
+  const std::string texts[] = {"a & b < c > d \" ' ]]> &amp;",
+                               "\t line\r\nnext\n",
+                               "",
+                               "\x01\x02",
+                               "caf\u00e9 \u2028 \U0001F600",
+                               "   "};
+  Feed feed{texts[0], texts[1], texts[4], {}};
+  for (std::size_t i = 0; i < std::size(texts); ++i) {
+    const auto text = [&](std::size_t k) { return texts[(i + k) % std::size(texts)]; };
+    feed.items.push_back({text(0), text(1), text(2), text(3), text(4), text(5)});
+  }
+  pugi::xml_document tree;
+  pugi::xml_node declaration = tree.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "UTF-8";
+  pugi::xml_node root = tree.append_child("rootrss");
+  const auto add = [](pugi::xml_node parent, const char* name, const std::string& text) {
+    pugi::xml_node element = parent.append_child(name);
+    const std::string safe = text == "\x01\x02" ? "" : text;  // controls are left out
+    if (!safe.empty()) element.append_child(pugi::node_pcdata).set_value(safe.c_str());
+  };
+  add(root, "maintitle", feed.title);
+  add(root, "mainlink", feed.link);
+  add(root, "maindescription", feed.description);
+  for (const FeedItem& item : feed.items) {
+    pugi::xml_node element = root.append_child("item");
+    for (const auto& [name, text] : {std::pair{"title", item.title},
+                                     {"description", item.description},
+                                     {"link", item.link},
+                                     {"pubdate", item.pubdate},
+                                     {"author", item.author},
+                                     {"guid", item.guid}}) {
+      add(element, name, text);
+    }
+  }
+  std::ostringstream printed;
+  tree.save(printed, "  ", pugi::format_indent, pugi::encoding_utf8);
+  EXPECT_EQ(RootRssDocument(feed), printed.str());
 }
 
 TEST(FeedConvert, UndeclaredEightBitBytesAreWindows1252) {

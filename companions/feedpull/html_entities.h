@@ -7,14 +7,13 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 namespace feedpull {
 
-// `text` (an XML document) with every named reference of HTML 4 that XML
-// does not predefine replaced by the equivalent numeric one ("&nbsp;" ->
+// Replaces, in `document` (XML text), every named reference of HTML 4 that
+// XML does not predefine by the equivalent numeric one ("&nbsp;" ->
 // "&#160;"). CDATA sections, comments and processing instructions are left
 // alone, as are XML's own references.
-std::string ReplaceHtmlEntities(std::string_view text);
+void ReplaceHtmlEntities(std::string& document);
 
 }  // namespace feedpull

@@ -1,5 +1,6 @@
 #include "companions/feedpull/uri_reference.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/ascii.h"
@@ -102,7 +103,21 @@ std::string Recompose(const UriParts& parts) {
 
 }  // namespace
 
+bool IsOwnResolution(std::string_view reference) {
+  const std::size_t colon = reference.find_first_of(":/?#");
+  if (colon == std::string_view::npos || colon == 0 || reference[colon] != ':') return false;
+  for (std::size_t i = 0; i < colon; ++i) {
+    if (!IsSchemeChar(reference[i], i == 0)) return false;
+  }
+  std::string_view rest = reference.substr(colon + 1);
+  rest = rest.substr(0, rest.find_first_of("?#"));
+  if (rest.starts_with("//")) rest.remove_prefix(std::min(rest.find('/', 2), rest.size()));
+  // Only a "." or ".." segment is changed by the removal of dot segments.
+  return !rest.starts_with('.') && rest.find("/.") == std::string_view::npos;
+}
+
 std::string ResolveReference(std::string_view base_text, std::string_view reference_text) {
+  if (IsOwnResolution(reference_text)) return std::string(reference_text);
   UriParts base = Split(base_text);
   if (!base.scheme) return std::string(reference_text);
   UriParts reference = Split(reference_text);

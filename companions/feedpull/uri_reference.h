@@ -12,6 +12,10 @@ namespace feedpull {
 // No character is escaped or unescaped.
 std::string ResolveReference(std::string_view base, std::string_view reference);
 
+// True when `reference` resolves to itself against any base: it has a
+// scheme and no "." or ".." segment in its path.
+bool IsOwnResolution(std::string_view reference);
+
 // True when `text` is an absolute http or https URL (scheme in any case).
 bool IsHttpUrl(std::string_view text);
 

@@ -83,6 +83,12 @@ TEST(UriReference, FeedCases) {
   // Without an absolute base the reference stays as it is.
   EXPECT_EQ(ResolveReference("", "/blog/1"), "/blog/1");
   EXPECT_EQ(ResolveReference("feeds/news.xml", "/blog/1"), "/blog/1");
+  // An absolute link loses its dot segments, and only those.
+  EXPECT_EQ(ResolveReference("http://a/b", "http://x.org/a/./b/../c.d?q=/../#/./"),
+            "http://x.org/a/c.d?q=/../#/./");
+  EXPECT_EQ(ResolveReference("http://a/b", "mailto:../x"), "mailto:x");
+  EXPECT_EQ(ResolveReference("http://a/b", "HTTP://x.org/.."), "HTTP://x.org/");
+  EXPECT_EQ(ResolveReference("http://a/b", "http://x.org/a.b/.c"), "http://x.org/a.b/.c");
 }
 
 TEST(UriReference, HttpUrls) {

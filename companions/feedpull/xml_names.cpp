@@ -20,11 +20,23 @@ std::optional<std::string_view> NamespaceUri(pugi::xml_node element) {
 
 std::optional<std::string_view> NamespaceOfPrefix(pugi::xml_node element, std::string_view prefix) {
   if (prefix == "xml") return kXmlNamespace;
-  const std::string attribute_name =
-      prefix.empty() ? std::string("xmlns") : "xmlns:" + std::string(prefix);
+  // The declaration's name, "xmlns" or "xmlns:" + prefix, made without an
+  // allocation for the usual short prefix: this is asked for every element
+  // a feed's reading looks at.
+  char short_name[64] = "xmlns";
+  std::string long_name;
+  const char* name = short_name;
+  if (!prefix.empty() && prefix.size() + 7 <= sizeof short_name) {
+    short_name[5] = ':';
+    prefix.copy(short_name + 6, prefix.size());
+    short_name[6 + prefix.size()] = '\0';
+  } else if (!prefix.empty()) {
+    long_name = "xmlns:" + std::string(prefix);
+    name = long_name.c_str();
+  }
   for (pugi::xml_node node = element; node; node = node.parent()) {
     if (node.type() != pugi::node_element) continue;
-    if (pugi::xml_attribute declaration = node.attribute(attribute_name.c_str())) {
+    if (pugi::xml_attribute declaration = node.attribute(name)) {
       return std::string_view(declaration.value());
     }
   }
