@@ -73,6 +73,11 @@ bool IsPlainMarkup(std::string_view text) {
       default: {         // '&'; the longest reference accepted is "&#x0010FFFF;"
         if (in_tag) return false;
         const std::string_view rest(at + 1, std::min<std::ptrdiff_t>(end - at - 1, 11));
+        // The references that escaped markup is made of, known at a glance.
+        if (rest.starts_with("lt;") || rest.starts_with("gt;") || rest.starts_with("amp;") ||
+            rest.starts_with("quot;")) {
+          return true;
+        }
         const std::size_t semi = rest.find(';');
         scratch.clear();
         return semi != std::string_view::npos &&
