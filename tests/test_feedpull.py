@@ -16,6 +16,7 @@ import resource
 import shutil
 import socket
 import subprocess
+import tempfile
 import threading
 import time
 import unittest
@@ -877,9 +878,10 @@ lines</description>
 
     NEWEST = ("http://news.example/items/2", "Tue, 03 Jun 2003 09:00:00 GMT")
 
-    def stored_feed(self):
-        """A store of RSS_FEED fetched from the test's server."""
-        converted = rss_expected(self.base)
+    def stored_feed(self, site_root=None):
+        """A store of RSS_FEED fetched from the test's server, or from a
+        site whose root is `site_root`."""
+        converted = rss_expected(site_root or self.base)
         renamed = {"pubdate": "pubDate", "guid": "GUID"}
         return converted[:3] + [("item", [(renamed.get(k, k), v) for k, v in fields] +
                                  [("Status", "Unread")]) for _, fields in converted[3:]]
@@ -938,6 +940,36 @@ lines</description>
                  for line in lines]
         self.assertEqual(lines, expected + box.driver_end_lines(4) + [NO_POPUP])
         self.assertEqual(box.store_items(3), self.stored_feed())
+
+    def test_a_runs_file_feeds_are_read_by_its_first_call_alike(self):
+        # Read and converted on two threads by the first call, each answers
+        # as its own call would: a feed listed three times, one that is not
+        # a feed and one more, beside an http feed.
+        self.serve("/r.xml", RSS_FEED, etag='"r"')
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        for name, body in (("a.xml", RSS_FEED), ("b.xml", RSS_FEED), ("page.xml", b"<html/>")):
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(body)
+        urls = [file_url(os.path.join(folder, name)) for name in ("a.xml", "page.xml", "b.xml")]
+        urls = urls[:1] + [self.base + "r.xml"] + urls + urls[:1]
+        box, (lines,) = self.whole_run(urls)
+        expected = box.driver_start_lines("@#@".join(urls))
+        for n, url in enumerate(urls, start=1):
+            expected += box.converter_lines(n, url)
+            if url.endswith("page.xml"):
+                expected += [
+                    "MSG : fncParseRSSSite :  Failed to find " + box.data_path +
+                    "qLUX\\Dovel\\RSSLinks\\TempRSS.xmlfor URL :: " + url,
+                    "MSG : fncParseRSSSite :  Converter said :: FeedPull: cannot convert " + url +
+                    ": the document is not a feed (its root element is <html>)"]
+            else:
+                expected += (box.parsed_lines() + box.store_lines(n, created=True) +
+                             box.saved_lines(n, 2, *self.NEWEST))
+        self.assertEqual(lines, expected + box.driver_end_lines(10) + [NO_POPUP])
+        self.assertEqual(box.store_items(2), self.stored_feed())
+        for n in (1, 3, 5, 6):
+            self.assertEqual(box.store_items(n), self.stored_feed("file:///"))
 
 
 if __name__ == "__main__":

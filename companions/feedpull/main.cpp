@@ -22,18 +22,22 @@
 // A run calls the converter once per feed, one call after the other. So that
 // the run waits about as long as its slowest feed rather than the sum of
 // them, the call for the first feed of the run's list (the update-state
-// file's [RSSLinks] Urls) fetches all the list's http(s) feeds side by side
-// and settles each as its own call would; the later calls of the same run
-// answer from what it kept (run_answers.h), and fetch for themselves only
-// what it could not take.
+// file's [RSSLinks] Urls) fetches all the list's http(s) feeds side by side,
+// reads its file feeds meanwhile on two threads, and settles each as its own
+// call would; the later calls of the same run answer from what it kept
+// (run_answers.h), and fetch for themselves only what it could not take.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/product/converter_call.h"
@@ -311,21 +315,81 @@ void RemoveLeftAnswers(const Folder& folder) {
   }
 }
 
-// The first call of a run: fetches all its http(s) feeds side by side,
-// settles each one as its own call would, and keeps the others' answers for
-// their calls. Returns the outcome for `url` and its cache change, when the
-// fetch took it.
+// The run's file feeds, each read and converted as its own call would, by
+// this thread and one more: a run's conversions are most of its time when
+// its feeds are local. Started before the run's http(s) fetch, which this
+// thread then does first; Take() joins in the work left and waits for the
+// rest. What is kept stays within the bound of the run's answers; the feeds
+// past it are left to their own calls.
+class FileFeedReads {
+ public:
+  FileFeedReads(const std::vector<std::string>& feeds, std::int64_t now) : now_(now) {
+    for (const std::string& feed : feeds) {
+      if (feedpull::IsFileUrl(feed) && std::find(urls_.begin(), urls_.end(), feed) == urls_.end()) {
+        urls_.push_back(feed);
+      }
+    }
+    outcomes_.resize(urls_.size());
+    if (urls_.size() < 2) return;
+    try {
+      helper_ = std::async(std::launch::async, [this] { Work(); });
+    } catch (const std::system_error&) {
+      // This thread reads them all.
+    }
+  }
+  ~FileFeedReads() {
+    if (helper_.valid()) helper_.wait();
+  }
+  FileFeedReads(const FileFeedReads&) = delete;
+  FileFeedReads& operator=(const FileFeedReads&) = delete;
+
+  // Each file feed that was read, with its outcome.
+  std::vector<std::pair<std::string, Outcome>> Take() {
+    Work();
+    if (helper_.valid()) helper_.get();
+    std::vector<std::pair<std::string, Outcome>> taken;
+    for (std::size_t i = 0; i < urls_.size(); ++i) {
+      if (outcomes_[i]) taken.emplace_back(urls_[i], std::move(*outcomes_[i]));
+    }
+    return taken;
+  }
+
+ private:
+  void Work() {
+    for (std::size_t i = next_++; i < urls_.size() && kept_ < feedpull::kMaxAnswersBytes;
+         i = next_++) {
+      CacheChange none;  // a file feed has no cache entry
+      Outcome outcome = Settle(urls_[i], false, std::nullopt, false,
+                               feedpull::Fetch(urls_[i], {}, {}), now_, none);
+      kept_ += outcome.document.size() + outcome.message.size();
+      outcomes_[i] = std::move(outcome);
+    }
+  }
+
+  std::int64_t now_;
+  std::vector<std::string> urls_;
+  std::vector<std::optional<Outcome>> outcomes_;
+  std::atomic<std::size_t> next_{0};
+  std::atomic<std::size_t> kept_{0};
+  std::future<void> helper_;
+};
+
+// The first call of a run: fetches all its http(s) feeds side by side and
+// reads its file feeds meanwhile, settles each one as its own call would,
+// and keeps the others' answers for their calls. Returns the outcome for
+// `url` and its cache change, when the fetch took it.
 std::optional<Outcome> FetchRunFeeds(const std::string& url, const std::vector<std::string>& feeds,
                                      const std::string& run, const Folder& folder,
                                      CacheChange& own_change) {
   RemoveLeftAnswers(folder);
-  // File URLs are read by their own calls: without an http(s) feed there is
-  // nothing to fetch, and the cache need not be read.
-  if (std::none_of(feeds.begin(), feeds.end(), IsHttpUrl)) return std::nullopt;
+  const std::int64_t now = SecondsNow();
+  FileFeedReads file_feeds(feeds, now);
+  // Without an http(s) feed the cache need not be read.
   bool cache_damaged = false;
   const std::vector<feedpull::CacheEntry> entries =
-      feedpull::LoadCache(folder.cache, {}, &cache_damaged);
-  const std::int64_t now = SecondsNow();
+      std::any_of(feeds.begin(), feeds.end(), IsHttpUrl)
+          ? feedpull::LoadCache(folder.cache, {}, &cache_damaged)
+          : std::vector<feedpull::CacheEntry>{};
   std::vector<feedpull::FetchRequest> requests;
   std::vector<std::optional<feedpull::CacheEntry>> cached;
   for (const std::string& feed : feeds) {
@@ -358,13 +422,22 @@ std::optional<Outcome> FetchRunFeeds(const std::string& url, const std::vector<s
     changes.push_back(std::move(change));
   });
   ApplyChanges(folder.cache, changes);
-  if (!answers.answers.empty() && feeds.size() > 1) {
-    try {
-      platform::Files().ReplaceFileAtomicallyLazily(folder.path + feedpull::AnswersFileName(run),
-                                                    feedpull::SerializeAnswers(answers),
-                                                    platform::FileSystem::LazyFlush::kNone);
-    } catch (const platform::Failure&) {
-      // The other calls fetch their feeds themselves.
+  for (auto& [feed, outcome] : file_feeds.Take()) {
+    feedpull::AddAnswer(answers, {feed, outcome.status, outcome.message, outcome.document});
+    if (feed == url) own = std::move(outcome);
+  }
+  if (feeds.size() > 1) {
+    for (feedpull::Answer& answer : answers.answers) {
+      const auto feed = static_cast<std::size_t>(std::find(feeds.begin(), feeds.end(), answer.url) -
+                                                 feeds.begin());
+      try {
+        platform::Files().ReplaceFileAtomicallyLazily(
+            folder.path + feedpull::AnswersFileName(run, feed),
+            feedpull::SerializeAnswers({run, answers.written, {std::move(answer)}}),
+            platform::FileSystem::LazyFlush::kNone);
+      } catch (const platform::Failure&) {
+        // That feed's call fetches it itself.
+      }
     }
   }
   return own;
@@ -375,18 +448,24 @@ std::optional<Outcome> FetchRunFeeds(const std::string& url, const std::vector<s
 int ServeRun(const std::string& url, const std::string& run, const std::string& data_path,
              const Folder& folder) {
   const std::vector<std::string> feeds = RunFeeds(data_path);
-  if (std::find(feeds.begin(), feeds.end(), url) == feeds.end()) return FetchAlone(url, folder);
-  const std::string answers_path = folder.path + feedpull::AnswersFileName(run);
+  const auto found = std::find(feeds.begin(), feeds.end(), url);
+  if (found == feeds.end()) return FetchAlone(url, folder);
   // The last feed's call clears up after the run, whatever its answer.
   struct ClearUp {
-    const std::string* path;
+    const Folder& folder;
+    const std::string& run;
+    std::size_t feeds;
     bool last;
     ~ClearUp() {
-      if (last) RemoveQuietly(*path);
+      for (std::size_t feed = 0; last && feed < feeds; ++feed) {
+        RemoveQuietly(folder.path + feedpull::AnswersFileName(run, feed));
+      }
     }
-  } clear_up{&answers_path, url == feeds.back()};
+  } clear_up{folder, run, feeds.size(), url == feeds.back()};
 
-  if (std::optional<feedpull::RunAnswers> answers = LoadAnswers(answers_path, url)) {
+  const auto index = static_cast<std::size_t>(found - feeds.begin());
+  if (std::optional<feedpull::RunAnswers> answers =
+          LoadAnswers(folder.path + feedpull::AnswersFileName(run, index), url)) {
     const std::int64_t now = SecondsNow();
     const feedpull::Answer* answer = feedpull::FindAnswer(*answers, url);
     if (answers->run == run && answer != nullptr && answers->written <= now + 60 &&

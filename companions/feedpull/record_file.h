@@ -20,6 +20,21 @@ inline std::uint64_t Fnv1a(std::uint64_t hash, std::string_view bytes) {
 }
 inline constexpr std::uint64_t kFnv1aStart = 0xcbf29ce484222325ULL;
 
+// FNV-1a over eight bytes at a time (then the bytes left one by one): as
+// apt to tell a torn or damaged record, several times quicker over the
+// megabytes of a run's converted documents. Not the same value as Fnv1a, so
+// only for records that no other version of the converter reads.
+inline std::uint64_t Fnv1aWords(std::uint64_t hash, std::string_view bytes) {
+  std::size_t i = 0;
+  for (; bytes.size() - i >= 8; i += 8) {
+    std::uint64_t word = 0;
+    for (int k = 7; k >= 0; --k) word = (word << 8) | static_cast<unsigned char>(bytes[i + k]);
+    hash ^= word;
+    hash *= 0x100000001b3ULL;
+  }
+  return Fnv1a(hash, bytes.substr(i));
+}
+
 // A reader over a file's bytes that fails for good at the first surprise.
 class RecordReader {
  public:

@@ -23,22 +23,24 @@ std::uint64_t Checksum(const Answer& answer) {
   std::uint64_t hash = Fnv1a(kFnv1aStart, std::to_string(answer.status) + " ");
   for (const std::string* text : {&answer.url, &answer.message, &answer.document}) {
     hash = Fnv1a(hash, std::to_string(text->size()) + " ");
-    hash = Fnv1a(hash, *text);
+    hash = Fnv1aWords(hash, *text);
   }
   return hash;
 }
 
-std::string AnswerHeader(const Answer& answer) {
-  char checksum[17];
-  std::snprintf(checksum, sizeof checksum, "%016llx",
-                static_cast<unsigned long long>(Checksum(answer)));
+// The header line with `checksum` in its sixteen hex digits.
+std::string AnswerHeader(const Answer& answer, std::uint64_t checksum) {
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(checksum));
   return "A " + std::to_string(answer.url.size()) + " " + std::to_string(answer.status) + " " +
          std::to_string(answer.message.size()) + " " + std::to_string(answer.document.size()) +
-         " " + checksum + "\n";
+         " " + digits + "\n";
 }
 
+// An answer's size in the file; its checksum, which does not change the
+// size, is not computed.
 std::size_t AnswerBytes(const Answer& answer) {
-  return AnswerHeader(answer).size() + answer.url.size() + answer.message.size() +
+  return AnswerHeader(answer, 0).size() + answer.url.size() + answer.message.size() +
          answer.document.size() + 1;
 }
 
@@ -58,7 +60,7 @@ std::string SerializeAnswers(const RunAnswers& answers) {
   std::string out(kMagic);
   out += answers.run + " " + std::to_string(answers.written) + "\n";
   for (const Answer& answer : answers.answers) {
-    out += AnswerHeader(answer);
+    out += AnswerHeader(answer, Checksum(answer));
     out += answer.url;
     out += answer.message;
     out += answer.document;
@@ -125,8 +127,8 @@ bool AddAnswer(RunAnswers& answers, Answer answer) {
   return true;
 }
 
-std::string AnswersFileName(const std::string& run) {
-  return std::string(kPrefix) + run + std::string(kSuffix);
+std::string AnswersFileName(const std::string& run, std::size_t feed) {
+  return std::string(kPrefix) + run + "_" + std::to_string(feed) + std::string(kSuffix);
 }
 
 bool IsAnswersFileName(const std::string& name) {

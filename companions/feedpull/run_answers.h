@@ -3,11 +3,13 @@
 // settles each one as its own call would; each later call of the same run
 // then answers from here, moments later, instead of asking the server again.
 //
-// One file per run in the feed folder, named after the part of the call
-// value that all calls of the run share, so that runs of several users, and
-// an earlier run whose process id came back, never take each other's
-// answers. A file that does not read back exactly counts as absent: the
-// call then fetches its feed itself, as it always could.
+// One file per feed of a run in the feed folder, so that each call reads
+// only its own answer; named after the part of the call value that all
+// calls of the run share, so that runs of several users, and an earlier run
+// whose process id came back, never take each other's answers, and after
+// the feed's place in the run's list. A file that does not read back
+// exactly counts as absent: the call then fetches its feed itself, as it
+// always could.
 #pragma once
 
 #include <cstddef>
@@ -34,7 +36,8 @@ struct RunAnswers {
   bool operator==(const RunAnswers&) const = default;
 };
 
-// A file holds at most this much; answers past it are left to their calls.
+// A run's answers take at most this much; answers past it are left to their
+// calls.
 inline constexpr std::size_t kMaxAnswersBytes = 32 * 1024 * 1024;
 
 std::string SerializeAnswers(const RunAnswers& answers);
@@ -49,8 +52,9 @@ const Answer* FindAnswer(const RunAnswers& answers, const std::string& url);
 // Adds `answer` unless the file would grow past its bound; false then.
 bool AddAnswer(RunAnswers& answers, Answer answer);
 
-// "FeedPull_Run_<run>.dat", and whether a folder entry's name is one.
-std::string AnswersFileName(const std::string& run);
+// "FeedPull_Run_<run>_<feed>.dat" for the run's feed at index `feed` of its
+// list, and whether a folder entry's name is one.
+std::string AnswersFileName(const std::string& run, std::size_t feed);
 bool IsAnswersFileName(const std::string& name);
 
 }  // namespace feedpull

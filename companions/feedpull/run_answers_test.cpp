@@ -63,8 +63,8 @@ TEST(RunAnswers, AnswersPastTheBoundOrTwiceAreLeftToTheirCalls) {
   EXPECT_LE(SerializeAnswers(answers).size(), kMaxAnswersBytes);
   EXPECT_EQ(ParseAnswers(SerializeAnswers(answers)), answers);
 
-  EXPECT_EQ(AnswersFileName("0000002a-01234567"), "FeedPull_Run_0000002a-01234567.dat");
-  EXPECT_TRUE(IsAnswersFileName("FeedPull_Run_0000002a-01234567.dat"));
+  EXPECT_EQ(AnswersFileName("0000002a-01234567", 3), "FeedPull_Run_0000002a-01234567_3.dat");
+  EXPECT_TRUE(IsAnswersFileName("FeedPull_Run_0000002a-01234567_3.dat"));
   EXPECT_FALSE(IsAnswersFileName("FeedPull_Run_.dat"));
   EXPECT_FALSE(IsAnswersFileName("FeedPull_Cache.dat"));
 }
