@@ -265,19 +265,29 @@ void ReadConvertedItems(platform::FileSystem& fs, const std::string& converted) 
 
 // The store, read and parsed on a thread of its own while the converter
 // runs (the parse of a large store is most of an update's time), and taken
-// when the file is then still the very one that was read.
+// when the file is then still the very one that was read. The thread also
+// finds out whether the store, as read, would be saved as the file's very
+// bytes, which is what a feed without news needs to know.
 struct StoreReadAhead {
   platform::XmlDocument document;
   platform::FileStamp stamp;  // of the file before it was read
   bool loaded = false;
+  bool saved_as_read = false;
+  bool taken = false;
   std::future<void> reading;  // waits for the thread when it goes
 
   void Start(platform::FileSystem& fs, const std::string& store_path) {
     stamp = fs.Stamp(store_path);
     if (!stamp.exists || stamp.size > product::kMaxStoreBytes) return;
     try {
-      reading = std::async(std::launch::async,
-                           [this, store_path] { loaded = document.Load(store_path); });
+      reading = std::async(std::launch::async, [this, store_path] {
+        loaded = document.Load(store_path);
+        try {
+          saved_as_read = loaded && document.IsSavedIn(store_path);
+        } catch (const platform::Failure&) {
+          // Left to the save to find out.
+        }
+      });
     } catch (const std::system_error&) {
       // No thread to be had: the store is read when it is needed.
     }
@@ -287,7 +297,13 @@ struct StoreReadAhead {
   bool Taken(const platform::FileStamp& now) {
     if (!reading.valid()) return false;
     reading.get();
-    return now == stamp;
+    taken = now == stamp;
+    return taken;
+  }
+  // Whether the store, taken and not changed since, is still the file as it
+  // was read, which already holds the bytes its save would write.
+  bool SavedAlready(platform::FileSystem& fs, const std::string& store_path) const {
+    return taken && saved_as_read && fs.Stamp(store_path) == stamp;
   }
 };
 
@@ -437,7 +453,7 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     // With nothing new, the store usually holds these very bytes already;
     // it is then not written again.
     if (added.count == "0") {
-      document.SaveUnlessSame(store_path);
+      if (!store.SavedAlready(fs, store_path)) document.SaveUnlessSame(store_path);
     } else {
       document.Save(store_path);
     }

@@ -117,6 +117,9 @@ class XmlDocument {
   // document that did not change its replacement and flushes. True when the
   // file was written.
   bool SaveUnlessSame(const std::string& path) const;
+  // Whether the file holds exactly the bytes Save would write (false when it
+  // cannot be read), so that a caller may find it out ahead of the save.
+  bool IsSavedIn(const std::string& path) const;
 
  private:
   struct Impl;

@@ -189,18 +189,23 @@ void XmlDocument::Save(const std::string& path) const {
 
 bool XmlDocument::SaveUnlessSame(const std::string& path) const {
   CheckDepth(impl_->doc, impl_->within_depth_at);
+  // A missing or unreadable file is replaced, or fails, as by Save.
+  if (IsSavedIn(path)) return false;
+  Save(path);
+  return true;
+}
+
+bool XmlDocument::IsSavedIn(const std::string& path) const {
+  CheckDepth(impl_->doc, impl_->within_depth_at);
   std::string existing;
   try {
     existing = Files().ReadFileBytes(path);
   } catch (const Failure&) {
-    Save(path);  // a missing or unreadable file is replaced, or fails, as by Save
-    return true;
+    return false;
   }
   xml_detail::SameBytesSink same(existing);
   xml_detail::WriteDocument(impl_->doc, same);
-  if (same.Same()) return false;
-  Save(path);
-  return true;
+  return same.Same();
 }
 
 }  // namespace platform
