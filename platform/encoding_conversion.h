@@ -3,7 +3,9 @@
 // on every system; the others by the system's own converter.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -15,8 +17,13 @@ namespace platform {
 // a byte order in the name; without one a mark decides, else big-endian, the
 // network order) are never handed to the system: a lone surrogate or a cut
 // unit is invalid.
-bool ConvertToUtf8(const std::string& bytes, const std::string& from, std::string& out,
-                   std::string* error);
+//
+// For the Unicode encodings, which are decoded here, `non_xml_chars` (when
+// given) is set to whether the text holds characters that XML 1.0 does not
+// allow (C0 controls other than tab, line feed and carriage return; U+FFFE,
+// U+FFFF); for the others it is left as it is.
+bool ConvertToUtf8(std::string_view bytes, const std::string& from, std::string& out,
+                   std::string* error, std::optional<bool>* non_xml_chars = nullptr);
 
 // The system's converter, for every other encoding (posix/: iconv, win32/:
 // the code pages); the same contract.

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/text_encoding.h"
+#include "platform/xml_encoding.h"
 
 namespace {
 
@@ -62,6 +64,21 @@ TEST(EncodingConversion, LongTextsGoToUtf16AndBack) {
     std::string back, error;
     ASSERT_TRUE(platform::ConvertToUtf8(wide, "UTF-16LE", back, &error)) << error;
     EXPECT_EQ(back, text);
+  }
+  // The characters XML does not allow are told on the way, within runs of
+  // ASCII and outside them, as a look through the text would tell them.
+  for (const char* odd : {"\t\r\n", "\x01", "\x1F", "\xEF\xBF\xBE", "\xEF\xBF\xBF", "\xC3\xA9"}) {
+    for (std::size_t at : {0, 3, 20}) {
+      std::string text(24, 'x');
+      text.insert(at, odd);
+      SCOPED_TRACE(text);
+      std::string back, error;
+      std::optional<bool> non_xml_chars;
+      ASSERT_TRUE(platform::ConvertToUtf8(platform::Utf8ToUtf16Le(text), "UTF-16LE", back, &error,
+                                          &non_xml_chars));
+      ASSERT_TRUE(non_xml_chars.has_value());
+      EXPECT_EQ(*non_xml_chars, platform::ScanUtf8(text).non_xml_chars);
+    }
   }
 }
 

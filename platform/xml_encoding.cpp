@@ -3,6 +3,8 @@
 #include "platform/xml_encoding.h"
 
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 #include "platform/ascii.h"
 #include "platform/encoding_conversion.h"
@@ -42,7 +44,7 @@ std::string DeclaredEncoding(const std::string& bytes) {
 // undefined stand for the C1 code points of the same value. (iconv refuses
 // them, and falling back to Latin-1 for the whole document would turn every
 // euro sign and curly quote in it into a control character.)
-std::string Windows1252ToUtf8(const std::string& bytes) {
+std::string Windows1252ToUtf8(std::string_view bytes) {
   static constexpr char16_t kHigh[32] = {
       0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
       0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
@@ -59,13 +61,13 @@ std::string Windows1252ToUtf8(const std::string& bytes) {
 
 // Converts `bytes` in the encoding `from` (in capitals) to UTF-8; false
 // when the bytes are not valid in it or the encoding is unknown.
-bool Convert(const std::string& bytes, const std::string& from, std::string& out,
-             std::string* error) {
+bool Convert(std::string_view bytes, const std::string& from, std::string& out, std::string* error,
+             std::optional<bool>* non_xml_chars) {
   if (from == "WINDOWS-1252") {
     out = Windows1252ToUtf8(bytes);
     return true;
   }
-  return ConvertToUtf8(bytes, from, out, error);
+  return ConvertToUtf8(bytes, from, out, error, non_xml_chars);
 }
 
 }  // namespace
@@ -88,15 +90,17 @@ std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, st
   } else if (StartsWith(bytes, "\0<\0?", 4)) {
     encoding = "UTF-16BE";
   }
-  bytes.erase(0, bom);
 
   DecodedXml result;
+  // Told by the decoders of the Unicode encodings as they go.
+  std::optional<bool> converted_non_xml_chars;
   // UTF-8 text is checked in one pass where it lies; converted text is
   // valid UTF-8 by construction and is only looked through for characters
   // XML does not allow.
   bool scanned = false;
   if (!encoding.empty()) {
     if (encoding == "UTF-8") {
+      bytes.erase(0, bom);
       Utf8Scan scan = ScanUtf8(bytes);
       if (!scan.valid) {
         if (mode == XmlDecoding::kStrict) {
@@ -109,7 +113,8 @@ std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, st
       result.text = std::move(bytes);
       result.non_xml_chars = scan.non_xml_chars;
       scanned = true;
-    } else if (!Convert(bytes, encoding, result.text, error)) {
+    } else if (!Convert(std::string_view(bytes).substr(bom), encoding, result.text, error,
+                        &converted_non_xml_chars)) {
       return std::nullopt;
     }
     result.encoding = encoding;
@@ -127,7 +132,7 @@ std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, st
         result.non_xml_chars = scan.non_xml_chars;
         scanned = true;
       } else if (mode == XmlDecoding::kLenient && declared.empty()) {
-        Convert(bytes, "WINDOWS-1252", result.text, error);
+        Convert(bytes, "WINDOWS-1252", result.text, error, nullptr);
         result.encoding = "windows-1252";
       } else if (mode == XmlDecoding::kLenient) {
         result.text = ValidUtf8(bytes);
@@ -142,11 +147,14 @@ std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, st
           from == "ASCII" || from == "ISO_8859-1" || from == "CP1252") {
         from = "WINDOWS-1252";
       }
-      if (!Convert(bytes, from, result.text, error)) return std::nullopt;
+      if (!Convert(bytes, from, result.text, error, &converted_non_xml_chars)) return std::nullopt;
       result.encoding = from == "WINDOWS-1252" ? "windows-1252" : DeclaredEncoding(bytes);
     }
   }
-  if (!scanned) result.non_xml_chars = ScanUtf8(result.text).non_xml_chars;
+  if (!scanned) {
+    result.non_xml_chars =
+        converted_non_xml_chars ? *converted_non_xml_chars : ScanUtf8(result.text).non_xml_chars;
+  }
   return result;
 }
 
