@@ -1,6 +1,7 @@
 #include "feeds/site_update.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <future>
 #include <optional>
@@ -265,15 +266,18 @@ void ReadConvertedItems(platform::FileSystem& fs, const std::string& converted) 
 
 // The store, read and parsed on a thread of its own while the converter
 // runs (the parse of a large store is most of an update's time), and taken
-// when the file is then still the very one that was read. The thread also
-// finds out whether the store, as read, would be saved as the file's very
-// bytes, which is what a feed without news needs to know.
+// when the file is then still the very one that was read. While the
+// converter still runs, the thread also finds out whether the store, as
+// read, would be saved as the file's very bytes, which is what a feed without
+// news needs to know (once the converter is done, that would only hold the
+// update up).
 struct StoreReadAhead {
   platform::XmlDocument document;
   platform::FileStamp stamp;  // of the file before it was read
   bool loaded = false;
   bool saved_as_read = false;
   bool taken = false;
+  std::atomic<bool> converter_done{false};
   std::future<void> reading;  // waits for the thread when it goes
 
   void Start(platform::FileSystem& fs, const std::string& store_path) {
@@ -283,7 +287,7 @@ struct StoreReadAhead {
       reading = std::async(std::launch::async, [this, store_path] {
         loaded = document.Load(store_path);
         try {
-          saved_as_read = loaded && document.IsSavedIn(store_path);
+          saved_as_read = loaded && !converter_done && document.IsSavedIn(store_path);
         } catch (const platform::Failure&) {
           // Left to the save to find out.
         }
@@ -433,7 +437,9 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     StoreReadAhead store;
     store.Start(fs, store_path);
     ConverterCall call;
-    if (!RunConverter(fs, url, call)) return;
+    const bool ran = RunConverter(fs, url, call);
+    store.converter_done = true;
+    if (!ran) return;
     std::optional<std::string> converted = ReadConverterOutput(fs, url, call);
     if (!converted) return;
     ReadConvertedItems(fs, *converted);
