@@ -188,7 +188,6 @@ void XmlDocument::Save(const std::string& path) const {
 }
 
 bool XmlDocument::SaveUnlessSame(const std::string& path) const {
-  CheckDepth(impl_->doc, impl_->within_depth_at);
   // A missing or unreadable file is replaced, or fails, as by Save.
   if (IsSavedIn(path)) return false;
   Save(path);
