@@ -1,6 +1,7 @@
 #include "feeds/site_update.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <future>
@@ -83,34 +84,50 @@ std::string ItemKey(const std::string& link, const std::string& pub_date) {
 
 // The items a loaded store already holds among those the feed offers now, so
 // that an item stored by an earlier run is not stored and announced again
-// when the remembered newest item has dropped out of the feed. Only stored
-// items whose link the feed offers are looked at closer, and only those whose
-// link's hash is an offered one are written out for that. The strings are
-// reused from item to item: a store holds tens of thousands.
-std::unordered_set<std::string> StoredItemKeys(const platform::XmlNode& root,
-                                               const std::vector<std::string>& offered) {
-  std::unordered_set<std::string> offered_links;
-  std::unordered_set<std::uint64_t> offered_hashes;
-  for (const std::string& key : offered) {
-    const std::string& link = *offered_links.insert(key.substr(0, key.find('\x1f'))).first;
-    offered_hashes.insert(RecognisableHash(link));
+// when the remembered newest item has dropped out of the feed: found by a
+// look at each stored item, made by several threads at once while the
+// store's text is made (see SaveWithNewFirstChildren). Only stored items
+// whose link the feed offers are looked at closer, and only those whose
+// link's hash is an offered one are written out for that. Each thread
+// reuses its strings from item to item: a store holds tens of thousands.
+class StoredItems {
+ public:
+  explicit StoredItems(const std::vector<std::string>& offered) {
+    for (const std::string& key : offered) {
+      const std::string& link = *offered_links_.insert(key.substr(0, key.find('\x1f'))).first;
+      offered_hashes_.insert(RecognisableHash(link));
+    }
   }
-  std::unordered_set<std::string> keys;
-  std::string text, key;
-  for (platform::XmlNode child = root.FirstChildNamed("item"); child;
-       child = child.NextSiblingNamed("item")) {
-    child.FirstChildNamed("link").TextInto(text);
-    if (offered_hashes.count(RecognisableHash(text)) == 0) continue;
-    key.clear();
-    AppendRecognisable(text, key);
-    if (offered_links.count(key) == 0) continue;
-    child.FirstChildNamed("pubDate").TextInto(text);
-    key += '\x1f';
-    AppendRecognisable(text, key);
-    keys.insert(key);
+  // For each part, a thread of its own.
+  void Look(std::size_t part, const platform::XmlNode& child) {
+    if (!child.IsNamed("item")) return;
+    Part& mine = parts_[part];
+    child.FirstChildNamed("link").TextInto(mine.text);
+    if (offered_hashes_.count(RecognisableHash(mine.text)) == 0) return;
+    mine.key.clear();
+    AppendRecognisable(mine.text, mine.key);
+    if (offered_links_.count(mine.key) == 0) return;
+    child.FirstChildNamed("pubDate").TextInto(mine.text);
+    mine.key += '\x1f';
+    AppendRecognisable(mine.text, mine.key);
+    mine.keys.insert(mine.key);
   }
-  return keys;
-}
+  // Once every item has been looked at.
+  bool Holds(const std::string& key) const {
+    return std::any_of(parts_.begin(), parts_.end(),
+                       [&](const Part& part) { return part.keys.count(key) != 0; });
+  }
+
+ private:
+  // Each on cache lines of its own, as each is written by its own thread.
+  struct alignas(64) Part {
+    std::unordered_set<std::string> keys;
+    std::string text, key;
+  };
+  std::unordered_set<std::string> offered_links_;
+  std::unordered_set<std::uint64_t> offered_hashes_;
+  std::array<Part, platform::XmlDocument::kLookParts> parts_;
+};
 
 // The converter's own word on what went wrong, when it gave one.
 void LogConverterReason(const ProgramOutcome& outcome) {
@@ -370,12 +387,9 @@ struct NewItems {
   std::string newest_pub_date;
 };
 
-// Inserts the converted items before the remembered newest one that the
-// store does not hold yet, marked unread: above everything in a loaded
-// store, after the header in a new one.
-NewItems InsertNewItems(platform::XmlNode& root, bool loaded, const Remembered& last) {
-  NewItems added;
-  // Every item before the remembered newest one is a candidate.
+// The keys of the converted items before the remembered newest one: every
+// one of them is new unless the store holds it already.
+std::vector<std::string> CandidateKeys(const Remembered& last) {
   const std::string last_key = ItemKey(last.link, last.pub_date);
   std::vector<std::string> keys;
   for (const RssItem& item : AppState.RssItems) {
@@ -385,16 +399,18 @@ NewItems InsertNewItems(platform::XmlNode& root, bool loaded, const Remembered& 
       break;
     }
   }
-  if (!keys.empty()) {
-    added.newest_link = AppState.RssItems[0].Link;
-    added.newest_pub_date = AppState.RssItems[0].PubDate;
-  }
-  const std::unordered_set<std::string> stored =
-      loaded && !keys.empty() ? StoredItemKeys(root, keys) : std::unordered_set<std::string>{};
+  return keys;
+}
+
+// Inserts the candidates that `stored` (when there is one) does not hold,
+// marked unread: above everything in a loaded store, after the header in a
+// new one. How many, as decimal text.
+std::string InsertNewItems(platform::XmlNode root, bool loaded,
+                           const std::vector<std::string>& keys, const StoredItems* stored) {
   std::size_t count = 0;
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const RssItem& item = AppState.RssItems[i];
-    if (stored.count(keys[i]) != 0) continue;
+    if (stored != nullptr && stored->Holds(keys[i])) continue;
     ++count;
 
     platform::XmlNode element =
@@ -407,8 +423,7 @@ NewItems InsertNewItems(platform::XmlNode& root, bool loaded, const Remembered& 
     AppendTextElement(element, "GUID", item.Guid);
     AppendTextElement(element, "Status", "Unread");
   }
-  added.count = NumberText(static_cast<double>(count));
-  return added;
+  return NumberText(static_cast<double>(count));
 }
 
 // Records the newest item and the count in the update-state file, after the
@@ -454,14 +469,32 @@ void fncParseRSSSite(std::string feed_number, std::string url) {
     const Remembered last = ReadRemembered(section, state_path);
     if (AppState.HasRssItems == kFalse) return;
 
-    const NewItems added = InsertNewItems(root, loaded, last);
-    WriteLog("MSG :  fncParseRSSSite : Saving the XML");
-    // With nothing new, the store usually holds these very bytes already;
-    // it is then not written again.
-    if (added.count == "0") {
-      if (!store.SavedAlready(fs, store_path)) document.SaveUnlessSame(store_path);
+    const std::vector<std::string> keys = CandidateKeys(last);
+    NewItems added;
+    if (!keys.empty()) {
+      added.newest_link = AppState.RssItems[0].Link;
+      added.newest_pub_date = AppState.RssItems[0].PubDate;
+    }
+    if (loaded && !keys.empty()) {
+      // The candidates are told from the stored items while the store's
+      // text is made for its save, and inserted before that text.
+      StoredItems stored(keys);
+      WriteLog("MSG :  fncParseRSSSite : Saving the XML");
+      store.document.SaveWithNewFirstChildren(
+          store_path, [&](std::size_t part, platform::XmlNode child) { stored.Look(part, child); },
+          [&](platform::XmlNode element) {
+            added.count = InsertNewItems(element, true, keys, &stored);
+          });
     } else {
-      document.Save(store_path);
+      added.count = InsertNewItems(root, loaded, keys, nullptr);
+      WriteLog("MSG :  fncParseRSSSite : Saving the XML");
+      // With nothing new, the store usually holds these very bytes already;
+      // it is then not written again.
+      if (added.count == "0") {
+        if (!store.SavedAlready(fs, store_path)) document.SaveUnlessSame(store_path);
+      } else {
+        document.Save(store_path);
+      }
     }
     // Only items that reached the disk are announced.
     AppState.strTotalNewRSS =

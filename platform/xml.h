@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -36,6 +37,8 @@ class XmlNode {
   // "#text", "#cdata-section", "#comment", "#document" for those kinds.
   std::string NodeName() const;
   bool IsElement() const;
+  // NodeName() == name, without making a copy of the name.
+  bool IsNamed(const char* name) const;
   // The text content: the text of all text and CDATA descendants, in
   // document order, joined without separators.
   std::string Text() const;
@@ -120,6 +123,22 @@ class XmlDocument {
   // Whether the file holds exactly the bytes Save would write (false when it
   // cannot be read), so that a caller may find it out ahead of the save.
   bool IsSavedIn(const std::string& path) const;
+
+  // Save, for a document whose document element gains new first children
+  // once every child it already holds has been looked at: the look then
+  // costs a large document no walk of its own. `look` is called with each
+  // child of the document element while the text of the children is made,
+  // by up to kLookParts threads at once, each with a `part` of its own
+  // (below kLookParts) and a run of the children; then `add` is called, on
+  // this thread, with the document element, and may insert new children
+  // before its first child and change nothing else. The text made is held
+  // in memory until it is written. When `add` inserted nothing, a file that
+  // holds the bytes already is left alone, as by SaveUnlessSame. True when
+  // the file was written; throws as Save.
+  static constexpr std::size_t kLookParts = 4;
+  using Look = std::function<void(std::size_t part, XmlNode child)>;
+  bool SaveWithNewFirstChildren(const std::string& path, const Look& look,
+                                const std::function<void(XmlNode)>& add);
 
  private:
   struct Impl;

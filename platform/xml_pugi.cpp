@@ -157,6 +157,10 @@ bool NameIs(pugi::xml_node node, std::string_view name) {
 
 }  // namespace
 
+bool XmlNode::IsNamed(const char* name) const {
+  return NameIs(ToPugi(node_), name);
+}
+
 bool XmlNode::IsElement() const {
   return ToPugi(node_).type() == pugi::node_element;
 }

@@ -344,6 +344,56 @@ TEST(XmlBuild, SaveUnlessSameComparesEveryByte) {
   }
 }
 
+// A save with new first children writes what a save after inserting them
+// writes, small or large, also when more than new first children came in;
+// every child is looked at once; with nothing new, a file that holds the
+// bytes already is left alone.
+TEST(XmlBuild, SaveWithNewFirstChildrenWritesWhatASaveAfterTheInsertWrites) {
+  ScratchFolder folder;
+  const std::string path = folder / "store.xml";
+  for (const int items : {3, 3000}) {
+    std::string xml = "<?xml version=\"1.0\"?><rootrss><maintitle>T</maintitle>";
+    for (int i = 0; i < items; ++i) xml += "<item><link>" + std::to_string(i) + "</link></item>";
+    xml += "</rootrss><!--end-->";
+    // Adds two new first children, or with `more` also one at the end.
+    const auto add = [](XmlNode element, bool more) {
+      for (const char* text : {"new 1", "new 2"}) {
+        AddElement(element.InsertElementBefore("item", element.FirstChild()), "link", text);
+      }
+      if (more) AddElement(element, "item", "last");
+    };
+    for (const bool more : {false, true}) {
+      XmlDocument expected;
+      ASSERT_TRUE(expected.LoadXml(xml));
+      add(expected.DocumentElement(), more);
+      XmlDocument doc;
+      ASSERT_TRUE(doc.LoadXml(xml));
+      std::vector<std::string> looked[XmlDocument::kLookParts];
+      EXPECT_TRUE(doc.SaveWithNewFirstChildren(
+          path, [&](std::size_t part, XmlNode child) { looked[part].push_back(child.Text()); },
+          [&](XmlNode element) { add(element, more); }));
+      EXPECT_EQ(ReadFile(path), expected.Xml()) << items;
+      std::vector<std::string> all = {"T"};
+      for (int i = 0; i < items; ++i) all.push_back(std::to_string(i));
+      std::vector<std::string> seen;
+      for (const auto& part : looked) seen.insert(seen.end(), part.begin(), part.end());
+      std::sort(seen.begin(), seen.end());
+      std::sort(all.begin(), all.end());
+      EXPECT_EQ(seen, all);
+    }
+    XmlDocument doc;
+    ASSERT_TRUE(doc.LoadXml(xml));
+    const auto nothing = [&] {
+      return doc.SaveWithNewFirstChildren(
+          path, [](std::size_t, XmlNode) {}, [](XmlNode) {});
+    };
+    WriteFile(path, doc.Xml() + " ");
+    EXPECT_TRUE(nothing());
+    EXPECT_EQ(ReadFile(path), doc.Xml());
+    EXPECT_FALSE(nothing());
+  }
+}
+
 TEST(XmlBuild, FailedSaveKeepsTheOldFile) {
   ScratchFolder folder;
   std::string path = folder / "store.xml";

@@ -2,6 +2,7 @@
 // and standalone of the loaded declaration kept), the tree by pugixml,
 // indented with tabs, streamed to the file's atomic replacement.
 #include <algorithm>
+#include <functional>
 #include <future>
 #include <system_error>
 #include <thread>
@@ -67,72 +68,102 @@ class SameBytesSink : public ByteSink {
 // A document element with fewer children is written in one piece.
 constexpr std::size_t kChildrenWrittenInParts = 1024;
 
-// Writes `element`, the document element, as pugixml does, but with its
-// children made into text side by side, one piece a processor: a large
-// store's save is mostly the making of its text. pugixml writes the children
-// of an element that holds no text one after the other, each at its depth
-// and ending its line, between "<name>" and "</name>" on lines of their own,
-// so the pieces joined make the same text. False (nothing written) for any
-// other element and on a single processor; the caller then writes it whole.
-bool WriteInParts(pugi::xml_node element, SinkWriter& writer) {
-  const std::size_t processors = std::thread::hardware_concurrency();
-  if (processors < 2 || element.first_attribute()) return false;
+// How many threads make the parts of an element's text side by side.
+std::size_t PartThreads() {
+  return std::min<std::size_t>(std::thread::hardware_concurrency(), XmlDocument::kLookParts);
+}
+
+// The children of `element`, the document element, when its text is made in
+// parts side by side, one part a processor: a large store's save is mostly
+// the making of its text. pugixml writes the children of an element that
+// holds no text one after the other, each at its depth and ending its line,
+// between "<name>" and "</name>" on lines of their own (see WriteAround), so
+// the parts joined make the same text. Empty for any other element, for a
+// small one and on a single processor.
+std::vector<pugi::xml_node> ChildrenInParts(pugi::xml_node element) {
+  if (PartThreads() < 2 || element.first_attribute()) return {};
   std::vector<pugi::xml_node> children;
   for (pugi::xml_node child : element.children()) {
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) return false;
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) return {};
     children.push_back(child);
   }
-  if (children.size() < kChildrenWrittenInParts) return false;
+  if (children.size() < kChildrenWrittenInParts) return {};
+  return children;
+}
+
+void WriteChild(pugi::xml_node child, pugi::xml_writer& out) {
+  child.print(out, "\t", pugi::format_default, pugi::encoding_utf8, 1);
+}
+
+// Writes `element` with its children written by `children`, as pugixml
+// writes such an element.
+template <typename Children>
+void WriteAround(pugi::xml_node element, SinkWriter& writer, Children children) {
+  const std::string name = element.name();
+  const std::string start = "<" + name + ">\n", end = "</" + name + ">\n";
+  writer.write(start.data(), start.size());
+  children();
+  writer.write(end.data(), end.size());
+}
+
+// Runs make(k) for each k below `threads`: make(0) on this thread, the others
+// each on a thread of its own, or here when no thread is to be had. Each
+// future waits for its thread when it goes, also when a make throws, so no
+// thread outlives what it reads and writes.
+void SideBySide(std::size_t threads, const std::function<void(std::size_t)>& make) {
+  std::vector<std::future<void>> making;
+  for (std::size_t k = 1; k < threads; ++k) {
+    try {
+      making.push_back(std::async(std::launch::async, make, k));
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  make(0);
+  for (std::size_t k = 1; k < threads; ++k) {
+    if (k <= making.size()) {
+      making[k - 1].get();
+    } else {
+      make(k);
+    }
+  }
+}
+
+// Writes `element`, the document element, as pugixml does, its children in
+// parts (see ChildrenInParts); false (nothing written) when they are not
+// made in parts, and the caller then writes it whole.
+bool WriteInParts(pugi::xml_node element, SinkWriter& writer) {
+  const std::vector<pugi::xml_node> children = ChildrenInParts(element);
+  if (children.empty()) return false;
   // In rounds of one piece a thread: this thread writes its piece straight
   // to the file while the others make theirs in memory, written after it.
   // Eight rounds keep what is held in memory to a small share of the text.
-  const std::size_t threads = std::min<std::size_t>(processors, 4);
+  const std::size_t threads = PartThreads();
   const std::size_t pieces = threads * 8;
-  const auto write_piece = [&](std::size_t piece, pugi::xml_writer& out) {
-    const std::size_t end = children.size() * (piece + 1) / pieces;
-    for (std::size_t i = children.size() * piece / pieces; i < end; ++i) {
-      children[i].print(out, "\t", pugi::format_default, pugi::encoding_utf8, 1);
-    }
-  };
-  const std::string name = element.name();
-  const std::string start = "<" + name + ">\n";
-  writer.write(start.data(), start.size());
   std::vector<std::string> made(threads);
-  for (std::size_t round = 0; round < pieces; round += threads) {
-    // Each future waits for its thread when it goes, also when a write
-    // fails, so no thread outlives what it reads and writes.
-    std::vector<std::future<void>> making;
-    for (std::size_t k = 1; k < threads; ++k) {
-      try {
-        making.push_back(std::async(std::launch::async, [&, k, round] {
-          made[k].clear();
-          StringSink sink(made[k]);
-          SinkWriter out(sink);
-          write_piece(round + k, out);
-          out.Flush();
-        }));
-      } catch (const std::system_error&) {
-        break;  // no thread to be had: the remaining pieces are made here
-      }
+  WriteAround(element, writer, [&] {
+    for (std::size_t round = 0; round < pieces; round += threads) {
+      SideBySide(threads, [&](std::size_t k) {
+        made[k].clear();
+        StringSink sink(made[k]);
+        SinkWriter in_memory(sink);
+        pugi::xml_writer& out = k == 0 ? static_cast<pugi::xml_writer&>(writer) : in_memory;
+        const std::size_t end = children.size() * (round + k + 1) / pieces;
+        for (std::size_t i = children.size() * (round + k) / pieces; i < end; ++i) {
+          WriteChild(children[i], out);
+        }
+        in_memory.Flush();
+      });
+      for (std::size_t k = 1; k < threads; ++k) writer.write(made[k].data(), made[k].size());
     }
-    write_piece(round, writer);
-    for (std::size_t k = 1; k < threads; ++k) {
-      if (k <= making.size()) {
-        making[k - 1].get();
-        writer.write(made[k].data(), made[k].size());
-      } else {
-        write_piece(round + k, writer);
-      }
-    }
-  }
-  const std::string end = "</" + name + ">\n";
-  writer.write(end.data(), end.size());
+  });
   return true;
 }
 
-}  // namespace
-
-void WriteDocument(const pugi::xml_document& doc, ByteSink& sink) {
+// The document as Save writes it, its document element by
+// `write_element` (false: written whole by pugixml).
+template <typename ElementWriter>
+void WriteDocumentWith(const pugi::xml_document& doc, ByteSink& sink, ElementWriter write_element) {
   std::string head = "<?xml version=\"";
   pugi::xml_node declaration;
   for (pugi::xml_node top : doc.children()) {
@@ -151,10 +182,16 @@ void WriteDocument(const pugi::xml_document& doc, ByteSink& sink) {
   SinkWriter writer(sink);
   for (pugi::xml_node top : doc.children()) {
     if (top.type() == pugi::node_declaration) continue;
-    if (top.type() == pugi::node_element && WriteInParts(top, writer)) continue;
+    if (top.type() == pugi::node_element && write_element(top, writer)) continue;
     top.print(writer, "\t", pugi::format_default, pugi::encoding_utf8);
   }
   writer.Flush();
+}
+
+}  // namespace
+
+void WriteDocument(const pugi::xml_document& doc, ByteSink& sink) {
+  WriteDocumentWith(doc, sink, WriteInParts);
 }
 
 }  // namespace xml_detail
@@ -205,6 +242,75 @@ bool XmlDocument::IsSavedIn(const std::string& path) const {
   xml_detail::SameBytesSink same(existing);
   xml_detail::WriteDocument(impl_->doc, same);
   return same.Same();
+}
+
+bool XmlDocument::SaveWithNewFirstChildren(const std::string& path, const Look& look,
+                                           const std::function<void(XmlNode)>& add) {
+  const XmlNode element = DocumentElement();
+  const pugi::xml_node top(static_cast<pugi::xml_node_struct*>(element.node_));
+  const std::vector<pugi::xml_node> children = xml_detail::ChildrenInParts(top);
+  if (children.empty()) {
+    // Looked at and written as any other document.
+    for (pugi::xml_node child : top.children()) look(0, XmlNode(child.internal_object()));
+    const pugi::xml_node first = top.first_child(), last = top.last_child();
+    add(element);
+    if (top.first_child() == first && top.last_child() == last) return SaveUnlessSame(path);
+    Save(path);
+    return true;
+  }
+  // Each thread makes the text of one run of the children, looking at each
+  // child once its text is made, while its nodes are at hand.
+  const std::size_t threads = xml_detail::PartThreads();
+  std::vector<std::string> made(threads);
+  xml_detail::SideBySide(threads, [&](std::size_t part) {
+    xml_detail::StringSink sink(made[part]);
+    xml_detail::SinkWriter out(sink);
+    const std::size_t end = children.size() * (part + 1) / threads;
+    for (std::size_t i = children.size() * part / threads; i < end; ++i) {
+      xml_detail::WriteChild(children[i], out);
+      look(part, XmlNode(children[i].internal_object()));
+    }
+    out.Flush();
+  });
+  add(element);
+  // The text made holds, unless more than new first children came in.
+  std::vector<pugi::xml_node> added;
+  pugi::xml_node node = top.first_child();
+  for (; node && node != children.front(); node = node.next_sibling()) {
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) break;
+    added.push_back(node);
+  }
+  if (node != children.front() || top.last_child() != children.back() || top.first_attribute()) {
+    Save(path);
+    return true;
+  }
+  CheckDepth(impl_->doc, impl_->within_depth_at);
+  const auto write = [&](ByteSink& sink) {
+    xml_detail::WriteDocumentWith(impl_->doc, sink,
+                                  [&](pugi::xml_node written, xml_detail::SinkWriter& writer) {
+                                    if (written != top) return false;
+                                    xml_detail::WriteAround(top, writer, [&] {
+                                      for (pugi::xml_node child : added)
+                                        xml_detail::WriteChild(child, writer);
+                                      for (const std::string& part : made)
+                                        writer.write(part.data(), part.size());
+                                    });
+                                    return true;
+                                  });
+  };
+  if (added.empty()) {
+    std::string existing;
+    try {
+      existing = Files().ReadFileBytes(path);
+    } catch (const Failure&) {
+      // Missing or unreadable: replaced, or failing, as by Save.
+    }
+    xml_detail::SameBytesSink same(existing);
+    write(same);
+    if (same.Same()) return false;
+  }
+  Files().ReplaceFileAtomicallyStreamed(path, write);
+  return true;
 }
 
 }  // namespace platform

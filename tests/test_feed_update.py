@@ -255,6 +255,38 @@ class FeedUpdateTest(FeedTestCase):
         self.assertEqual(lines[-7:], box.saved_lines(1, 1, d["link"], d["pubdate"]) +
                          box.driver_end_lines(1) + [NO_POPUP])
 
+    def test_a_large_store_knows_its_items_as_a_small_one_does(self):
+        # A store of more than a thousand items is looked through while its
+        # text is made for the save.
+        box = self.sandbox()
+        url = box.feed("f.xml", [item(1)])
+        box.write_feed_template(url)
+        box.run()
+        kept = [item("s%d" % k) for k in range(1200)]
+        with open(box.store(1), "w", encoding="utf-8") as f:
+            f.write("<?xml version=\"1.0\"?>\n<rootrss>" + "".join(
+                "<%s>%s</%s>" % (name, text, name) for name, text in HEADER) + "".join(
+                "<item>" + "".join("<%s>%s</%s>" % (k, v, k) for k, v in stored(x, "Read")[1]) +
+                "</item>" for x in kept) + "</rootrss>\n")
+        new = item(2)
+        known = dict(kept[600], link=" " + kept[600]["link"].upper(),
+                     pubdate=kept[600]["pubdate"].lower())
+        box.feed("f.xml", [new, known])
+        lines = self.run_lines(box)
+        self.assertEqual(box.store_items(1),
+                         [stored(new)] + HEADER + [stored(x, "Read") for x in kept])
+        self.assertEqual(lines[-7:], box.saved_lines(1, 1, new["link"], new["pubdate"]) +
+                         box.driver_end_lines(1) + [NO_POPUP])
+        # Every item offered stored already: nothing new, the store as it was.
+        with open(box.store(1), "rb") as f:
+            before = f.read()
+        box.feed("f.xml", [kept[700], known])
+        self.run_lines(box)
+        self.assertIn("LatestGUID=%s\r\nLatestPubDate=%s\r\nNewRSSCount=0\r\n"
+                      % (kept[700]["link"], kept[700]["pubdate"]), box.state_text())
+        with open(box.store(1), "rb") as f:
+            self.assertEqual(f.read(), before)
+
     def test_unsafe_template_identity_stays_in_the_feed_folder(self):
         box = self.sandbox(template_id="..\\..\\evil", template_ver="1/x")
         url = box.feed("f.xml", [item(1)])
