@@ -38,70 +38,168 @@ std::string DepthError() {
   return "elements nested deeper than " + std::to_string(kXmlMaxDepth) + " levels";
 }
 
-bool IsPlainMarkup(std::string_view text) {
-  const char* const end = text.data() + text.size();
-  const char* p = text.data();
-  if (text.substr(0, 5) == "<?xml") {
-    // pugixml would expand a reference in the declaration too.
-    const std::size_t close = text.find("?>");
-    if (close == std::string_view::npos || text.substr(0, close).find('&') != text.npos) {
-      return false;
-    }
-    p += close + 2;
+namespace {
+
+// Where the markup IsPlainMarkup looks at starts: past the XML declaration,
+// if any; null when the declaration keeps the text from being plain.
+const char* MarkupStart(std::string_view text) {
+  if (text.substr(0, 5) != "<?xml") return text.data();
+  // pugixml would expand a reference in the declaration too.
+  const std::size_t close = text.find("?>");
+  if (close == std::string_view::npos || text.substr(0, close).find('&') != text.npos) {
+    return nullptr;
   }
-  // Every "<" starts a tag here, as nothing else may hold one, so the tags
-  // are followed from "<" to ">" by four markup characters alone and the
-  // text is looked at sixteen bytes at a time. For a text pugixml accepts,
-  // the count at each start tag is its element's level.
-  int level = 0;
-  bool in_tag = false;
-  bool end_tag = false;
-  std::string scratch, error;
-  const auto markup = [&](const char* at) {
+  return text.data() + close + 2;
+}
+
+// IsPlainMarkup's look at the markup characters ("<", ">", "=", "&") of a
+// text, shown them in order. Every "<" starts a tag here, as nothing else
+// may hold one, so the tags are followed from "<" to ">" by these four
+// alone. For a text pugixml accepts, the count at each start tag is its
+// element's level.
+class PlainMarkup {
+ public:
+  explicit PlainMarkup(std::string_view text) : end_(text.data() + text.size()) {}
+
+  bool At(const char* at) {
     switch (*at) {
       case '<':
-        if (in_tag || end - at < 2 || at[1] == '!' || at[1] == '?') return false;
-        in_tag = true;
-        end_tag = at[1] == '/';
-        return end_tag ? (--level, true) : ++level <= kXmlMaxDepth;
+        if (in_tag_ || end_ - at < 2 || at[1] == '!' || at[1] == '?') return false;
+        in_tag_ = true;
+        end_tag_ = at[1] == '/';
+        return end_tag_ ? (--level_, true) : ++level_ <= kXmlMaxDepth;
       case '>':
-        if (in_tag && !end_tag && at[-1] == '/') --level;  // an empty-element tag
-        in_tag = false;
+        if (in_tag_ && !end_tag_ && at[-1] == '/') --level_;  // an empty-element tag
+        in_tag_ = false;
         return true;
       case '=':
-        return !in_tag;  // an attribute
-      default: {         // '&'; the longest reference accepted is "&#x0010FFFF;"
-        if (in_tag) return false;
-        const std::string_view rest(at + 1, std::min<std::ptrdiff_t>(end - at - 1, 11));
-        // The references that escaped markup is made of, known at a glance.
-        if (rest.starts_with("lt;") || rest.starts_with("gt;") || rest.starts_with("amp;") ||
-            rest.starts_with("quot;")) {
-          return true;
-        }
-        const std::size_t semi = rest.find(';');
-        scratch.clear();
-        return semi != std::string_view::npos &&
-               AppendReference(rest.substr(0, semi), scratch, error);
-      }
+        return !in_tag_;  // an attribute
+      default:            // '&'; the longest reference accepted is "&#x0010FFFF;"
+        return !in_tag_ && Reference(at);
     }
-  };
+  }
+  // Once every markup character has been shown.
+  bool Done() const { return !in_tag_ && level_ == 0; }
+
+ private:
+  bool Reference(const char* at) {
+    const std::string_view rest(at + 1, std::min<std::ptrdiff_t>(end_ - at - 1, 11));
+    // The references that escaped markup is made of, known at a glance.
+    if (rest.starts_with("lt;") || rest.starts_with("gt;") || rest.starts_with("amp;") ||
+        rest.starts_with("quot;")) {
+      return true;
+    }
+    const std::size_t semi = rest.find(';');
+    scratch_.clear();
+    return semi != std::string_view::npos &&
+           AppendReference(rest.substr(0, semi), scratch_, error_);
+  }
+
+  const char* const end_;
+  int level_ = 0;
+  bool in_tag_ = false;
+  bool end_tag_ = false;
+  std::string scratch_, error_;
+};
+
+bool IsMarkup(char c) {
+  return c == '<' || c == '>' || c == '=' || c == '&';
+}
+
+#if defined(__SSE2__)
+// The markup characters among sixteen bytes, a bit each.
+unsigned MarkupBits(__m128i bytes) {
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')),
+                                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('>'))),
+                                     _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')),
+                                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'))))));
+}
+
+// Whether sixteen ASCII bytes hold a control character XML does not allow.
+bool HoldsNonXmlControl(__m128i bytes) {
+  const int controls = _mm_movemask_epi8(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)));
+  if (controls == 0) return false;
+  const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')),
+                                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))),
+                                       _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+  return (controls & ~_mm_movemask_epi8(allowed)) != 0;
+}
+#endif
+
+// `scan` with what a scan of the text that follows found.
+void Add(Utf8Scan& scan, const Utf8Scan& more) {
+  scan.valid = scan.valid && more.valid;
+  scan.non_xml_chars = scan.non_xml_chars || more.non_xml_chars;
+}
+
+}  // namespace
+
+bool IsPlainMarkup(std::string_view text) {
+  const char* p = MarkupStart(text);
+  if (p == nullptr) return false;
+  const char* const end = text.data() + text.size();
+  PlainMarkup markup(text);
 #if defined(__SSE2__)
   for (; end - p >= 16; p += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    unsigned found = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')),
-                                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('>'))),
-                                       _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')),
-                                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'))))));
-    for (; found != 0; found &= found - 1) {
-      if (!markup(p + __builtin_ctz(found))) return false;
+    for (unsigned found = MarkupBits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+         found != 0; found &= found - 1) {
+      if (!markup.At(p + __builtin_ctz(found))) return false;
     }
   }
 #endif
   for (; p < end; ++p) {
-    if ((*p == '<' || *p == '>' || *p == '=' || *p == '&') && !markup(p)) return false;
+    if (IsMarkup(*p) && !markup.At(p)) return false;
   }
-  return !in_tag && level == 0;
+  return markup.Done();
+}
+
+XmlTextScan ScanXmlText(std::string_view text) {
+  XmlTextScan found;
+  const char* p = MarkupStart(text);
+  if (p == nullptr) {
+    found.utf8 = ScanUtf8(text);
+    return found;
+  }
+  const char* const end = text.data() + text.size();
+  // The bytes of the declaration are ASCII in a valid text.
+  found.utf8 = ScanUtf8(std::string_view(text.data(), static_cast<std::size_t>(p - text.data())));
+  PlainMarkup markup(text);
+  // UTF-8 is checked up to `checked`, which may run ahead of `p`: bytes past
+  // ASCII are checked by ScanUtf8 in runs that end before a byte that starts
+  // a character, as a character never spans two of them.
+  const char* checked = p;
+  const auto check_to = [&](const char* to) {
+    to = std::min(to, end);
+    while (to < end && (static_cast<unsigned char>(*to) & 0xC0) == 0x80) ++to;
+    Add(found.utf8, ScanUtf8(std::string_view(checked, static_cast<std::size_t>(to - checked))));
+    checked = to;
+  };
+  bool plain = true;
+#if defined(__SSE2__)
+  for (; end - p >= 16 && found.utf8.valid; p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (_mm_movemask_epi8(bytes) == 0) {
+      if (HoldsNonXmlControl(bytes)) found.utf8.non_xml_chars = true;
+      checked = std::max(checked, p + 16);
+    } else if (checked < p + 16) {
+      check_to(p + 256);
+    }
+    for (unsigned bits = MarkupBits(bytes); bits != 0; bits &= bits - 1) {
+      if (!markup.At(p + __builtin_ctz(bits))) {
+        plain = false;
+        break;
+      }
+    }
+    if (!plain) break;
+  }
+#endif
+  if (found.utf8.valid) check_to(end);
+  for (; plain && p < end; ++p) {
+    if (IsMarkup(*p) && !markup.At(p)) plain = false;
+  }
+  found.plain = found.utf8.valid && plain && markup.Done();
+  return found;
 }
 
 bool FinishParse(pugi::xml_document& doc, std::string_view text, bool non_xml_chars, bool plain,

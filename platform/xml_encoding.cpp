@@ -72,7 +72,8 @@ bool Convert(std::string_view bytes, const std::string& from, std::string& out, 
 
 }  // namespace
 
-std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, std::string* error) {
+std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, std::string* error,
+                                         const Utf8Scanner& scan_utf8) {
   std::string encoding;
   std::size_t bom = 0;
   if (StartsWith(bytes, "\xEF\xBB\xBF", 3)) {
@@ -101,14 +102,14 @@ std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, st
   if (!encoding.empty()) {
     if (encoding == "UTF-8") {
       bytes.erase(0, bom);
-      Utf8Scan scan = ScanUtf8(bytes);
+      Utf8Scan scan = scan_utf8(bytes);
       if (!scan.valid) {
         if (mode == XmlDecoding::kStrict) {
           if (error) *error = "bytes not valid in UTF-8";
           return std::nullopt;
         }
         bytes = ValidUtf8(bytes);
-        scan = ScanUtf8(bytes);
+        scan = scan_utf8(bytes);
       }
       result.text = std::move(bytes);
       result.non_xml_chars = scan.non_xml_chars;
@@ -126,7 +127,7 @@ std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, st
     }
     std::string declared = ascii::UpperCase(DeclaredEncoding(bytes));
     if (declared.empty() || declared == "UTF-8" || declared == "UTF8") {
-      if (const Utf8Scan scan = ScanUtf8(bytes); scan.valid) {
+      if (const Utf8Scan scan = scan_utf8(bytes); scan.valid) {
         result.text = std::move(bytes);
         result.encoding = "UTF-8";
         result.non_xml_chars = scan.non_xml_chars;
@@ -153,7 +154,7 @@ std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode, st
   }
   if (!scanned) {
     result.non_xml_chars =
-        converted_non_xml_chars ? *converted_non_xml_chars : ScanUtf8(result.text).non_xml_chars;
+        converted_non_xml_chars ? *converted_non_xml_chars : scan_utf8(result.text).non_xml_chars;
   }
   return result;
 }

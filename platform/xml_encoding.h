@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,8 +62,12 @@ enum class XmlDecoding {
 // decoded. The XML declaration stays in the text; its encoding label no
 // longer describes the text, which is UTF-8.
 // The bytes are taken by value: a caller that moves them in spares a copy of
-// the document.
+// the document. The decoded text, when it is not made by a decoder that
+// checks it on the way, is checked by `scan`, which a caller may give to
+// learn more of the text in the same pass.
+using Utf8Scanner = std::function<Utf8Scan(std::string_view)>;
 std::optional<DecodedXml> DecodeXmlBytes(std::string bytes, XmlDecoding mode,
-                                         std::string* error = nullptr);
+                                         std::string* error = nullptr,
+                                         const Utf8Scanner& scan = ScanUtf8);
 
 }  // namespace platform

@@ -70,13 +70,15 @@ void XmlDocument::Impl::Clear() {
   within_depth_at = xml_detail::DeepElementsMade();
 }
 
-bool XmlDocument::Impl::Parse(std::string text, bool non_xml_chars) {
+bool XmlDocument::Impl::Parse(std::string text, bool non_xml_chars,
+                              std::optional<bool> plain_markup) {
   Clear();
   error.clear();
   buffer = std::move(text);
   // pugixml expands the references of a plain text itself, as they are all
   // ones it expands as this layer does.
-  const bool plain = !non_xml_chars && xml_detail::IsPlainMarkup(buffer);
+  const bool plain =
+      !non_xml_chars && (plain_markup ? *plain_markup : xml_detail::IsPlainMarkup(buffer));
   pugi::xml_parse_result result = doc.load_buffer_inplace(
       buffer.data(), buffer.size(), plain ? kParseOptions | pugi::parse_escapes : kParseOptions,
       pugi::encoding_utf8);
@@ -92,9 +94,17 @@ bool XmlDocument::Impl::Parse(std::string text, bool non_xml_chars) {
 
 bool XmlDocument::Impl::Decode(std::string bytes) {
   std::string why;
-  std::optional<DecodedXml> decoded = DecodeXmlBytes(std::move(bytes), XmlDecoding::kStrict, &why);
+  // The check of UTF-8 text finds out on the way whether it is plain markup.
+  std::optional<bool> plain;
+  const auto scan = [&plain](std::string_view text) {
+    const xml_detail::XmlTextScan found = xml_detail::ScanXmlText(text);
+    plain = found.plain;
+    return found.utf8;
+  };
+  std::optional<DecodedXml> decoded =
+      DecodeXmlBytes(std::move(bytes), XmlDecoding::kStrict, &why, scan);
   if (!decoded) return Fail(why);
-  return Parse(std::move(decoded->text), decoded->non_xml_chars);
+  return Parse(std::move(decoded->text), decoded->non_xml_chars, plain);
 }
 
 bool XmlDocument::Impl::Fail(std::string why) {
@@ -117,9 +127,9 @@ bool XmlDocument::Load(const std::string& path) {
 }
 
 bool XmlDocument::LoadXml(const std::string& text) {
-  const Utf8Scan scan = ScanUtf8(text);
-  if (!scan.valid) return impl_->Fail("text not valid UTF-8");
-  return impl_->Parse(text, scan.non_xml_chars);
+  const xml_detail::XmlTextScan scan = xml_detail::ScanXmlText(text);
+  if (!scan.utf8.valid) return impl_->Fail("text not valid UTF-8");
+  return impl_->Parse(text, scan.utf8.non_xml_chars, scan.plain);
 }
 
 bool XmlDocument::LoadBytes(const std::string& bytes) {

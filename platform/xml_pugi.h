@@ -16,6 +16,7 @@
 
 #include "platform/filesystem.h"
 #include "platform/xml.h"
+#include "platform/xml_encoding.h"
 
 namespace platform::xml_detail {
 
@@ -35,6 +36,15 @@ bool AppendReference(std::string_view name, std::string& out, std::string& error
 // its references itself, FinishParse need not walk the tree: there is
 // nothing in it to find or to change.
 bool IsPlainMarkup(std::string_view text);
+
+// ScanUtf8 and IsPlainMarkup in one pass, for a document's load, which looks
+// at every byte of a large store: `plain` is IsPlainMarkup's answer for a
+// valid text (false for any other).
+struct XmlTextScan {
+  Utf8Scan utf8;
+  bool plain = false;
+};
+XmlTextScan ScanXmlText(std::string_view text);
 
 // Checks what pugixml lets pass but a conforming parser rejects (text outside
 // the document element, not exactly one document element, duplicate
@@ -76,8 +86,9 @@ struct XmlDocument::Impl {
   mutable std::optional<std::uint64_t> within_depth_at;
 
   void Clear();
-  // Parses UTF-8 text; false with `error` set, the document then empty.
-  bool Parse(std::string text, bool non_xml_chars);
+  // Parses UTF-8 text, found to be plain markup or not when `plain` is
+  // given; false with `error` set, the document then empty.
+  bool Parse(std::string text, bool non_xml_chars, std::optional<bool> plain = std::nullopt);
   // Parses bytes in the encoding they tell.
   bool Decode(std::string bytes);
   bool Fail(std::string why);

@@ -13,6 +13,7 @@
 #include "platform/filesystem.h"
 #include "platform/testing/test_support.h"
 #include "platform/xml_encoding.h"
+#include "platform/xml_pugi.h"
 
 using platform::XmlDocument;
 using platform::XmlNode;
@@ -122,6 +123,47 @@ TEST(XmlLoad, DocumentsReadAlikeWithAndWithoutAWalkOfTheirTree) {
       EXPECT_EQ(Shape(plain.DocumentElement()), Shape(walked.DocumentElement()));
     }
   }
+}
+
+// The one pass over a text that a load makes finds what the check of its
+// UTF-8 and the check of its markup find, over random texts long enough for
+// characters and references to meet every block boundary.
+TEST(XmlLoad, TheLoadsOnePassOverATextFindsWhatBothChecksFind) {
+  // Text that keeps a document plain, and now and then a piece that does not.
+  const std::vector<std::string> plain = {"&amp;",    "&lt;", "&#233;",       "\t\n",
+                                          "\xC3\xA9", "= >",  "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                                          "<b/>",     "<c />"};
+  const std::vector<std::string> other = {"&#x1;",        "&nbsp;",      "&",    "<!---->",
+                                          "<?p?>",        "\x01",        "\xC3", "\x80",
+                                          "\xEF\xBF\xBE", "\xED\xA0\x80"};
+  std::mt19937 random(20261211);
+  int plain_texts = 0, valid_texts = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = random() % 3 == 0 ? "<?xml version=\"1.0\"?>\n<r>" : "<r>";
+    const int items = static_cast<int>(random() % 30);
+    for (int i = 0; i < items; ++i) {
+      text += "<item>";
+      for (int k = static_cast<int>(random() % 6); k > 0; --k) {
+        text += random() % 40 == 0  ? other[random() % other.size()]
+                : random() % 2 == 0 ? plain[random() % plain.size()]
+                                    : std::string(1 + random() % 20, 'x');
+      }
+      text += "</item>\n";
+    }
+    text += "</r>";
+    SCOPED_TRACE(::testing::PrintToString(text));
+    const platform::Utf8Scan utf8 = platform::ScanUtf8(text);
+    const platform::xml_detail::XmlTextScan found = platform::xml_detail::ScanXmlText(text);
+    ASSERT_EQ(found.utf8.valid, utf8.valid);
+    if (!utf8.valid) continue;
+    ++valid_texts;
+    ASSERT_EQ(found.utf8.non_xml_chars, utf8.non_xml_chars);
+    ASSERT_EQ(found.plain, platform::xml_detail::IsPlainMarkup(text));
+    plain_texts += found.plain;
+  }
+  // Both answers come up often, or the comparison proves little.
+  EXPECT_GT(plain_texts, 1000);
+  EXPECT_GT(valid_texts - plain_texts, 300);
 }
 
 TEST(XmlLoad, ExternalEntitiesAreNeverFetched) {
