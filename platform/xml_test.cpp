@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <pugixml.hpp>
 #include <random>
@@ -393,9 +394,13 @@ TEST(XmlBuild, SaveUnlessSameComparesEveryByte) {
 TEST(XmlBuild, SaveWithNewFirstChildrenWritesWhatASaveAfterTheInsertWrites) {
   ScratchFolder folder;
   const std::string path = folder / "store.xml";
-  for (const int items : {3, 3000}) {
+  // Small, large, and large with a text child.
+  for (const int items : {3, 3000, -3000}) {
     std::string xml = "<?xml version=\"1.0\"?><rootrss><maintitle>T</maintitle>";
-    for (int i = 0; i < items; ++i) xml += "<item><link>" + std::to_string(i) + "</link></item>";
+    for (int i = 0; i < std::abs(items); ++i) {
+      xml += "<item><link>" + std::to_string(i) + "</link></item>";
+      if (items < 0 && i == 2000) xml += "text";
+    }
     xml += "</rootrss><!--end-->";
     // Adds two new first children, or with `more` also one at the end.
     const auto add = [](XmlNode element, bool more) {
@@ -416,7 +421,8 @@ TEST(XmlBuild, SaveWithNewFirstChildrenWritesWhatASaveAfterTheInsertWrites) {
           [&](XmlNode element) { add(element, more); }));
       EXPECT_EQ(ReadFile(path), expected.Xml()) << items;
       std::vector<std::string> all = {"T"};
-      for (int i = 0; i < items; ++i) all.push_back(std::to_string(i));
+      for (int i = 0; i < std::abs(items); ++i) all.push_back(std::to_string(i));
+      if (items < 0) all.push_back("text");
       std::vector<std::string> seen;
       for (const auto& part : looked) seen.insert(seen.end(), part.begin(), part.end());
       std::sort(seen.begin(), seen.end());

@@ -39,6 +39,17 @@ class SinkWriter : public pugi::xml_writer {
   std::string buffer_;
 };
 
+class StringWriter : public pugi::xml_writer {
+ public:
+  explicit StringWriter(std::string& out) : out_(out) {}
+  void write(const void* data, size_t size) override {
+    out_.append(static_cast<const char*>(data), size);
+  }
+
+ private:
+  std::string& out_;
+};
+
 class StringSink : public ByteSink {
  public:
   explicit StringSink(std::string& out) : out_(out) {}
@@ -248,55 +259,93 @@ bool XmlDocument::SaveWithNewFirstChildren(const std::string& path, const Look& 
                                            const std::function<void(XmlNode)>& add) {
   const XmlNode element = DocumentElement();
   const pugi::xml_node top(static_cast<pugi::xml_node_struct*>(element.node_));
-  const std::vector<pugi::xml_node> children = xml_detail::ChildrenInParts(top);
-  if (children.empty()) {
+  const std::size_t threads = xml_detail::PartThreads();
+  std::size_t counted = 0;
+  for (pugi::xml_node child = top.first_child();
+       child && counted < xml_detail::kChildrenWrittenInParts; child = child.next_sibling()) {
+    ++counted;
+  }
+  // The text of the children, made side by side without a list of them made
+  // first, which would be a walk of its own over a large document: the
+  // children go in blocks, block b to thread b % threads, and each thread
+  // walks the whole run of them, passing over the blocks of the others at
+  // little cost next to the making of its own. Each looks at each of its
+  // children once its text is made, while its nodes are at hand.
+  struct Part {
+    std::string text;
+    std::vector<std::size_t> block_ends;
+    bool text_child = false;
+  };
+  std::vector<Part> parts(threads);
+  const auto make = [&](std::size_t part) {
+    constexpr std::size_t kBlock = 256;
+    Part& mine = parts[part];
+    xml_detail::StringWriter out(mine.text);
+    bool in_block = false;
+    std::size_t index = 0;
+    for (pugi::xml_node child = top.first_child(); child; child = child.next_sibling(), ++index) {
+      if (index / kBlock % threads != part) {
+        if (in_block) mine.block_ends.push_back(mine.text.size());
+        in_block = false;
+        continue;
+      }
+      // Then the text made does not hold (see ChildrenInParts), but every
+      // child is still looked at.
+      if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+        mine.text_child = true;
+      }
+      in_block = true;
+      xml_detail::WriteChild(child, out);
+      look(part, XmlNode(child.internal_object()));
+    }
+    if (in_block) mine.block_ends.push_back(mine.text.size());
+  };
+  const bool in_parts =
+      threads > 1 && !top.first_attribute() && counted == xml_detail::kChildrenWrittenInParts;
+  if (in_parts) xml_detail::SideBySide(threads, make);
+  const pugi::xml_node first = top.first_child(), last = top.last_child();
+  if (!in_parts ||
+      std::any_of(parts.begin(), parts.end(), [](const Part& part) { return part.text_child; })) {
     // Looked at and written as any other document.
-    for (pugi::xml_node child : top.children()) look(0, XmlNode(child.internal_object()));
-    const pugi::xml_node first = top.first_child(), last = top.last_child();
+    if (!in_parts) {
+      for (pugi::xml_node child : top.children()) look(0, XmlNode(child.internal_object()));
+    }
     add(element);
     if (top.first_child() == first && top.last_child() == last) return SaveUnlessSame(path);
     Save(path);
     return true;
   }
-  // Each thread makes the text of one run of the children, looking at each
-  // child once its text is made, while its nodes are at hand.
-  const std::size_t threads = xml_detail::PartThreads();
-  std::vector<std::string> made(threads);
-  xml_detail::SideBySide(threads, [&](std::size_t part) {
-    xml_detail::StringSink sink(made[part]);
-    xml_detail::SinkWriter out(sink);
-    const std::size_t end = children.size() * (part + 1) / threads;
-    for (std::size_t i = children.size() * part / threads; i < end; ++i) {
-      xml_detail::WriteChild(children[i], out);
-      look(part, XmlNode(children[i].internal_object()));
-    }
-    out.Flush();
-  });
   add(element);
   // The text made holds, unless more than new first children came in.
   std::vector<pugi::xml_node> added;
   pugi::xml_node node = top.first_child();
-  for (; node && node != children.front(); node = node.next_sibling()) {
+  for (; node && node != first; node = node.next_sibling()) {
     if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) break;
     added.push_back(node);
   }
-  if (node != children.front() || top.last_child() != children.back() || top.first_attribute()) {
+  if (node != first || top.last_child() != last || top.first_attribute()) {
     Save(path);
     return true;
   }
   CheckDepth(impl_->doc, impl_->within_depth_at);
+  const auto write_children = [&](xml_detail::SinkWriter& writer) {
+    for (pugi::xml_node child : added) xml_detail::WriteChild(child, writer);
+    std::vector<std::size_t> written(threads, 0);
+    for (std::size_t block = 0;; ++block) {
+      const std::size_t part = block % threads, k = block / threads;
+      if (k >= parts[part].block_ends.size()) break;
+      const std::size_t end = parts[part].block_ends[k];
+      writer.write(parts[part].text.data() + written[part], end - written[part]);
+      written[part] = end;
+    }
+  };
   const auto write = [&](ByteSink& sink) {
-    xml_detail::WriteDocumentWith(impl_->doc, sink,
-                                  [&](pugi::xml_node written, xml_detail::SinkWriter& writer) {
-                                    if (written != top) return false;
-                                    xml_detail::WriteAround(top, writer, [&] {
-                                      for (pugi::xml_node child : added)
-                                        xml_detail::WriteChild(child, writer);
-                                      for (const std::string& part : made)
-                                        writer.write(part.data(), part.size());
-                                    });
-                                    return true;
-                                  });
+    xml_detail::WriteDocumentWith(
+        impl_->doc, sink, [&](pugi::xml_node element_written, xml_detail::SinkWriter& writer) {
+          if (element_written != top) return false;
+          xml_detail::WriteAround(top, writer, [&] { write_children(writer); });
+          return true;
+        });
   };
   if (added.empty()) {
     std::string existing;
