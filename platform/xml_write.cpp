@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <functional>
 #include <future>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -156,19 +157,91 @@ bool WriteInParts(pugi::xml_node element, SinkWriter& writer) {
     for (std::size_t round = 0; round < pieces; round += threads) {
       SideBySide(threads, [&](std::size_t k) {
         made[k].clear();
-        StringSink sink(made[k]);
-        SinkWriter in_memory(sink);
+        StringWriter in_memory(made[k]);
         pugi::xml_writer& out = k == 0 ? static_cast<pugi::xml_writer&>(writer) : in_memory;
         const std::size_t end = children.size() * (round + k + 1) / pieces;
         for (std::size_t i = children.size() * (round + k) / pieces; i < end; ++i) {
           WriteChild(children[i], out);
         }
-        in_memory.Flush();
       });
       for (std::size_t k = 1; k < threads; ++k) writer.write(made[k].data(), made[k].size());
     }
   });
   return true;
+}
+
+// The text of the children of an element, made side by side without a
+// list of them made first, which would be a walk of its own over a large
+// document: the children go in blocks, block b to thread b % threads, and
+// each thread walks the whole run of them, passing over the blocks of the
+// others at little cost next to the making of its own. Each thread looks at
+// each of its children once its text is made, while its nodes are at hand.
+class ChildrenInBlocks {
+ public:
+  using Look = std::function<void(std::size_t part, pugi::xml_node child)>;
+
+  ChildrenInBlocks(pugi::xml_node element, std::size_t threads, const Look& look)
+      : parts_(threads) {
+    SideBySide(threads, [&](std::size_t part) { Make(element, part, look); });
+  }
+  // Whether the text made is the element's text between its start and end
+  // lines (see ChildrenInParts): no child is text.
+  bool Holds() const {
+    return std::none_of(parts_.begin(), parts_.end(),
+                        [](const Part& part) { return part.text_child; });
+  }
+  void WriteTo(pugi::xml_writer& writer) const {
+    std::vector<std::size_t> written(parts_.size(), 0);
+    for (std::size_t block = 0;; ++block) {
+      const std::size_t part = block % parts_.size(), k = block / parts_.size();
+      if (k >= parts_[part].block_ends.size()) return;
+      const std::size_t end = parts_[part].block_ends[k];
+      writer.write(parts_[part].text.data() + written[part], end - written[part]);
+      written[part] = end;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 256;
+  struct Part {
+    std::string text;
+    std::vector<std::size_t> block_ends;
+    bool text_child = false;
+  };
+
+  void Make(pugi::xml_node element, std::size_t part, const Look& look) {
+    Part& mine = parts_[part];
+    StringWriter out(mine.text);
+    bool in_block = false;
+    std::size_t index = 0;
+    for (pugi::xml_node child = element.first_child(); child;
+         child = child.next_sibling(), ++index) {
+      if (index / kBlock % parts_.size() != part) {
+        if (in_block) mine.block_ends.push_back(mine.text.size());
+        in_block = false;
+        continue;
+      }
+      // Every child is still looked at.
+      if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+        mine.text_child = true;
+      }
+      in_block = true;
+      WriteChild(child, out);
+      look(part, child);
+    }
+    if (in_block) mine.block_ends.push_back(mine.text.size());
+  }
+
+  std::vector<Part> parts_;
+};
+
+// Whether `element` has `count` children or more.
+bool HasChildren(pugi::xml_node element, std::size_t count) {
+  for (pugi::xml_node child = element.first_child(); child && count > 0;
+       child = child.next_sibling()) {
+    --count;
+  }
+  return count == 0;
 }
 
 // The document as Save writes it, its document element by
@@ -259,93 +332,45 @@ bool XmlDocument::SaveWithNewFirstChildren(const std::string& path, const Look& 
                                            const std::function<void(XmlNode)>& add) {
   const XmlNode element = DocumentElement();
   const pugi::xml_node top(static_cast<pugi::xml_node_struct*>(element.node_));
-  const std::size_t threads = xml_detail::PartThreads();
-  std::size_t counted = 0;
-  for (pugi::xml_node child = top.first_child();
-       child && counted < xml_detail::kChildrenWrittenInParts; child = child.next_sibling()) {
-    ++counted;
-  }
-  // The text of the children, made side by side without a list of them made
-  // first, which would be a walk of its own over a large document: the
-  // children go in blocks, block b to thread b % threads, and each thread
-  // walks the whole run of them, passing over the blocks of the others at
-  // little cost next to the making of its own. Each looks at each of its
-  // children once its text is made, while its nodes are at hand.
-  struct Part {
-    std::string text;
-    std::vector<std::size_t> block_ends;
-    bool text_child = false;
-  };
-  std::vector<Part> parts(threads);
-  const auto make = [&](std::size_t part) {
-    constexpr std::size_t kBlock = 256;
-    Part& mine = parts[part];
-    xml_detail::StringWriter out(mine.text);
-    bool in_block = false;
-    std::size_t index = 0;
-    for (pugi::xml_node child = top.first_child(); child; child = child.next_sibling(), ++index) {
-      if (index / kBlock % threads != part) {
-        if (in_block) mine.block_ends.push_back(mine.text.size());
-        in_block = false;
-        continue;
-      }
-      // Then the text made does not hold (see ChildrenInParts), but every
-      // child is still looked at.
-      if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-        mine.text_child = true;
-      }
-      in_block = true;
-      xml_detail::WriteChild(child, out);
-      look(part, XmlNode(child.internal_object()));
-    }
-    if (in_block) mine.block_ends.push_back(mine.text.size());
-  };
-  const bool in_parts =
-      threads > 1 && !top.first_attribute() && counted == xml_detail::kChildrenWrittenInParts;
-  if (in_parts) xml_detail::SideBySide(threads, make);
   const pugi::xml_node first = top.first_child(), last = top.last_child();
-  if (!in_parts ||
-      std::any_of(parts.begin(), parts.end(), [](const Part& part) { return part.text_child; })) {
-    // Looked at and written as any other document.
-    if (!in_parts) {
-      for (pugi::xml_node child : top.children()) look(0, XmlNode(child.internal_object()));
-    }
-    add(element);
-    if (top.first_child() == first && top.last_child() == last) return SaveUnlessSame(path);
-    Save(path);
-    return true;
+  const std::size_t threads = xml_detail::PartThreads();
+  std::optional<xml_detail::ChildrenInBlocks> made;
+  if (threads > 1 && !top.first_attribute() &&
+      xml_detail::HasChildren(top, xml_detail::kChildrenWrittenInParts)) {
+    made.emplace(top, threads, [&](std::size_t part, pugi::xml_node child) {
+      look(part, XmlNode(child.internal_object()));
+    });
+  } else {
+    for (pugi::xml_node child : top.children()) look(0, XmlNode(child.internal_object()));
   }
   add(element);
-  // The text made holds, unless more than new first children came in.
+  // New first children come before the text made, which holds unless more
+  // than they came in.
   std::vector<pugi::xml_node> added;
   pugi::xml_node node = top.first_child();
   for (; node && node != first; node = node.next_sibling()) {
     if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) break;
     added.push_back(node);
   }
-  if (node != first || top.last_child() != last || top.first_attribute()) {
+  if (!made || !made->Holds() || node != first || top.last_child() != last ||
+      top.first_attribute()) {
+    // Written as any other document.
+    if (top.first_child() == first && top.last_child() == last) return SaveUnlessSame(path);
     Save(path);
     return true;
   }
   CheckDepth(impl_->doc, impl_->within_depth_at);
-  const auto write_children = [&](xml_detail::SinkWriter& writer) {
-    for (pugi::xml_node child : added) xml_detail::WriteChild(child, writer);
-    std::vector<std::size_t> written(threads, 0);
-    for (std::size_t block = 0;; ++block) {
-      const std::size_t part = block % threads, k = block / threads;
-      if (k >= parts[part].block_ends.size()) break;
-      const std::size_t end = parts[part].block_ends[k];
-      writer.write(parts[part].text.data() + written[part], end - written[part]);
-      written[part] = end;
-    }
-  };
   const auto write = [&](ByteSink& sink) {
-    xml_detail::WriteDocumentWith(
-        impl_->doc, sink, [&](pugi::xml_node element_written, xml_detail::SinkWriter& writer) {
-          if (element_written != top) return false;
-          xml_detail::WriteAround(top, writer, [&] { write_children(writer); });
-          return true;
-        });
+    xml_detail::WriteDocumentWith(impl_->doc, sink,
+                                  [&](pugi::xml_node written, xml_detail::SinkWriter& writer) {
+                                    if (written != top) return false;
+                                    xml_detail::WriteAround(top, writer, [&] {
+                                      for (pugi::xml_node child : added)
+                                        xml_detail::WriteChild(child, writer);
+                                      made->WriteTo(writer);
+                                    });
+                                    return true;
+                                  });
   };
   if (added.empty()) {
     std::string existing;
