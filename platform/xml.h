@@ -129,12 +129,14 @@ class XmlDocument {
   // costs a large document no walk of its own. `look` is called with each
   // child of the document element while the text of the children is made,
   // by up to kLookParts threads at once, each with a `part` of its own
-  // (below kLookParts) and a run of the children; then `add` is called, on
-  // this thread, with the document element, and may insert new children
-  // before its first child and change nothing else. The text made is held
-  // in memory until it is written. When `add` inserted nothing, a file that
-  // holds the bytes already is left alone, as by SaveUnlessSame. True when
-  // the file was written; throws as Save.
+  // (below kLookParts) and blocks of the children of its own; then `add` is
+  // called, on this thread, with the document element, and may insert new
+  // children before its first child and change nothing else. The text made
+  // is held in memory until it is written (a document loaded from more than
+  // 32 MiB is looked at by this thread alone and then saved as by Save).
+  // When `add` inserted nothing, a file that holds the bytes already is left
+  // alone, as by SaveUnlessSame. True when the file was written; throws as
+  // Save.
   static constexpr std::size_t kLookParts = 4;
   using Look = std::function<void(std::size_t part, XmlNode child)>;
   bool SaveWithNewFirstChildren(const std::string& path, const Look& look,

@@ -335,7 +335,9 @@ bool XmlDocument::SaveWithNewFirstChildren(const std::string& path, const Look& 
   const pugi::xml_node first = top.first_child(), last = top.last_child();
   const std::size_t threads = xml_detail::PartThreads();
   std::optional<xml_detail::ChildrenInBlocks> made;
-  if (threads > 1 && !top.first_attribute() &&
+  // The text of a store of many years is not held in memory all at once.
+  constexpr std::size_t kHeldAtMost = 32u << 20;
+  if (threads > 1 && !top.first_attribute() && impl_->buffer.size() <= kHeldAtMost &&
       xml_detail::HasChildren(top, xml_detail::kChildrenWrittenInParts)) {
     made.emplace(top, threads, [&](std::size_t part, pugi::xml_node child) {
       look(part, XmlNode(child.internal_object()));
