@@ -162,7 +162,8 @@ XmlTextScan ScanXmlText(std::string_view text) {
     return found;
   }
   const char* const end = text.data() + text.size();
-  // The bytes of the declaration are ASCII in a valid text.
+  // The declaration, where markup is not looked for, is checked alone: it
+  // ends on an ASCII ">", so no character spans it and the rest.
   found.utf8 = ScanUtf8(std::string_view(text.data(), static_cast<std::size_t>(p - text.data())));
   PlainMarkup markup(text);
   // UTF-8 is checked up to `checked`, which may run ahead of `p`: bytes past

@@ -86,9 +86,9 @@ struct XmlDocument::Impl {
   mutable std::optional<std::uint64_t> within_depth_at;
 
   void Clear();
-  // Parses UTF-8 text, found to be plain markup or not when `plain` is
-  // given; false with `error` set, the document then empty.
-  bool Parse(std::string text, bool non_xml_chars, std::optional<bool> plain = std::nullopt);
+  // Parses UTF-8 text, already found to be plain markup or not when
+  // `plain_markup` is given; false with `error` set, the document then empty.
+  bool Parse(std::string text, bool non_xml_chars, std::optional<bool> plain_markup = std::nullopt);
   // Parses bytes in the encoding they tell.
   bool Decode(std::string bytes);
   bool Fail(std::string why);
