@@ -180,9 +180,13 @@ class ChildrenInBlocks {
  public:
   using Look = std::function<void(std::size_t part, pugi::xml_node child)>;
 
-  ChildrenInBlocks(pugi::xml_node element, std::size_t threads, const Look& look)
+  // `size`: about how long the whole text will be.
+  ChildrenInBlocks(pugi::xml_node element, std::size_t threads, std::size_t size, const Look& look)
       : parts_(threads) {
-    SideBySide(threads, [&](std::size_t part) { Make(element, part, look); });
+    SideBySide(threads, [&](std::size_t part) {
+      parts_[part].text.reserve(size / threads + size / 16);
+      Make(element, part, look);
+    });
   }
   // Whether the text made is the element's text between its start and end
   // lines (see ChildrenInParts): no child is text.
@@ -339,7 +343,8 @@ bool XmlDocument::SaveWithNewFirstChildren(const std::string& path, const Look& 
   constexpr std::size_t kHeldAtMost = 32u << 20;
   if (threads > 1 && !top.first_attribute() && impl_->buffer.size() <= kHeldAtMost &&
       xml_detail::HasChildren(top, xml_detail::kChildrenWrittenInParts)) {
-    made.emplace(top, threads, [&](std::size_t part, pugi::xml_node child) {
+    // The text made is about as long as the text the document was read from.
+    made.emplace(top, threads, impl_->buffer.size(), [&](std::size_t part, pugi::xml_node child) {
       look(part, XmlNode(child.internal_object()));
     });
   } else {
