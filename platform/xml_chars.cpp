@@ -41,14 +41,7 @@ Utf8Scan ScanUtf8(std::string_view text) {
     if (end - p >= 16) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       if (_mm_movemask_epi8(bytes) == 0) {
-        const int controls = _mm_movemask_epi8(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)));
-        if (controls != 0) {
-          const __m128i allowed =
-              _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')),
-                                        _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))),
-                           _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
-          if ((controls & ~_mm_movemask_epi8(allowed)) != 0) scan.non_xml_chars = true;
-        }
+        if (HoldsNonXmlControl(bytes)) scan.non_xml_chars = true;
         p += 16;
         continue;
       }

@@ -115,16 +115,6 @@ unsigned MarkupBits(__m128i bytes) {
                                      _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')),
                                                   _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'))))));
 }
-
-// Whether sixteen ASCII bytes hold a control character XML does not allow.
-bool HoldsNonXmlControl(__m128i bytes) {
-  const int controls = _mm_movemask_epi8(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)));
-  if (controls == 0) return false;
-  const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')),
-                                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))),
-                                       _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
-  return (controls & ~_mm_movemask_epi8(allowed)) != 0;
-}
 #endif
 
 // `scan` with what a scan of the text that follows found.

@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace platform {
 
@@ -30,6 +33,19 @@ struct Utf8Scan {
 // Checks the text where it lies, without decoding it: runs of plain ASCII are
 // taken eight bytes at a time.
 Utf8Scan ScanUtf8(std::string_view text);
+
+#if defined(__SSE2__)
+// Whether sixteen ASCII bytes hold a control character XML does not allow:
+// tabs and line ends, which indented documents hold on every line, pass.
+inline bool HoldsNonXmlControl(__m128i bytes) {
+  const int controls = _mm_movemask_epi8(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)));
+  if (controls == 0) return false;
+  const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')),
+                                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))),
+                                       _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+  return (controls & ~_mm_movemask_epi8(allowed)) != 0;
+}
+#endif
 
 // True for the code points XML 1.0 allows in a document.
 inline bool IsXmlChar(char32_t code) {
